@@ -1,0 +1,49 @@
+#ifndef _QV_ACTOR_H_
+#define _QV_ACTOR_H_
+
+#include <string>
+
+#include "QV_action.h"
+#include "QV_armature.h"
+#include "QV_footlock.h"
+#include "QV_pose.h"
+
+// The clock restarts here, not at 0, once it passes the action's length.
+#define ACTOR_RESTART_TIME 34u
+
+// The animated character: an armature, two pose buffers, three action slots
+// and two foot locks.
+class cActor
+{
+public:
+    std::string mName;
+    cPose mPose;
+    cPose mPose2;
+    cArmature mArmature;
+    cAction mAction[3];
+    unsigned int mNextAction;
+    unsigned int mCurrentAction;
+    unsigned int mTime;
+    unsigned int mBlend;
+    unsigned int mWalkCycle;
+    cFootLock mLeftFoot;
+    cFootLock mRightFoot;
+    float mHeading;
+
+    cActor();
+
+    // Installs the foot locks on "Bone.008" (left) and "Bone.007" (right). A
+    // foot that is missing leaves its lock unattached, and it is skipped.
+    void SetConstraints();
+    // Recomputes the world matrices, when there is a root bone.
+    void UpdateArmature();
+    // Draws the armature in the given mode, when there is a root bone.
+    void DrawArmature(unsigned int mode);
+    // Advances the actor by t milliseconds: the per-frame step.
+    void Animate(unsigned int t);
+    // Writes the pose's local matrices and orientations into the armature and
+    // recomputes its world matrices.
+    void ApplyPose(cPose& pose);
+};
+
+#endif // _QV_ACTOR_H_

@@ -1,0 +1,50 @@
+#ifndef _QV_APP_H_
+#define _QV_APP_H_
+
+#include "QV_actor.h"
+#include "QV_camera.h"
+#include "QV_sdl.h"
+
+// The demo application: one window, one orbit camera, one character.
+class cQVApp
+{
+public:
+    cCamera mCamera;
+    cActor mActor;
+    unsigned int mWinWidth;
+    unsigned int mWinHeight;
+    unsigned int mTime;
+    unsigned int mFPS;
+    unsigned int mSecondStartTime;
+    unsigned int mLastTime;
+    unsigned int mCurrentTime;
+    unsigned int mDrawMode;
+    bool mActive;
+    bool mTurnLeft;
+    bool mTurnRight;
+    bool mWalk;
+    bool mPaused;
+    bool mLeftMouseButton;
+    bool mRightMouseButton;
+
+    cQVApp() = default;
+
+    void Setup(unsigned int w, unsigned int h);
+    void SetupCamera(float xx, float yy, float zz, float dist, int heading, int elevation);
+    void LoadActor(const char* fname);
+    void Go();
+    void HandleEvents();
+    void Update();
+    void Draw();
+
+    // Shuts SDL down, prints "EXIT ON ERROR: " and err as one line on
+    // standard output and ends the process with status 1.
+    [[noreturn]] static void ExitError(const char* err);
+
+    // The millisecond clock the frame timing reads; SDL_GetTicks unless a
+    // test installs another one. Passing null restores SDL_GetTicks.
+    typedef Uint32 (*TickSource)();
+    static void SetTickSource(TickSource source);
+};
+
+#endif // _QV_APP_H_

@@ -1,0 +1,129 @@
+#ifndef _QV_MATRIX_H_
+#define _QV_MATRIX_H_
+
+#include <iosfwd>
+
+#include "QV_vector.h"
+
+class cQuaternion;
+
+// Single-precision 4 x 4 matrix in OpenGL's column-major order: the element in
+// row r and column c is _m[c*4 + r] (= m[c][r]); the translation sits in
+// _m[12], _m[13] and _m[14]. Points are column vectors, so A * B applies B
+// first. The storage is handed to glMultMatrixf unchanged.
+class cMatrix4D
+{
+public:
+    union
+    {
+        float _m[16];
+        float m[4][4];
+    };
+
+    cMatrix4D() { setIdentity(); }
+    cMatrix4D(const cMatrix4D& in) = default;
+    explicit cMatrix4D(const float* a)
+    {
+        for (int i = 0; i < 16; ++i)
+            _m[i] = a[i];
+    }
+    cMatrix4D& operator=(const cMatrix4D& in) = default;
+
+    // The four floats of column col (0 ... 3, not checked): M[c][r].
+    const float* operator[](unsigned int col) const { return &_m[col * 4]; }
+
+    void setIdentity()
+    {
+        for (int i = 0; i < 16; ++i)
+            _m[i] = (i % 5 == 0) ? 1.0f : 0.0f;
+    }
+
+    // The full product this * in; every element sums its four terms in
+    // column order.
+    cMatrix4D operator*(const cMatrix4D& in) const
+    {
+        cMatrix4D out;
+        for (int c = 0; c < 4; ++c)
+            for (int r = 0; r < 4; ++r)
+                out._m[c * 4 + r] = _m[r] * in._m[c * 4] + _m[4 + r] * in._m[c * 4 + 1] +
+                                    _m[8 + r] * in._m[c * 4 + 2] + _m[12 + r] * in._m[c * 4 + 3];
+        return out;
+    }
+
+    // The point in (w = 1): rotation, then the translation added. The bottom
+    // row is ignored.
+    cVector3D operator*(const cVector3D& in) const
+    {
+        const float x = in.mData[0], y = in.mData[1], z = in.mData[2];
+        return cVector3D(_m[0] * x + _m[4] * y + _m[8] * z + _m[12],
+                         _m[1] * x + _m[5] * y + _m[9] * z + _m[13],
+                         _m[2] * x + _m[6] * y + _m[10] * z + _m[14]);
+    }
+
+    cMatrix4D operator+(const cMatrix4D& in) const;
+    cMatrix4D operator-(const cMatrix4D& in) const;
+
+    // Rz(rz) * Ry(ry) * Rx(rx), degrees. Writes the rotation block and zeroes
+    // the bottom row's first three elements.
+    void setFromEuler(float rx, float ry, float rz);
+    // Rotation of q as given (not normalised). Writes the rotation block and
+    // zeroes the bottom row's first three elements.
+    inline void setFromQuat(const cQuaternion& q);
+    // Rotation by ang degrees about axis (normalised here, on a copy). Writes
+    // the rotation block only.
+    void setFromAxisAngle(cVector3D axis, float ang);
+
+    void setTransform(const cVector3D& t) { setTransform(t.mData[0], t.mData[1], t.mData[2]); }
+    void setTransform(float xx, float yy, float zz)
+    {
+        _m[12] = xx;
+        _m[13] = yy;
+        _m[14] = zz;
+        _m[15] = 1.0f;
+    }
+    // Copies the 3 x 3 rotation block of r.
+    void setRotation(const cMatrix4D& r)
+    {
+        _m[0] = r._m[0];
+        _m[1] = r._m[1];
+        _m[2] = r._m[2];
+        _m[4] = r._m[4];
+        _m[5] = r._m[5];
+        _m[6] = r._m[6];
+        _m[8] = r._m[8];
+        _m[9] = r._m[9];
+        _m[10] = r._m[10];
+    }
+    // Adds t to the translation, unrotated.
+    void translate(const cVector3D& t)
+    {
+        _m[12] += t.mData[0];
+        _m[13] += t.mData[1];
+        _m[14] += t.mData[2];
+    }
+    cVector3D getTransform() const { return cVector3D(_m[12], _m[13], _m[14]); }
+};
+
+// Row by row: "Matrix4D: [a, b, c, d ]" and three more rows aligned under it.
+std::ostream& operator<<(std::ostream& os, const cMatrix4D& in);
+
+#include "QV_quaternion.h"
+
+inline void cMatrix4D::setFromQuat(const cQuaternion& q)
+{
+    const float x = q.mData[0], y = q.mData[1], z = q.mData[2], w = q.mData[3];
+    _m[0] = 1.0f - 2.0f * Math::sqr(y) - 2.0f * Math::sqr(z);
+    _m[1] = 2.0f * x * y + 2.0f * w * z;
+    _m[2] = 2.0f * x * z - 2.0f * w * y;
+    _m[3] = 0.0f;
+    _m[4] = 2.0f * x * y - 2.0f * w * z;
+    _m[5] = 1.0f - 2.0f * Math::sqr(x) - 2.0f * Math::sqr(z);
+    _m[6] = 2.0f * y * z + 2.0f * w * x;
+    _m[7] = 0.0f;
+    _m[8] = 2.0f * x * z + 2.0f * w * y;
+    _m[9] = 2.0f * y * z - 2.0f * w * x;
+    _m[10] = 1.0f - 2.0f * Math::sqr(x) - 2.0f * Math::sqr(y);
+    _m[11] = 0.0f;
+}
+
+#endif // _QV_MATRIX_H_

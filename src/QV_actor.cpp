@@ -1,0 +1,80 @@
+#include "QV_actor.h"
+
+#include <algorithm>
+
+cActor::cActor()
+{
+    mTime = 0;
+    mHeading = 0.0f;
+    mBlend = 250;
+    mCurrentAction = 0;
+    mWalkCycle = 0;
+    mNextAction = 1;
+}
+
+void cActor::SetConstraints()
+{
+    std::vector<cBone>& bones = mArmature.mBones;
+
+    auto left = std::find(bones.begin(), bones.end(), std::string("Bone.008"));
+    mLeftFoot.Setup(left != bones.end() ? &*left : nullptr, 0.0f, 1.0f, 0.0f);
+
+    auto right = std::find(bones.begin(), bones.end(), std::string("Bone.007"));
+    mRightFoot.Setup(right != bones.end() ? &*right : nullptr, 0.0f, 1.0f, 0.0f);
+}
+
+void cActor::UpdateArmature()
+{
+    if (mArmature.mRootBone)
+        mArmature.Update();
+}
+
+void cActor::DrawArmature(unsigned int mode)
+{
+    if (mArmature.mRootBone)
+        mArmature.Draw(mode);
+}
+
+void cActor::ApplyPose(cPose& pose)
+{
+    auto itor = pose.mPoseBones.begin();
+    const auto itend = pose.mPoseBones.end();
+    for (auto biter = mArmature.mBones.begin(), bitend = mArmature.mBones.end(); biter != bitend && itor != itend;
+         ++biter, ++itor)
+    {
+        biter->mTransform = itor->mTransform;
+        biter->mOrientation = itor->mOrientation;
+    }
+    if (mArmature.mRootBone)
+        mArmature.Update();
+}
+
+void cActor::Animate(unsigned int t)
+{
+    cMatrix4D m;
+    cQuaternion q;
+
+    mTime += t;
+    if (mTime > mAction[mCurrentAction].mLength)
+        mTime = ACTOR_RESTART_TIME;
+
+    mPose.Set(mArmature);
+    mPose2.Set(mArmature);
+
+    mAction[mCurrentAction].EvaluateAt(mTime, mPose);
+
+    if (mNextAction != mCurrentAction)
+        mCurrentAction = mNextAction;
+
+    m.setFromEuler(0.0f, 0.0f, mHeading);
+    q.setFromMatrix(m);
+    if (mPose.mPoseRoot)
+        mPose.mPoseRoot->mOrientation = q * mPose.mPoseRoot->mOrientation;
+
+    ApplyPose(mPose);
+
+    mRightFoot.Evaluate(mArmature.mRootBone, mPose);
+    mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
+
+    ApplyPose(mPose);
+}

@@ -1,0 +1,64 @@
+#include "QV_pose.h"
+
+#include <algorithm>
+#include <functional>
+
+void cPose::Setup(cArmature& arm)
+{
+    mPoseBones = arm.mBones;
+    mSource = arm.mBones.data();
+    mSourceCount = arm.mBones.size();
+    mPoseRoot = nullptr;
+    if (arm.mRootBone)
+    {
+        auto it = std::find(mPoseBones.begin(), mPoseBones.end(), arm.mRootBone->mName);
+        if (it != mPoseBones.end())
+            mPoseRoot = &*it;
+    }
+}
+
+void cPose::Set(cArmature& arm)
+{
+    const size_t n = std::min(arm.mBones.size(), mPoseBones.size());
+    for (size_t i = 0; i < n; ++i)
+    {
+        mPoseBones[i].mOrientation = arm.mBones[i].mOrientation;
+        mPoseBones[i].mTransform = arm.mBones[i].mTransform;
+    }
+}
+
+cBone* cPose::PoseCopyOf(const cBone* link)
+{
+    std::less<const cBone*> before;
+    if (!mSource || before(link, mSource) || !before(link, mSource + mSourceCount))
+        return nullptr;
+    const size_t i = (size_t)(link - mSource);
+    return i < mPoseBones.size() ? &mPoseBones[i] : nullptr;
+}
+
+void cPose::UpdateFrom(cBone& bone, const cMatrix4D* parentWorld)
+{
+    cMatrix4D r;
+    r.setFromQuat(bone.mOrientation);
+    bone.mTransform.setRotation(bone.mRestTransform * r);
+    bone.mWorldTransform = parentWorld ? *parentWorld * bone.mTransform : bone.mTransform;
+    for (const cBone* link : bone.mChildren)
+        if (cBone* child = PoseCopyOf(link))
+            UpdateFrom(*child, &bone.mWorldTransform);
+}
+
+void cPose::Update()
+{
+    if (!mPoseRoot)
+        return;
+    cBone* parent = mPoseRoot->mParent ? PoseCopyOf(mPoseRoot->mParent) : nullptr;
+    UpdateFrom(*mPoseRoot, parent ? &parent->mWorldTransform : nullptr);
+}
+
+void cPose::Blend(float t, cPose& p2)
+{
+    const size_t n = std::min(mPoseBones.size(), p2.mPoseBones.size());
+    for (size_t i = 0; i < n; ++i)
+        mPoseBones[i].mOrientation =
+            cQuaternion::nlerp(t, mPoseBones[i].mOrientation, p2.mPoseBones[i].mOrientation);
+}
