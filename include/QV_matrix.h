@@ -39,25 +39,36 @@ public:
     }
 
     // The full product this * in; every element sums its four terms in
-    // column order.
+    // column order. Each result column is built in a small array of its own
+    // and then stored whole: written that way the compiler keeps a column in
+    // one vector register even when the matrices live in registers (a chain
+    // of products), where element-by-element stores made it fall back to
+    // sixteen scalar sums. The arithmetic is the same either way.
     cMatrix4D operator*(const cMatrix4D& in) const
     {
         cMatrix4D out;
         for (int c = 0; c < 4; ++c)
+        {
+            const float b0 = in._m[c * 4], b1 = in._m[c * 4 + 1], b2 = in._m[c * 4 + 2], b3 = in._m[c * 4 + 3];
+            float col[4];
             for (int r = 0; r < 4; ++r)
-                out._m[c * 4 + r] = _m[r] * in._m[c * 4] + _m[4 + r] * in._m[c * 4 + 1] +
-                                    _m[8 + r] * in._m[c * 4 + 2] + _m[12 + r] * in._m[c * 4 + 3];
+                col[r] = _m[r] * b0 + _m[4 + r] * b1 + _m[8 + r] * b2 + _m[12 + r] * b3;
+            for (int r = 0; r < 4; ++r)
+                out._m[c * 4 + r] = col[r];
+        }
         return out;
     }
 
     // The point in (w = 1): rotation, then the translation added. The bottom
-    // row is ignored.
+    // row is ignored. All four rows are summed, column by column, so that the
+    // sums vectorise; the fourth is dropped.
     cVector3D operator*(const cVector3D& in) const
     {
         const float x = in.mData[0], y = in.mData[1], z = in.mData[2];
-        return cVector3D(_m[0] * x + _m[4] * y + _m[8] * z + _m[12],
-                         _m[1] * x + _m[5] * y + _m[9] * z + _m[13],
-                         _m[2] * x + _m[6] * y + _m[10] * z + _m[14]);
+        float p[4];
+        for (int r = 0; r < 4; ++r)
+            p[r] = _m[r] * x + _m[4 + r] * y + _m[8 + r] * z + _m[12 + r];
+        return cVector3D(p[0], p[1], p[2]);
     }
 
     cMatrix4D operator+(const cMatrix4D& in) const;
