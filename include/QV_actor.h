@@ -39,7 +39,10 @@ public:
     void UpdateArmature();
     // Draws the armature in the given mode, when there is a root bone.
     void DrawArmature(unsigned int mode);
-    // Advances the actor by t milliseconds: the per-frame step.
+    // Advances the actor by t milliseconds: the per-frame step. The clock
+    // restarts at 34 ms once it passes the current action's length; a change
+    // of mNextAction is played from the next call on (a slot number of 3 or
+    // more is not followed). Allocates nothing.
     void Animate(unsigned int t);
     // Writes the pose's local matrices and orientations into the armature and
     // recomputes its world matrices.

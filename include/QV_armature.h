@@ -18,8 +18,13 @@ public:
     cArmature() : mRootBone(nullptr) {}
     ~cArmature() = default;
 
-    // Recomputes the world matrix of every bone reachable from the root.
-    void Update() { mRootBone->Update(); }
+    // Recomputes the world matrix of every bone reachable from the root. An
+    // armature without a root (nothing loaded yet) is left as it is.
+    void Update()
+    {
+        if (mRootBone)
+            mRootBone->Update();
+    }
 
     // Draws every bone through its world matrix: mode 1 an octahedral outline,
     // mode 2 a line, any other mode nothing. Leaves the model-view matrix as

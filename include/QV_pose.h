@@ -28,7 +28,8 @@ public:
     // reaches exactly the pose copies of the bones below the root and never
     // writes the armature.
     void Update();
-    // nlerp of every orientation towards p2's bone with the same index.
+    // nlerp of every orientation towards p2's bone with the same index, over
+    // the bones both poses have. Only orientations change.
     void Blend(float t, cPose& p2);
 
 private:

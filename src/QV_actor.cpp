@@ -63,7 +63,9 @@ void cActor::Animate(unsigned int t)
 
     mAction[mCurrentAction].EvaluateAt(mTime, mPose);
 
-    if (mNextAction != mCurrentAction)
+    // The request takes effect on the next frame, at the clock as it stands.
+    // A slot number beyond the three slots is not followed.
+    if (mNextAction != mCurrentAction && mNextAction < 3)
         mCurrentAction = mNextAction;
 
     m.setFromEuler(0.0f, 0.0f, mHeading);

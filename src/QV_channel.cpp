@@ -1,5 +1,7 @@
 #include "QV_channel.h"
 
+#include <math.h>
+
 void cChannel::EvaluateAt(unsigned int t, cQuaternion& q) const
 {
     const size_t n = mKeyFrames.size();
@@ -18,19 +20,23 @@ void cChannel::EvaluateAt(unsigned int t, cQuaternion& q) const
         return;
     }
 
+    const size_t key2 = key1 + 1;
     const sKeyFrame& k1 = mKeyFrames[key1];
-    const sKeyFrame& k2 = mKeyFrames[key1 + 1];
+    const sKeyFrame& k2 = mKeyFrames[key2];
 
     // Before the first key (which can only happen when it is later than 0),
     // and on keys out of time order, hold the lower key: there is no span to
     // interpolate over.
-    if (t < k1.mTime || k2.mTime <= k1.mTime)
+    float param = 0.0f;
+    if (t >= k1.mTime && k2.mTime > k1.mTime)
     {
-        q = cQuaternion::nlerp(0.0f, k1.mValue, k2.mValue);
-        return;
+        const float dt = (float)(k2.mTime - k1.mTime);
+        param = (float)(t - k1.mTime) / dt;
     }
-
-    const float dt = (float)(k2.mTime - k1.mTime);
-    const float param = (float)(t - k1.mTime) / dt;
     q = cQuaternion::nlerp(param, k1.mValue, k2.mValue);
+
+    // Two keys of opposite sign meet at zero half way, and a zero key has no
+    // direction at all: hold the lower key rather than pass on not-a-numbers.
+    if (!isfinite(q.mData[0]) || !isfinite(q.mData[1]) || !isfinite(q.mData[2]) || !isfinite(q.mData[3]))
+        q = k1.mValue;
 }

@@ -60,10 +60,15 @@ void cIK::EvaluateAt(unsigned int /*t*/, cAction& /*action*/)
                 else if (cross.mData[2] < 0.0f)
                     orient.setFromEuler(0.0f, 0.0f, turnAngle);
 
+                // The sum moves the orientation part of the way towards the
+                // turn. An orientation exactly opposite to the turn sums to
+                // zero, which has no direction: the joint is then left alone.
                 cQuaternion turned = mIKBones[link]->mOrientation + orient;
-                turned.normalize();
-                mIKBones[link]->mOrientation = turned;
-                mIKBones[link]->Update();
+                if (turned.normalize() > 0.0f)
+                {
+                    mIKBones[link]->mOrientation = turned;
+                    mIKBones[link]->Update();
+                }
             }
 
             if (++link > 1)

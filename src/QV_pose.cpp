@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include <math.h>
+
 void cPose::Setup(cArmature& arm)
 {
     mPoseBones = arm.mBones;
@@ -59,6 +61,11 @@ void cPose::Blend(float t, cPose& p2)
 {
     const size_t n = std::min(mPoseBones.size(), p2.mPoseBones.size());
     for (size_t i = 0; i < n; ++i)
-        mPoseBones[i].mOrientation =
-            cQuaternion::nlerp(t, mPoseBones[i].mOrientation, p2.mPoseBones[i].mOrientation);
+    {
+        const cQuaternion q = cQuaternion::nlerp(t, mPoseBones[i].mOrientation, p2.mPoseBones[i].mOrientation);
+        // Opposite orientations meet at zero half way; such a bone keeps its
+        // own orientation rather than take on not-a-numbers.
+        if (isfinite(q.mData[0]) && isfinite(q.mData[1]) && isfinite(q.mData[2]) && isfinite(q.mData[3]))
+            mPoseBones[i].mOrientation = q;
+    }
 }
