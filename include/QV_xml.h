@@ -1,6 +1,7 @@
 #ifndef _QV_XML_H_
 #define _QV_XML_H_
 
+#include <cstddef>
 #include <string>
 
 #include <tinyxml.h>
@@ -23,5 +24,30 @@ void ReadActorFromMemory(const char* text, size_t len, cActor& actor);
 // Reads the twelve comma-separated numbers of a "matrix" element into the
 // top three rows of m; throws the message string on an element without text.
 void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);
+
+// Limits of what the loader accepts; real actor files stay far below them.
+#define XML_MAX_FILE_BYTES (64u << 20) // size of the file
+#define XML_MAX_NESTING 256u           // depth of nested elements
+#define XML_MAX_ITEMS 4000000u         // elements, texts, comments and attributes
+#define XML_MAX_ATTRIBUTES 32u         // attributes on one element
+#define XML_MAX_BONES 100000u          // bones in a skeleton
+#define XML_MAX_KEYS 100000u           // keys in one channel
+#define XML_MAX_HIERARCHY_DEPTH 10000u // levels of the bone tree
+
+// What the walk over a document's markup found before it is parsed. The walk
+// follows TinyXML's parser step by step, without building anything, so that
+// a document that would exhaust the parser's stack or memory is refused
+// first. It stops early once a limit is passed.
+struct sXmlMarkup
+{
+    size_t mDepth = 0;         // deepest element nesting reached
+    size_t mItems = 0;         // elements, texts, comments, other nodes and attributes
+    size_t mMaxAttributes = 0; // most attributes on one element
+    size_t mElements = 0;      // elements
+};
+
+// Walks the NUL-terminated document text (padded with at least eight more
+// NUL bytes) as TinyXML's parser would.
+sXmlMarkup ScanXmlMarkup(const char* text);
 
 #endif // _QV_XML_H_

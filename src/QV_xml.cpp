@@ -1,13 +1,676 @@
 #include "QV_xml.h"
 
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <sstream>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "QV_app.h"
 
-// Placeholder until the loader lands.
-void ReadActorFromMemory(const char*, size_t, cActor&) { throw std::string("XML ERROR: not implemented"); }
-void ReadActorFromXML(const char*, cActor&) { throw std::string("XML ERROR: not implemented"); }
-void LoadMatrix(TiXmlElement*, cMatrix4D&) {}
+namespace
+{
+
+[[noreturn]] void Fail(const std::string& detail) { throw std::string("XML ERROR: ") + detail; }
+
+// A name from the file, made safe for a one-line message: quoted, control
+// characters shown as '?', long names cut short.
+std::string Quote(const std::string& s)
+{
+    const size_t maxLen = 40;
+    std::string out("'");
+    for (size_t i = 0; i < s.size() && i < maxLen; ++i)
+    {
+        const unsigned char c = (unsigned char)s[i];
+        out += (c < 0x20 || c == 0x7f) ? '?' : (char)c;
+    }
+    if (s.size() > maxLen)
+        out += "...";
+    out += "'";
+    return out;
+}
+
+const char* RequireText(TiXmlElement* e, const char* attr, const char* message)
+{
+    const char* v = e->Attribute(attr);
+    if (!v)
+        Fail(message);
+    return v;
+}
+
+double RequireNumber(TiXmlElement* e, const char* attr, const char* message)
+{
+    double d = 0.0;
+    if (!e->Attribute(attr, &d))
+        Fail(message);
+    return d;
+}
+
+// A count or a time: the value truncated toward zero, which must lie in
+// 0 ... max. Values outside are refused before any conversion.
+bool TruncateInRange(double v, double max, double& out)
+{
+    if (!std::isfinite(v))
+        return false;
+    const double t = std::trunc(v);
+    if (t < 0.0 || t > max)
+        return false;
+    out = t;
+    return true;
+}
+
+unsigned int ToMillis(double v, const std::string& what)
+{
+    double t;
+    if (!TruncateInRange(v, 4294967295.0, t))
+        Fail(what + " must be a time from 0 to 4294967295 milliseconds.");
+    return (unsigned int)t;
+}
+
+float ToFloat(double v, const std::string& what)
+{
+    if (!std::isfinite(v) || std::fabs(v) > (double)FLT_MAX)
+        Fail(what + " must be a finite number.");
+    return (float)v;
+}
+
+// The markup walk. TinyXML parses nested elements recursively, one stack
+// frame chain per level, and builds every node on the heap. This class
+// retraces the parser's element-level control flow without recursion and
+// uses TinyXML's own routines for everything else (names, attributes,
+// texts, comments, declarations, white space, characters and entities), so
+// it ends exactly where the parser would and sees the same nesting.
+class cMarkupWalk : public TiXmlBase
+{
+public:
+    static sXmlMarkup Walk(const char* p);
+
+private:
+    enum eNode
+    {
+        NODE_NONE,
+        NODE_DECLARATION,
+        NODE_COMMENT,
+        NODE_CDATA,
+        NODE_UNKNOWN,
+        NODE_ELEMENT
+    };
+
+    static bool OverLimit(const sXmlMarkup& m)
+    {
+        return m.mDepth > XML_MAX_NESTING || m.mItems > XML_MAX_ITEMS || m.mMaxAttributes > XML_MAX_ATTRIBUTES;
+    }
+
+    // TiXmlNode::Identify.
+    static eNode Identify(const char*& p, TiXmlEncoding encoding)
+    {
+        p = SkipWhiteSpace(p, encoding);
+        if (!p || !*p || *p != '<')
+            return NODE_NONE;
+        if (StringEqual(p, "<?xml", true, encoding))
+            return NODE_DECLARATION;
+        if (StringEqual(p, "<!--", false, encoding))
+            return NODE_COMMENT;
+        if (StringEqual(p, "<![CDATA[", false, encoding))
+            return NODE_CDATA;
+        if (StringEqual(p, "<!", false, encoding))
+            return NODE_UNKNOWN;
+        if (IsAlpha((unsigned char)*(p + 1), encoding) || *(p + 1) == '_')
+            return NODE_ELEMENT;
+        return NODE_UNKNOWN;
+    }
+
+    // Parses a node that holds no elements with TinyXML's own parser.
+    static const char* ParseLeaf(eNode kind, const char* p, TiXmlEncoding encoding, TiXmlDeclaration* decl)
+    {
+        switch (kind)
+        {
+        case NODE_DECLARATION:
+            return decl->Parse(p, nullptr, encoding);
+        case NODE_COMMENT:
+        {
+            TiXmlComment comment;
+            return comment.Parse(p, nullptr, encoding);
+        }
+        case NODE_CDATA:
+        {
+            TiXmlText text("");
+            text.SetCDATA(true);
+            return text.Parse(p, nullptr, encoding);
+        }
+        default:
+        {
+            TiXmlUnknown unknown;
+            return unknown.Parse(p, nullptr, encoding);
+        }
+        }
+    }
+
+    // The start of TiXmlElement::Parse up to and including its attributes.
+    // Returns the position after the start tag; sets 'empty' for an empty
+    // element tag and stores the expected end tag. Null on a parse error.
+    static const char* StartTag(const char* p, TiXmlEncoding encoding, sXmlMarkup& m, bool& empty,
+                                std::string& endTag)
+    {
+        p = SkipWhiteSpace(p, encoding);
+        if (!p || !*p || *p != '<')
+            return nullptr;
+        p = SkipWhiteSpace(p + 1, encoding);
+        std::string name;
+        p = ReadName(p, &name, encoding);
+        if (!p || !*p)
+            return nullptr;
+        endTag = "</" + name;
+
+        std::vector<std::string> names;
+        while (p && *p)
+        {
+            p = SkipWhiteSpace(p, encoding);
+            if (!p || !*p)
+                return nullptr;
+            if (*p == '/')
+            {
+                ++p;
+                if (*p != '>')
+                    return nullptr;
+                empty = true;
+                return p + 1;
+            }
+            if (*p == '>')
+            {
+                empty = false;
+                return p + 1;
+            }
+            TiXmlAttribute attribute;
+            p = attribute.Parse(p, nullptr, encoding);
+            if (!p || !*p)
+                return nullptr;
+            for (const std::string& n : names)
+                if (n == attribute.NameTStr())
+                    return nullptr; // a repeated attribute is a parse error
+            names.push_back(attribute.NameTStr());
+            ++m.mItems;
+            if (names.size() > m.mMaxAttributes)
+                m.mMaxAttributes = names.size();
+            if (OverLimit(m))
+                return nullptr;
+        }
+        return nullptr;
+    }
+};
+
+sXmlMarkup cMarkupWalk::Walk(const char* p)
+{
+    sXmlMarkup m;
+    if (!p || !*p)
+        return m;
+
+    TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN;
+    const unsigned char* u = (const unsigned char*)p;
+    if (u[0] == 0xefU && u[1] == 0xbbU && u[2] == 0xbfU)
+        encoding = TIXML_ENCODING_UTF8;
+
+    // The end tags of the open elements, innermost last.
+    std::vector<std::string> open;
+    p = SkipWhiteSpace(p, encoding);
+
+    // TiXmlDocument::Parse at the top level; TiXmlElement::Parse and
+    // ReadValue inside elements, with the recursion turned into 'open'.
+    while (p && *p)
+    {
+        const bool top = open.empty();
+        if (!top && *p != '<')
+        {
+            TiXmlText text("");
+            p = text.Parse(p, nullptr, encoding);
+            ++m.mItems;
+        }
+        else if (!top && StringEqual(p, "</", false, encoding))
+        {
+            // The end tag of the innermost element: "</name", white space, ">".
+            if (!StringEqual(p, open.back().c_str(), false, encoding))
+                break;
+            p = SkipWhiteSpace(p + open.back().size(), encoding);
+            if (!p || *p != '>')
+                break;
+            ++p;
+            open.pop_back();
+        }
+        else
+        {
+            const char* start = p;
+            const eNode kind = Identify(start, encoding);
+            if (kind == NODE_NONE)
+                break;
+            ++m.mItems;
+            if (kind == NODE_ELEMENT)
+            {
+                bool empty = false;
+                std::string endTag;
+                ++m.mElements;
+                p = StartTag(p, encoding, m, empty, endTag);
+                if (p && !empty)
+                {
+                    open.push_back(endTag);
+                    m.mDepth = std::max(m.mDepth, open.size());
+                }
+            }
+            else
+            {
+                TiXmlDeclaration decl;
+                p = ParseLeaf(kind, p, encoding, &decl);
+                // The first top-level declaration settles the encoding.
+                if (top && kind == NODE_DECLARATION && encoding == TIXML_ENCODING_UNKNOWN)
+                {
+                    const char* enc = decl.Encoding();
+                    if (*enc == 0 || StringEqual(enc, "UTF-8", true, TIXML_ENCODING_UNKNOWN) ||
+                        StringEqual(enc, "UTF8", true, TIXML_ENCODING_UNKNOWN))
+                        encoding = TIXML_ENCODING_UTF8;
+                    else
+                        encoding = TIXML_ENCODING_LEGACY;
+                }
+            }
+        }
+        if (!p || OverLimit(m))
+            break;
+        p = SkipWhiteSpace(p, encoding);
+    }
+    return m;
+}
+
+// TiXmlDocument::LoadFile's preparation of the text: it ends at the first
+// NUL byte and every CR LF pair or lone CR becomes one LF. Some TinyXML
+// routines step past the end of a truncated multi-byte character, so the
+// text is followed by extra NUL bytes for them to land on.
+std::string NormaliseText(const char* text, size_t len)
+{
+    std::string out;
+    out.reserve(len + 9);
+    for (size_t i = 0; i < len && text[i]; ++i)
+    {
+        if (text[i] == '\r')
+        {
+            out += '\n';
+            if (i + 1 < len && text[i + 1] == '\n')
+                ++i;
+        }
+        else
+            out += text[i];
+    }
+    out.append(8, '\0');
+    return out;
+}
+
+std::string ErrorText(int code)
+{
+    TiXmlDocument doc;
+    doc.SetError(code, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+    return doc.ErrorDesc();
+}
+
+struct sNodeLink
+{
+    size_t mBone;
+    size_t mParent; // the bone's own index for the root
+};
+
+// Reads the hierarchy into parent links, checks that they form one tree over
+// all the bones and links the bones. Returns nothing; refuses a bad tree.
+void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
+                   const std::unordered_map<std::string, size_t>& index)
+{
+    TiXmlElement* heirachy = TiXmlHandle(&doc)
+                                 .FirstChildElement("QVArmature")
+                                 .FirstChildElement("armature")
+                                 .FirstChildElement("heirachy")
+                                 .Element();
+    if (!heirachy)
+        Fail("Expecting 'heirachy' tag.");
+    TiXmlElement* node = heirachy->FirstChildElement("node");
+    if (!node)
+        Fail("Expecting (at least one) 'node' tag.");
+
+    std::vector<cBone>& bones = arm.mBones;
+    const size_t n = bones.size();
+    const size_t none = (size_t)-1;
+    std::vector<size_t> parent(n, none);
+    std::vector<char> described(n, 0);
+    std::vector<sNodeLink> links;
+    links.reserve(n);
+    size_t root = none;
+
+    for (; node; node = node->NextSiblingElement())
+    {
+        const std::string name = RequireText(node, "name", "Expecting 'name' attribute for 'node'.");
+        TiXmlNode* child = node->FirstChild();
+        if (!child || child->Type() != TiXmlNode::TINYXML_TEXT)
+            Fail("Expecting a 'text' parent name for 'node'.");
+        const std::string parentName = child->Value();
+
+        auto it = index.find(name);
+        if (it == index.end())
+            Fail("the 'node' named " + Quote(name) + " describes no bone of the skeleton.");
+        const size_t b = it->second;
+        if (described[b])
+            Fail("the bone " + Quote(name) + " is described by more than one 'node'.");
+        described[b] = 1;
+
+        if (parentName == "NULL")
+        {
+            if (root != none)
+                Fail("the bones " + Quote(bones[root].mName) + " and " + Quote(name) +
+                     " both have the parent NULL; there must be exactly one root bone.");
+            root = b;
+            parent[b] = b;
+            links.push_back({b, b});
+            continue;
+        }
+        auto pit = index.find(parentName);
+        if (pit == index.end())
+            Fail("the parent " + Quote(parentName) + " of the bone " + Quote(name) + " is not a bone of the skeleton.");
+        if (pit->second == b)
+            Fail("the bone " + Quote(name) + " is its own parent.");
+        parent[b] = pit->second;
+        links.push_back({b, pit->second});
+    }
+
+    if (root == none)
+        Fail("no 'node' has the parent NULL; there must be exactly one root bone.");
+    for (size_t i = 0; i < n; ++i)
+        if (!described[i])
+            Fail("the bone " + Quote(bones[i].mName) + " is described by no 'node'.");
+
+    // One parent per bone and one root: the links form a tree exactly when
+    // every bone is reached from the root. Walk it without recursion.
+    std::vector<size_t> firstChild(n, none), nextSibling(n, none), lastChild(n, none);
+    for (const sNodeLink& l : links)
+    {
+        if (l.mBone == l.mParent)
+            continue;
+        if (lastChild[l.mParent] == none)
+            firstChild[l.mParent] = l.mBone;
+        else
+            nextSibling[lastChild[l.mParent]] = l.mBone;
+        lastChild[l.mParent] = l.mBone;
+    }
+    std::vector<char> reached(n, 0);
+    std::vector<std::pair<size_t, size_t>> stack; // bone, depth
+    stack.push_back({root, 1});
+    size_t count = 0;
+    while (!stack.empty())
+    {
+        const size_t b = stack.back().first;
+        const size_t depth = stack.back().second;
+        stack.pop_back();
+        reached[b] = 1;
+        ++count;
+        if (depth > XML_MAX_HIERARCHY_DEPTH)
+            Fail("the bone hierarchy is more than " + std::to_string(XML_MAX_HIERARCHY_DEPTH) + " levels deep.");
+        for (size_t c = firstChild[b]; c != none; c = nextSibling[c])
+            stack.push_back({c, depth + 1});
+    }
+    if (count != n)
+    {
+        // Every bone the root does not reach has a parent: following the
+        // parents from one of them ends in a loop. Name a bone on the loop.
+        size_t b = 0;
+        while (reached[b])
+            ++b;
+        for (size_t i = 0; i < n; ++i)
+            b = parent[b];
+        Fail("the bone " + Quote(bones[b].mName) + " is its own ancestor.");
+    }
+
+    // Link in node order, so each parent lists its children as the nodes do.
+    cMatrix4D fixup;
+    fixup.setFromEuler(-90.0f, 0.0f, 0.0f);
+    for (const sNodeLink& l : links)
+    {
+        cBone& bone = bones[l.mBone];
+        if (l.mBone == l.mParent)
+        {
+            bone.mParent = nullptr;
+            arm.mRootBone = &bone;
+            bone.mRestTransform = fixup * bone.mRestTransform;
+            bone.mTransform = bone.mRestTransform;
+        }
+        else
+        {
+            bone.mParent = &bones[l.mParent];
+            bones[l.mParent].mChildren.push_back(&bone);
+        }
+    }
+}
+
+void ReadActions(TiXmlDocument& doc, cActor& actor)
+{
+    TiXmlElement* action = TiXmlHandle(&doc)
+                               .FirstChildElement("QVArmature")
+                               .FirstChildElement("actions")
+                               .FirstChildElement("action")
+                               .Element();
+    if (!action)
+        Fail("Expecting 'action' tag.");
+
+    const size_t nbones = actor.mArmature.mBones.size();
+    size_t i = 0;
+    for (; action; action = action->NextSiblingElement(), ++i)
+    {
+        if (i >= 3)
+            Fail("more than three 'action' elements; an actor has three action slots.");
+        cAction& slot = actor.mAction[i];
+        slot.mName = RequireText(action, "name", "Expecting 'name' attribute for 'action'.");
+        const double len = RequireNumber(action, "len", "Expecting 'length' attribute for 'action'.");
+        const std::string where = "in the action " + Quote(slot.mName);
+        slot.mLength = ToMillis(len, "'len' of the action " + Quote(slot.mName));
+        slot.mChannels.resize(nbones);
+
+        TiXmlElement* channel = action->FirstChildElement("channel");
+        if (!channel)
+            Fail("Expecting 'channel' tag.");
+        size_t j = 0;
+        for (; channel; channel = channel->NextSiblingElement(), ++j)
+        {
+            if (j >= nbones)
+                Fail(where + ", there are more 'channel' elements than the " + std::to_string(nbones) +
+                     " bones of the skeleton.");
+            TiXmlElement* keyframes = channel->FirstChildElement("keyframes");
+            if (!keyframes)
+                Fail("Expecting 'keyframes' tag.");
+            const double keys = RequireNumber(keyframes, "keys", "Expecting 'keys' attribute for 'keyframes'.");
+            TiXmlElement* key = keyframes->FirstChildElement("key");
+            if (!key)
+                Fail("Expecting (at least one) 'key' tag.");
+
+            const std::string inChannel = where + ", channel " + std::to_string(j + 1);
+            KeyFrameVector& frames = slot.mChannels[j].mKeyFrames;
+            for (; key; key = key->NextSiblingElement("key"))
+            {
+                if (frames.size() >= XML_MAX_KEYS)
+                    Fail(inChannel + " has more than " + std::to_string(XML_MAX_KEYS) + " keys.");
+                const double t = RequireNumber(key, "t", "Expecting 't' attribute for 'key'.");
+                TiXmlElement* quat = key->FirstChildElement("quat");
+                if (!quat)
+                    Fail("Expecting 'quat' tag for 'key'.");
+                const double w = RequireNumber(quat, "w", "Expecting 'w' attribute for 'quat'.");
+                const double x = RequireNumber(quat, "x", "Expecting 'x' attribute for 'quat'.");
+                const double y = RequireNumber(quat, "y", "Expecting 'y' attribute for 'quat'.");
+                const double z = RequireNumber(quat, "z", "Expecting 'z' attribute for 'quat'.");
+
+                const std::string what = inChannel + ", key " + std::to_string(frames.size() + 1);
+                sKeyFrame frame;
+                frame.mTime = ToMillis(t, "'t' " + what);
+                if (!frames.empty() && frame.mTime < frames.back().mTime)
+                    Fail(inChannel + ": key " + std::to_string(frames.size() + 1) + " at " +
+                         std::to_string(frame.mTime) + " ms comes before the previous key at " +
+                         std::to_string(frames.back().mTime) + " ms; key times must not go backwards.");
+                frame.mValue.mData[3] = ToFloat(w, "'w' " + what);
+                frame.mValue.mData[0] = ToFloat(x, "'x' " + what);
+                frame.mValue.mData[1] = ToFloat(y, "'y' " + what);
+                frame.mValue.mData[2] = ToFloat(z, "'z' " + what);
+                frames.push_back(frame);
+            }
+            double declared;
+            if (!TruncateInRange(keys, (double)XML_MAX_KEYS, declared) || (size_t)declared != frames.size())
+                Fail(inChannel + ": 'keys' says " + Quote(keyframes->Attribute("keys")) + " but there are " +
+                     std::to_string(frames.size()) + " 'key' elements.");
+        }
+    }
+}
+
+void ReadActor(TiXmlDocument& doc, cActor& actor)
+{
+    TiXmlElement* armature =
+        TiXmlHandle(&doc).FirstChildElement("QVArmature").FirstChildElement("armature").Element();
+    if (!armature)
+        Fail("Expecting 'armature' tag.");
+    actor.mName = RequireText(armature, "name", "Expecting 'name' attribute for 'armature'.");
+
+    TiXmlElement* skeleton = armature->FirstChildElement("skeleton");
+    if (!skeleton)
+        Fail("Expecting 'skeleton' tag.");
+    const double declared = RequireNumber(skeleton, "bones", "Expecting 'bones' attribute for 'skeleton'.");
+    TiXmlElement* bone = skeleton->FirstChildElement("bone");
+    if (!bone)
+        Fail("Expecting (at least one) 'bone' tag.");
+
+    // The bones are read as they come and checked against "bones" afterwards,
+    // so nothing is sized from an unchecked count.
+    std::vector<cBone> bones;
+    for (; bone; bone = bone->NextSiblingElement())
+    {
+        if (bones.size() >= XML_MAX_BONES)
+            Fail("the skeleton has more than " + std::to_string(XML_MAX_BONES) + " bones.");
+        bones.emplace_back();
+        cBone& b = bones.back();
+        b.mName = RequireText(bone, "name", "Expecting 'name' attribute for 'bone'.");
+        const double len = RequireNumber(bone, "len", "Expecting 'len' attribute for 'bone'.");
+        TiXmlElement* matrix = bone->FirstChildElement("matrix");
+        if (!matrix)
+            Fail("the bone " + Quote(b.mName) + " has no 'matrix' element.");
+        b.mLength = ToFloat(len, "'len' of the bone " + Quote(b.mName));
+        LoadMatrix(matrix, b.mRestTransform);
+        b.mTransform = b.mRestTransform;
+    }
+    double count;
+    if (!TruncateInRange(declared, (double)XML_MAX_BONES, count) || (size_t)count != bones.size())
+        Fail("'bones' of 'skeleton' says " + Quote(skeleton->Attribute("bones")) + " but there are " +
+             std::to_string(bones.size()) + " bone elements.");
+
+    // Bone names are unique; the map finds a bone by name in constant time.
+    std::unordered_map<std::string, size_t> index;
+    index.reserve(bones.size());
+    for (size_t i = 0; i < bones.size(); ++i)
+        if (!index.emplace(bones[i].mName, i).second)
+            Fail("two bones are named " + Quote(bones[i].mName) + "; bone names must be unique.");
+
+    actor.mArmature.mBones = std::move(bones);
+    actor.mArmature.mRootBone = nullptr;
+    ReadHierarchy(doc, actor.mArmature, index);
+
+    actor.mPose.Setup(actor.mArmature);
+    actor.mPose2.Setup(actor.mArmature);
+
+    ReadActions(doc, actor);
+}
+
+} // namespace
+
+void LoadMatrix(TiXmlElement* xml, cMatrix4D& m)
+{
+    TiXmlNode* child = xml ? xml->FirstChild() : nullptr;
+    if (!child)
+        Fail("Expecting 'matrix' to have data.");
+    if (child->Type() != TiXmlNode::TINYXML_TEXT)
+        Fail("Expecting 'matrix' data to be a 'text' node.");
+
+    // Fields 1 to 11 end at a comma; field 12 is everything after the
+    // eleventh comma (a sixteen-number matrix reads like its first twelve).
+    const std::string text = child->Value();
+    std::string fields[12];
+    size_t start = 0;
+    for (int k = 0; k < 11; ++k)
+    {
+        const size_t comma = text.find(',', start);
+        if (comma == std::string::npos)
+            Fail("a 'matrix' holds " + std::to_string(k + 1) + " comma-separated numbers; it needs twelve.");
+        fields[k] = text.substr(start, comma - start);
+        start = comma + 1;
+    }
+    fields[11] = text.substr(start);
+
+    // One stream for all fields: what an extraction leaves unread stays in
+    // front of the next field. An element whose extraction fails reads 0.
+    std::stringstream stream(std::ios::in | std::ios::out);
+    for (int k = 0; k < 12; ++k)
+    {
+        stream.clear();
+        stream << fields[k];
+        float v = 0.0f;
+        if (!(stream >> v))
+            v = 0.0f;
+        m._m[4 * (k % 4) + (k / 4)] = v;
+    }
+}
+
+sXmlMarkup ScanXmlMarkup(const char* text) { return cMarkupWalk::Walk(text); }
+
+void ReadActorFromMemory(const char* text, size_t len, cActor& actor)
+{
+    if (len > XML_MAX_FILE_BYTES)
+        Fail("the file is larger than " + std::to_string(XML_MAX_FILE_BYTES >> 20) + " MiB.");
+    const std::string buffer = NormaliseText(text, len);
+
+    const sXmlMarkup m = ScanXmlMarkup(buffer.c_str());
+    if (m.mDepth > XML_MAX_NESTING)
+        Fail("elements are nested more than " + std::to_string(XML_MAX_NESTING) + " levels deep.");
+    if (m.mMaxAttributes > XML_MAX_ATTRIBUTES)
+        Fail("an element has more than " + std::to_string(XML_MAX_ATTRIBUTES) + " attributes.");
+    if (m.mItems > XML_MAX_ITEMS)
+        Fail("the file holds more than " + std::to_string(XML_MAX_ITEMS) + " elements, texts and attributes.");
+
+    TiXmlDocument doc;
+    doc.Parse(buffer.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (doc.Error())
+        Fail(doc.ErrorDesc());
+    ReadActor(doc, actor);
+}
+
+void ReadActorFromXML(const char* fname, cActor& actor)
+{
+    // The file is read whole (as TinyXML's own loading does) and checked
+    // before it is parsed.
+    FILE* file = fname ? std::fopen(fname, "rb") : nullptr;
+    if (!file)
+        Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
+    std::string content;
+    char chunk[65536];
+    bool tooLarge = false;
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    {
+        if (content.size() + got > XML_MAX_FILE_BYTES)
+        {
+            tooLarge = true;
+            break;
+        }
+        content.append(chunk, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (tooLarge)
+        Fail("the file is larger than " + std::to_string(XML_MAX_FILE_BYTES >> 20) + " MiB.");
+    if (failed)
+        Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
+    if (content.empty())
+        Fail(ErrorText(TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY));
+    ReadActorFromMemory(content.data(), content.size(), actor);
+}
 
 void LoadActorFromXML(const char* fname, cActor& actor)
 {

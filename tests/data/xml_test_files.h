@@ -1,0 +1,73 @@
+// Actor file texts for the loader tests, built from small parts so that each
+// test can change exactly one thing.
+#ifndef _XML_TEST_FILES_H_
+#define _XML_TEST_FILES_H_
+
+#include <string>
+
+namespace xmltest
+{
+
+inline std::string Bone(const std::string& name, const std::string& len, const std::string& matrix)
+{
+    return "<bone name=\"" + name + "\" len=\"" + len + "\"><matrix>" + matrix + "</matrix></bone>\n";
+}
+
+inline std::string Node(const std::string& name, const std::string& parent)
+{
+    return "<node name=\"" + name + "\">" + parent + "</node>\n";
+}
+
+inline std::string Key(const std::string& t, const std::string& w, const std::string& x, const std::string& y,
+                       const std::string& z)
+{
+    return "<key t=\"" + t + "\"><quat w=\"" + w + "\" x=\"" + x + "\" y=\"" + y + "\" z=\"" + z +
+           "\"/></key>\n";
+}
+
+inline std::string Channel(const std::string& keys, const std::string& body)
+{
+    return "<channel><keyframes keys=\"" + keys + "\">\n" + body + "</keyframes></channel>\n";
+}
+
+inline std::string Action(const std::string& name, const std::string& len, const std::string& channels)
+{
+    return "<action name=\"" + name + "\" len=\"" + len + "\">\n" + channels + "</action>\n";
+}
+
+inline std::string Armature(const std::string& name, const std::string& bones, const std::string& boneElements,
+                            const std::string& nodes)
+{
+    return "<armature name=\"" + name + "\">\n<skeleton bones=\"" + bones + "\">\n" + boneElements +
+           "</skeleton>\n<heirachy>\n" + nodes + "</heirachy>\n</armature>\n";
+}
+
+inline std::string Document(const std::string& armature, const std::string& actions)
+{
+    return "<QVArmature>\n" + armature + "<actions>\n" + actions + "</actions>\n</QVArmature>\n";
+}
+
+inline std::string ExampleBones()
+{
+    return Bone("Bone", "1.2", "1,0,0,0, 0,1,0,0, 0,0,1,1") + Bone("Bone.001", "0.8", "1,0,0,0, 0,1,0,1.2, 0,0,1,0");
+}
+
+inline std::string ExampleNodes() { return Node("Bone", "NULL") + Node("Bone.001", "Bone"); }
+
+inline std::string ExampleArmature() { return Armature("figure", "2", ExampleBones(), ExampleNodes()); }
+
+inline std::string IdentityChannel() { return Channel("2", Key("0", "1", "0", "0", "0") + Key("1000", "1", "0", "0", "0")); }
+
+inline std::string ExampleAction()
+{
+    return Action("nod", "1000",
+                  IdentityChannel() +
+                      Channel("2", Key("0", "1", "0", "0", "0") + Key("1000", "0.7071", "0.7071", "0", "0")));
+}
+
+// The worked example of the format: two bones, one action.
+inline std::string Example() { return Document(ExampleArmature(), ExampleAction()); }
+
+} // namespace xmltest
+
+#endif // _XML_TEST_FILES_H_
