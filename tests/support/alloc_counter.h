@@ -63,7 +63,9 @@ inline void* CountedAlignedAlloc(std::size_t size, std::size_t align)
     return p;
 }
 
-inline void CountedFree(void* p)
+// Kept out of line: once inlined into a caller, the compiler sees free()
+// applied to the result of operator new and warns about a mismatch.
+__attribute__((noinline)) inline void CountedFree(void* p)
 {
     if (!p)
         return;

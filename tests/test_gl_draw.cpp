@@ -1,0 +1,350 @@
+// Skeleton drawing against a real OpenGL context (SDL 1.2, run on a private
+// X display): the vertices each bone sends, read back through OpenGL's
+// feedback mode, in the order drawn; the matrix stack left as found.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "QV_actor.h"
+#include "QV_armature.h"
+#include "QV_sdl.h"
+#include "support/qv_expect.h"
+
+namespace
+{
+const int kSize = 64;       // window and viewport, pixels
+const float kExtent = 10.f; // the orthographic box is -10 ... 10 on every axis
+
+// One SDL window with an OpenGL context for the whole program, and an
+// orthographic view in which every test's vertices lie well inside the box,
+// so nothing is clipped and window coordinates map back to model
+// coordinates exactly enough.
+class GLContext : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        if (SDL_Init(SDL_INIT_VIDEO) != 0)
+        {
+            mError = std::string("SDL_Init: ") + SDL_GetError();
+            return;
+        }
+        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+        if (!SDL_SetVideoMode(kSize, kSize, 0, SDL_OPENGL))
+        {
+            mError = std::string("SDL_SetVideoMode: ") + SDL_GetError();
+            return;
+        }
+        mReady = true;
+    }
+    void TearDown() override { SDL_Quit(); }
+
+    static bool mReady;
+    static std::string mError;
+};
+bool GLContext::mReady = false;
+std::string GLContext::mError = "no context";
+
+const ::testing::Environment* const gEnv = ::testing::AddGlobalTestEnvironment(new GLContext);
+
+struct Line
+{
+    cVector3D a, b;
+};
+
+// Window coordinates back to model coordinates under the view of StartView.
+cVector3D Unproject(const float* w)
+{
+    const float x = (w[0] / (kSize / 2.0f) - 1.0f) * kExtent;
+    const float y = (w[1] / (kSize / 2.0f) - 1.0f) * kExtent;
+    const float z = -(w[2] * 2.0f - 1.0f) * kExtent; // glOrtho looks down -z
+    return cVector3D(x, y, z);
+}
+
+class Draw : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(GLContext::mReady) << "no OpenGL context: " << GLContext::mError;
+        glViewport(0, 0, kSize, kSize);
+        glDepthRange(0.0, 1.0);
+        glDisable(GL_DEPTH_TEST);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(-kExtent, kExtent, -kExtent, kExtent, -kExtent, kExtent);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        ASSERT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    }
+
+    // Draws arm in mode through feedback; returns the lines in order, and
+    // counts every vertex in any token.
+    std::vector<Line> Capture(cArmature& arm, unsigned int mode, size_t* vertices = nullptr)
+    {
+        std::vector<GLfloat> buf(1 << 16);
+        glFeedbackBuffer((GLsizei)buf.size(), GL_3D, buf.data());
+        glRenderMode(GL_FEEDBACK);
+        arm.Draw(mode);
+        const GLint n = glRenderMode(GL_RENDER);
+        EXPECT_GE(n, 0) << "feedback buffer overflow";
+        std::vector<Line> lines;
+        size_t count = 0;
+        for (GLint i = 0; i < n;)
+        {
+            const GLint token = (GLint)buf[i++];
+            if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN)
+            {
+                lines.push_back({Unproject(&buf[i]), Unproject(&buf[i + 3])});
+                i += 6;
+                count += 2;
+            }
+            else if (token == GL_POINT_TOKEN)
+            {
+                i += 3;
+                count += 1;
+            }
+            else if (token == GL_POLYGON_TOKEN)
+            {
+                const GLint k = (GLint)buf[i++];
+                i += 3 * k;
+                count += k;
+            }
+            else if (token == GL_PASS_THROUGH_TOKEN)
+                i += 1;
+            else
+            {
+                ADD_FAILURE() << "unexpected feedback token " << token;
+                break;
+            }
+        }
+        if (vertices)
+            *vertices = count;
+        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+        return lines;
+    }
+};
+
+// One bone of length len whose world matrix is m.
+struct OneBone
+{
+    cArmature arm;
+    OneBone(float len, const cMatrix4D& m)
+    {
+        arm.mBones.resize(1);
+        arm.mBones[0].mLength = len;
+        arm.mBones[0].mWorldTransform = m;
+        arm.mRootBone = &arm.mBones[0];
+    }
+};
+
+// The twelve lines of the octahedral outline in bone space, in drawing order.
+std::vector<Line> Octahedron(float len)
+{
+    const float k = (float)(len * 0.1);
+    const cVector3D head(0, 0, 0), tail(0, len, 0);
+    const cVector3D px(k, k, 0), nx(-k, k, 0), pz(0, k, k), nz(0, k, -k);
+    return {{head, px}, {px, tail}, {head, nx}, {nx, tail}, {head, pz}, {pz, tail},
+            {head, nz}, {nz, tail}, {px, pz},   {pz, nx},   {nx, nz},   {nz, px}};
+}
+
+::testing::AssertionResult SameLines(const std::vector<Line>& got, const std::vector<Line>& want, float tol)
+{
+    if (got.size() != want.size())
+        return ::testing::AssertionFailure() << got.size() << " lines, expected " << want.size();
+    for (size_t i = 0; i < got.size(); ++i)
+    {
+        auto a = qvtest::VecNear(got[i].a, want[i].a, tol);
+        auto b = qvtest::VecNear(got[i].b, want[i].b, tol);
+        if (!a || !b)
+            return ::testing::AssertionFailure() << "line " << i + 1 << ": " << (a ? b.message() : a.message());
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<Line> Transformed(const std::vector<Line>& lines, const cMatrix4D& m)
+{
+    std::vector<Line> out;
+    for (const Line& l : lines)
+        out.push_back({m * l.a, m * l.b});
+    return out;
+}
+
+void ModelView(float* out) { glGetFloatv(GL_MODELVIEW_MATRIX, out); }
+} // namespace
+
+TEST_F(Draw, ModeOneSends24VerticesPerBoneInOrder)
+{
+    OneBone b(5.0f, cMatrix4D());
+    size_t vertices = 0;
+    const std::vector<Line> lines = Capture(b.arm, 1, &vertices);
+    EXPECT_EQ(vertices, 24u);
+    EXPECT_TRUE(SameLines(lines, Octahedron(5.0f), 1e-3f));
+}
+
+TEST_F(Draw, ModeOneWaistIsATenthOfTheLength)
+{
+    OneBone b(8.0f, cMatrix4D());
+    const std::vector<Line> lines = Capture(b.arm, 1);
+    ASSERT_EQ(lines.size(), 12u);
+    // Lines 9 to 12 close the waist: all at height 0.8, 0.8 off the axis.
+    for (size_t i = 8; i < 12; ++i)
+    {
+        EXPECT_NEAR(lines[i].a.mData[1], 0.8f, 1e-3f);
+        EXPECT_NEAR(std::hypot(lines[i].a.mData[0], lines[i].a.mData[2]), 0.8f, 1e-3f);
+    }
+}
+
+TEST_F(Draw, ModeTwoSendsOneLineHeadToTail)
+{
+    OneBone b(6.0f, cMatrix4D());
+    size_t vertices = 0;
+    const std::vector<Line> lines = Capture(b.arm, 2, &vertices);
+    EXPECT_EQ(vertices, 2u);
+    EXPECT_TRUE(SameLines(lines, {{{0, 0, 0}, {0, 6, 0}}}, 1e-3f));
+}
+
+TEST_F(Draw, OtherModesSendNothing)
+{
+    OneBone b(3.0f, cMatrix4D());
+    for (unsigned int mode : {0u, 3u, 4u, 255u, 0xFFFFFFFFu})
+    {
+        size_t vertices = 99;
+        const std::vector<Line> lines = Capture(b.arm, mode, &vertices);
+        EXPECT_EQ(vertices, 0u) << "mode " << mode;
+        EXPECT_TRUE(lines.empty()) << "mode " << mode;
+    }
+}
+
+TEST_F(Draw, EachBoneIsPlacedByItsWorldMatrixUnderTheCurrentView)
+{
+    // Bone 0: turned 90 degrees about z and moved to (1, 2, 0). Bone 1:
+    // turned about x and moved elsewhere. The view itself moves by (-1, 0, 1).
+    cArmature arm;
+    arm.mBones.resize(2);
+    arm.mBones[0].mLength = 3.0f;
+    arm.mBones[0].mWorldTransform.setFromEuler(0, 0, 90);
+    arm.mBones[0].mWorldTransform.setTransform(1, 2, 0);
+    arm.mBones[1].mLength = 2.0f;
+    arm.mBones[1].mWorldTransform.setFromEuler(40, 0, 0);
+    arm.mBones[1].mWorldTransform.setTransform(-2, -3, 1);
+    arm.mRootBone = &arm.mBones[0];
+
+    glTranslatef(-1, 0, 1);
+    cMatrix4D view;
+    view.setTransform(-1, 0, 1);
+
+    size_t vertices = 0;
+    const std::vector<Line> lines = Capture(arm, 1, &vertices);
+    EXPECT_EQ(vertices, 48u);
+    std::vector<Line> want = Transformed(Octahedron(3.0f), view * arm.mBones[0].mWorldTransform);
+    const std::vector<Line> second = Transformed(Octahedron(2.0f), view * arm.mBones[1].mWorldTransform);
+    want.insert(want.end(), second.begin(), second.end());
+    EXPECT_TRUE(SameLines(lines, want, 2e-3f));
+    // The first bone's tail: (0, 3, 0) turned onto (-3, 0, 0), plus (1, 2, 0),
+    // plus the view's (-1, 0, 1).
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(qvtest::VecNear(lines[1].b, {-3, 2, 1}, 2e-3f));
+
+    const std::vector<Line> simple = Capture(arm, 2, &vertices);
+    EXPECT_EQ(vertices, 4u);
+    EXPECT_TRUE(SameLines(simple,
+                          {{view * arm.mBones[0].mWorldTransform * cVector3D(0, 0, 0),
+                            view * arm.mBones[0].mWorldTransform * cVector3D(0, 3, 0)},
+                           {view * arm.mBones[1].mWorldTransform * cVector3D(0, 0, 0),
+                            view * arm.mBones[1].mWorldTransform * cVector3D(0, 2, 0)}},
+                          2e-3f));
+}
+
+TEST_F(Draw, ABoneOfLengthZeroCollapsesToItsHead)
+{
+    cMatrix4D m;
+    m.setTransform(2, -1, 3);
+    OneBone b(0.0f, m);
+    for (unsigned int mode : {1u, 2u})
+    {
+        for (const Line& l : Capture(b.arm, mode))
+        {
+            EXPECT_TRUE(qvtest::VecNear(l.a, {2, -1, 3}, 1e-3f)) << "mode " << mode;
+            EXPECT_TRUE(qvtest::VecNear(l.b, {2, -1, 3}, 1e-3f)) << "mode " << mode;
+        }
+    }
+}
+
+TEST_F(Draw, TheModelViewMatrixIsLeftAsFound)
+{
+    cArmature arm;
+    arm.mBones.resize(3);
+    for (int i = 0; i < 3; ++i)
+    {
+        arm.mBones[i].mLength = 1.0f + i;
+        arm.mBones[i].mWorldTransform.setFromEuler(10.0f * i, 20, 30);
+        arm.mBones[i].mWorldTransform.setTransform(0.5f * i, 1, -1);
+    }
+    arm.mRootBone = &arm.mBones[0];
+    glRotatef(25, 0, 1, 0);
+    glTranslatef(0.5f, -0.25f, 2);
+    float before[16], after[16];
+    GLint depthBefore = 0, depthAfter = 0;
+    ModelView(before);
+    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depthBefore);
+    for (unsigned int mode : {1u, 2u, 7u})
+    {
+        Capture(arm, mode);
+        ModelView(after);
+        glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depthAfter);
+        for (int i = 0; i < 16; ++i)
+            EXPECT_EQ(after[i], before[i]) << "mode " << mode << ", element " << i;
+        EXPECT_EQ(depthAfter, depthBefore) << "mode " << mode;
+    }
+    // Also when really rendering, not just in feedback.
+    arm.Draw(1);
+    ModelView(after);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(after[i], before[i]) << "render mode, element " << i;
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST_F(Draw, ModesOneAndTwoLeaveTheColourWhite)
+{
+    OneBone b(1.0f, cMatrix4D());
+    for (unsigned int mode : {1u, 2u})
+    {
+        glColor3f(1, 0, 0);
+        b.arm.Draw(mode);
+        float c[4];
+        glGetFloatv(GL_CURRENT_COLOR, c);
+        EXPECT_EQ(c[0], 1.0f) << "mode " << mode;
+        EXPECT_EQ(c[1], 1.0f) << "mode " << mode;
+        EXPECT_EQ(c[2], 1.0f) << "mode " << mode;
+    }
+    glColor3f(1, 0, 0);
+    b.arm.Draw(5);
+    float c[4];
+    glGetFloatv(GL_CURRENT_COLOR, c);
+    EXPECT_EQ(c[1], 0.0f); // nothing drawn, colour untouched
+}
+
+TEST_F(Draw, TheActorDrawsItsArmatureOnlyWithARoot)
+{
+    cActor actor;
+    actor.mArmature.mBones.resize(2);
+    actor.mArmature.mBones[0].mLength = 1.0f;
+    actor.mArmature.mBones[1].mLength = 1.0f;
+    actor.mArmature.mRootBone = nullptr;
+
+    std::vector<GLfloat> buf(4096);
+    glFeedbackBuffer((GLsizei)buf.size(), GL_3D, buf.data());
+    glRenderMode(GL_FEEDBACK);
+    actor.DrawArmature(1);
+    EXPECT_EQ(glRenderMode(GL_RENDER), 0);
+
+    actor.mArmature.mRootBone = &actor.mArmature.mBones[0];
+    glFeedbackBuffer((GLsizei)buf.size(), GL_3D, buf.data());
+    glRenderMode(GL_FEEDBACK);
+    actor.DrawArmature(2);
+    EXPECT_EQ(glRenderMode(GL_RENDER), 2 * 7); // two line tokens of 1 + 2 * 3 floats
+}
