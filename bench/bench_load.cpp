@@ -1,0 +1,246 @@
+// Loading an actor file: the shipped walker and synthetic files of 200, 2000
+// and 10 000 bones.
+//
+// The synthetic files are written once, at start-up, into a temporary
+// directory: a binary tree of bones (bone i hangs from bone (i - 1) / 2, the
+// nodes listed in bone order), three actions with one channel of kKeys keys
+// per bone. Each iteration loads one file into a fresh actor with
+// ReadActorFromXML, as the application does at start-up (the actor's
+// destruction is not timed). "xml_parse" benchmarks time TinyXML's parse of
+// the same text alone, to separate the parser's share from the loader's.
+//
+// After the table the program prints the time per bone for every size and
+// the growth exponent between sizes (log of the time ratio over log of the
+// size ratio): 1 is linear, 2 quadratic.
+#include <benchmark/benchmark.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QV_actor.h"
+#include "QV_matrix.h"
+#include "QV_xml.h"
+#include "bench_report.h"
+
+namespace
+{
+constexpr unsigned int kKeys = 4;
+constexpr unsigned int kSizes[] = {200, 2000, 10000};
+
+std::string BoneName(unsigned int i)
+{
+    if (i == 0)
+        return "Bone";
+    char buf[32];
+    snprintf(buf, sizeof buf, "Bone.%03u", i);
+    return buf;
+}
+
+void AppendF(std::string& s, const char* fmt, double v)
+{
+    char buf[64];
+    snprintf(buf, sizeof buf, fmt, v);
+    s += buf;
+}
+
+// The text of a well-formed actor file of `bones` bones.
+std::string SyntheticFile(unsigned int bones, unsigned int keys)
+{
+    std::string s;
+    s.reserve((size_t)bones * (400 + 3 * keys * 90));
+    s += "<?xml version=\"1.0\" ?>\n<QVArmature>\n <armature name=\"synthetic\">\n";
+    s += "  <skeleton bones=\"" + std::to_string(bones) + "\">\n";
+    for (unsigned int i = 0; i < bones; ++i)
+    {
+        cMatrix4D rest;
+        if (i == 0)
+            rest.setTransform(0.0f, 0.0f, 1.0f);
+        else
+        {
+            const float side = (i % 2 == 1) ? 1.0f : -1.0f;
+            rest.setFromEuler(10.0f * side, 0.0f, 25.0f * side);
+            rest.setTransform(0.0f, 0.5f, 0.0f);
+        }
+        s += "   <bone name=\"" + BoneName(i) + "\" len=\"0.5\">\n    <matrix>";
+        for (int k = 0; k < 12; ++k)
+        {
+            if (k)
+                s += k % 4 ? "," : ",\n            ";
+            AppendF(s, "%.6f", rest._m[4 * (k % 4) + k / 4]);
+        }
+        s += "</matrix>\n   </bone>\n";
+    }
+    s += "  </skeleton>\n  <heirachy>\n";
+    for (unsigned int i = 0; i < bones; ++i)
+        s += "   <node name=\"" + BoneName(i) + "\">" + (i == 0 ? std::string("NULL") : BoneName((i - 1) / 2)) +
+             "</node>\n";
+    s += "  </heirachy>\n </armature>\n <actions>\n";
+    static const char* const names[3] = {"walk", "stand", "walk2"};
+    const unsigned int length = 1000;
+    for (unsigned int a = 0; a < 3; ++a)
+    {
+        s += "  <action name=\"" + std::string(names[a]) + "\" len=\"" + std::to_string(length) + "\">\n";
+        for (unsigned int i = 0; i < bones; ++i)
+        {
+            s += "   <channel>\n    <keyframes keys=\"" + std::to_string(keys) + "\">\n";
+            for (unsigned int k = 0; k < keys; ++k)
+            {
+                const unsigned int t = keys > 1 ? length * k / (keys - 1) : 0;
+                const float angle = (float)((i * 7 + k * 13 + a * 29) % 61) - 30.0f;
+                s += "     <key t=\"" + std::to_string(t) + "\"><quat w=\"";
+                AppendF(s, "%.6f", Math::cos(angle / 2.0f));
+                s += "\" x=\"";
+                AppendF(s, "%.6f", Math::sin(angle / 2.0f));
+                s += "\" y=\"0\" z=\"0\"/></key>\n";
+            }
+            s += "    </keyframes>\n   </channel>\n";
+        }
+        s += "  </action>\n";
+    }
+    s += " </actions>\n</QVArmature>\n";
+    return s;
+}
+
+// The synthetic files, written once into a temporary directory that is
+// removed at exit.
+struct Files
+{
+    std::string dir;
+    std::vector<std::string> paths; // one per kSizes entry
+    std::vector<std::string> texts;
+
+    Files()
+    {
+        char tmpl[] = "/tmp/qv_bench_load.XXXXXX";
+        if (!mkdtemp(tmpl))
+        {
+            perror("bench_load: mkdtemp");
+            exit(1);
+        }
+        dir = tmpl;
+        for (unsigned int n : kSizes)
+        {
+            texts.push_back(SyntheticFile(n, kKeys));
+            paths.push_back(dir + "/synthetic_" + std::to_string(n) + ".xml");
+            FILE* f = fopen(paths.back().c_str(), "wb");
+            if (!f || fwrite(texts.back().data(), 1, texts.back().size(), f) != texts.back().size() || fclose(f) != 0)
+            {
+                perror("bench_load: writing a synthetic file");
+                exit(1);
+            }
+        }
+    }
+    ~Files()
+    {
+        for (const std::string& p : paths)
+            unlink(p.c_str());
+        rmdir(dir.c_str());
+    }
+};
+
+Files& TheFiles()
+{
+    static Files files;
+    return files;
+}
+
+const std::string kWalker = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
+
+void LoadFile(benchmark::State& state, const std::string& path, unsigned int expectBones)
+{
+    size_t bones = 0;
+    for (auto _ : state)
+    {
+        std::unique_ptr<cActor> actor(new cActor);
+        try
+        {
+            ReadActorFromXML(path.c_str(), *actor);
+        }
+        catch (const std::string& msg)
+        {
+            state.SkipWithError(("loading " + path + ": " + msg).c_str());
+            break;
+        }
+        bones = actor->mArmature.mBones.size();
+        state.PauseTiming();
+        actor.reset();
+        state.ResumeTiming();
+    }
+    if (expectBones && bones != expectBones && !state.error_occurred())
+        state.SkipWithError("wrong bone count");
+    state.counters["bones"] = (double)bones;
+    state.counters["per_bone"] =
+        benchmark::Counter((double)bones, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void LoadWalker(benchmark::State& state)
+{
+    if (access(kWalker.c_str(), R_OK) != 0)
+    {
+        state.SkipWithError((kWalker + " is missing").c_str());
+        for (auto _ : state)
+        {
+        }
+        return;
+    }
+    LoadFile(state, kWalker, 0);
+}
+
+void LoadSynthetic(benchmark::State& state, size_t i)
+{
+    LoadFile(state, TheFiles().paths[i], kSizes[i]);
+    state.SetLabel(std::to_string(TheFiles().texts[i].size() / 1024) + " KiB");
+}
+
+void ParseOnly(benchmark::State& state, size_t i)
+{
+    const std::string& text = TheFiles().texts[i];
+    for (auto _ : state)
+    {
+        std::unique_ptr<TiXmlDocument> doc(new TiXmlDocument);
+        doc->Parse(text.c_str());
+        if (doc->Error())
+        {
+            state.SkipWithError(doc->ErrorDesc());
+            break;
+        }
+        state.PauseTiming();
+        doc.reset();
+        state.ResumeTiming();
+    }
+    state.counters["bones"] = kSizes[i];
+    state.counters["per_bone"] =
+        benchmark::Counter(kSizes[i], benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TheFiles(); // written before any timing
+    benchmark::RegisterBenchmark("load/walker", LoadWalker)->Unit(benchmark::kMillisecond);
+    for (size_t i = 0; i < sizeof kSizes / sizeof kSizes[0]; ++i)
+        benchmark::RegisterBenchmark(("load/synthetic/" + std::to_string(kSizes[i])).c_str(),
+                                     [i](benchmark::State& st) { LoadSynthetic(st, i); })
+            ->Unit(benchmark::kMillisecond);
+    for (size_t i = 0; i < sizeof kSizes / sizeof kSizes[0]; ++i)
+        benchmark::RegisterBenchmark(("xml_parse/synthetic/" + std::to_string(kSizes[i])).c_str(),
+                                     [i](benchmark::State& st) { ParseOnly(st, i); })
+            ->Unit(benchmark::kMillisecond);
+
+    return qvbench::RunWithSummary(argc, argv, [](const qvbench::Results& r) {
+        const std::vector<unsigned int> sizes(std::begin(kSizes), std::end(kSizes));
+        qvbench::PrintScaling(r, "load/synthetic/", sizes, "bone", true);
+        qvbench::PrintScaling(r, "xml_parse/synthetic/", sizes, "bone", true);
+        auto w = r.find("load/walker");
+        if (w != r.end())
+            std::printf("load/walker: median wall time %.1f us\n", w->second.MedianReal() / 1e3);
+    });
+}

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Frame rate of qvdemo against bareloop, the least a frame of the same lines
+# can cost (tools/bareloop.cpp), in the same run on the same X display.
+#
+# Usage (needs an X display; tests/with_xvfb.sh provides a private one):
+#   tests/with_xvfb.sh tools/framerate.sh QVDEMO BARELOOP [SOURCE_DIR]
+# Environment: ROUNDS (default 5), SAMPLES per round (default 6),
+#              WARMUP seconds before sampling (default 3).
+#
+# The two programs run one at a time, alternately (demo, bare, demo, bare,
+# ...), ROUNDS times each, with SOURCE_DIR (default: this script's repository)
+# as the working directory so that both read ./data/walker.xml. Each program
+# shows "FPS: N" in its caption once a second; after WARMUP seconds the caption
+# is read SAMPLES times, one second apart, with
+#   xdotool search --name FPS getwindowname
+# The report gives every sample, the median per program over all rounds and
+# the demo's median as a percentage of the bare loop's. The target is at least
+# 90 %. This is a measurement, not a test: it exits 0 whatever the figures
+# (1 only when a program cannot be run or read).
+set -u
+
+if [ $# -lt 2 ]; then
+  echo "usage: $0 QVDEMO BARELOOP [SOURCE_DIR]" >&2
+  exit 2
+fi
+demo=$(readlink -f "$1")
+bare=$(readlink -f "$2")
+src=$(readlink -f "${3:-$(dirname "$0")/..}")
+rounds=${ROUNDS:-5}
+samples=${SAMPLES:-6}
+warmup=${WARMUP:-3}
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "framerate.sh: no DISPLAY; run it under tests/with_xvfb.sh" >&2
+  exit 1
+fi
+for tool in xdotool; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "framerate.sh: $tool is not installed" >&2; exit 1; }
+done
+for prog in "$demo" "$bare"; do
+  [ -x "$prog" ] || { echo "framerate.sh: $prog is not an executable" >&2; exit 1; }
+done
+
+# Mesa's software renderer, whatever the display offers.
+export LIBGL_ALWAYS_SOFTWARE=1
+
+pid=""
+stop() {
+  [ -z "$pid" ] && return
+  kill "$pid" 2>/dev/null
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -9 "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  pid=""
+}
+trap stop EXIT
+
+# The number in the caption of the one window titled "FPS: N", or nothing.
+caption_fps() {
+  xdotool search --name '^FPS: [0-9]+$' getwindowname 2>/dev/null | head -n 1 | sed -n 's/^FPS: \([0-9][0-9]*\)$/\1/p'
+}
+
+median() {
+  sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# run NAME PROGRAM: appends the samples of one round to $NAME.samples.
+tmp=$(mktemp -d)
+trap 'stop; rm -rf "$tmp"' EXIT
+run() {
+  local name=$1 prog=$2
+  (cd "$src" && exec "$prog") >"$tmp/$name.out" 2>&1 &
+  pid=$!
+  # The first caption appears about a second after the window opens.
+  local waited=0
+  until [ -n "$(caption_fps)" ]; do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "framerate.sh: $prog ended before showing a frame rate:" >&2
+      cat "$tmp/$name.out" >&2
+      pid=""
+      return 1
+    fi
+    sleep 0.2
+    waited=$((waited + 1))
+    if [ $waited -gt 300 ]; then
+      echo "framerate.sh: no \"FPS: N\" caption from $prog within 60 s" >&2
+      stop
+      return 1
+    fi
+  done
+  sleep "$warmup"
+  local got=""
+  for _ in $(seq 1 "$samples"); do
+    sleep 1
+    local n
+    n=$(caption_fps)
+    [ -n "$n" ] && { echo "$n" >>"$tmp/$name.samples"; got="$got $n"; }
+  done
+  stop
+  printf '  %-9s round %d:%s\n' "$name" "$round" "$got"
+}
+
+echo "Frame rate, $rounds rounds of $samples one-second samples each after ${warmup} s warm-up"
+echo "  qvdemo:   $demo"
+echo "  bareloop: $bare"
+: >"$tmp/qvdemo.samples"
+: >"$tmp/bareloop.samples"
+for round in $(seq 1 "$rounds"); do
+  run qvdemo "$demo" || exit 1
+  run bareloop "$bare" || exit 1
+done
+grep -m1 'OpenGL renderer' "$tmp/bareloop.out" | sed 's/^bareloop: /  /'
+
+d=$(median <"$tmp/qvdemo.samples")
+b=$(median <"$tmp/bareloop.samples")
+echo "  median qvdemo:   $d FPS ($(wc -l <"$tmp/qvdemo.samples") samples)"
+echo "  median bareloop: $b FPS ($(wc -l <"$tmp/bareloop.samples") samples)"
+awk -v d="$d" -v b="$b" 'BEGIN {
+  if (b + 0 <= 0) { print "  ratio: n/a"; exit }
+  r = 100 * d / b
+  printf "  qvdemo / bareloop: %.1f %% (target: at least 90 %%): %s\n", r, (r >= 90 ? "met" : "NOT MET")
+}'
+exit 0
