@@ -1,6 +1,9 @@
 #ifndef _QV_CAMERA_H_
 #define _QV_CAMERA_H_
 
+#include <cfloat>
+#include <climits>
+
 #include "QV_math.h"
 #include "QV_vector.h"
 
@@ -9,7 +12,7 @@
 class cCamera
 {
 public:
-    int mHeading;
+    int mHeading;   // never wrapped
     int mElevation; // kept within -89 ... 89
     float mDistance;
     cVector3D mPosition; // eye, derived by Update
@@ -21,20 +24,24 @@ public:
     {
         mDistance = d;
         mHeading = h;
-        mElevation = e;
+        mElevation = ClampElevation(e);
         mTarget = cVector3D(xx, yy, zz);
-        ClampElevation();
         Update();
     }
+    // The eye follows at the next Update.
     void SetTarget(cVector3D t) { mTarget = t; }
     // Mouse motion in pixels, one degree per pixel: right lowers the heading,
-    // down raises the eye.
+    // down raises the eye. The eye follows at the next Update. A heading that
+    // would leave the int range drops whole turns instead of overflowing.
     void Turn(int h, int e)
     {
-        mHeading = mHeading - h;
-        mElevation = mElevation + e;
-        ClampElevation();
+        long long heading = static_cast<long long>(mHeading) - h;
+        if (heading > INT_MAX || heading < INT_MIN)
+            heading %= 360;
+        mHeading = static_cast<int>(heading);
+        mElevation = ClampElevation(static_cast<long long>(mElevation) + e);
     }
+    // Recomputes the eye from heading, elevation, distance and target.
     void Update()
     {
         const float cosE = Math::abs(Math::cos((float)mElevation));
@@ -42,22 +49,17 @@ public:
                           Math::cos((float)mHeading) * cosE);
         mPosition = mTarget + o * mDistance;
     }
-    // Sets the eye distance; the eye moves at the next Update. Negative and
-    // not-a-number distances are ignored.
+    // Sets the eye distance; the eye follows at the next Update. Only finite
+    // positive distances are taken: zero would put the eye on the target, and
+    // negative, infinite or not-a-number ones would break the view.
     void SetDistance(float d)
     {
-        if (d >= 0.0f)
+        if (d > 0.0f && d <= FLT_MAX)
             mDistance = d;
     }
 
 private:
-    void ClampElevation()
-    {
-        if (mElevation > 89)
-            mElevation = 89;
-        else if (mElevation < -89)
-            mElevation = -89;
-    }
+    static int ClampElevation(long long e) { return static_cast<int>(e > 89 ? 89 : (e < -89 ? -89 : e)); }
 };
 
 #endif // _QV_CAMERA_H_
