@@ -46,6 +46,11 @@ struct sXmlMarkup
     size_t mElements = 0;      // elements
 };
 
+// The document text as the parser is given it: up to the first NUL byte,
+// each CR LF pair or lone CR turned into LF (as TinyXML's file loading does),
+// followed by eight NUL bytes.
+std::string PrepareXmlText(const char* text, size_t len);
+
 // Walks the NUL-terminated document text (padded with at least eight more
 // NUL bytes) as TinyXML's parser would.
 sXmlMarkup ScanXmlMarkup(const char* text);

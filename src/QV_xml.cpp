@@ -253,12 +253,10 @@ sXmlMarkup cMarkupWalk::Walk(const char* p)
                 bool empty = false;
                 std::string endTag;
                 ++m.mElements;
+                m.mDepth = std::max(m.mDepth, open.size() + 1);
                 p = StartTag(p, encoding, m, empty, endTag);
                 if (p && !empty)
-                {
                     open.push_back(endTag);
-                    m.mDepth = std::max(m.mDepth, open.size());
-                }
             }
             else
             {
@@ -281,29 +279,6 @@ sXmlMarkup cMarkupWalk::Walk(const char* p)
         p = SkipWhiteSpace(p, encoding);
     }
     return m;
-}
-
-// TiXmlDocument::LoadFile's preparation of the text: it ends at the first
-// NUL byte and every CR LF pair or lone CR becomes one LF. Some TinyXML
-// routines step past the end of a truncated multi-byte character, so the
-// text is followed by extra NUL bytes for them to land on.
-std::string NormaliseText(const char* text, size_t len)
-{
-    std::string out;
-    out.reserve(len + 9);
-    for (size_t i = 0; i < len && text[i]; ++i)
-    {
-        if (text[i] == '\r')
-        {
-            out += '\n';
-            if (i + 1 < len && text[i + 1] == '\n')
-                ++i;
-        }
-        else
-            out += text[i];
-    }
-    out.append(8, '\0');
-    return out;
 }
 
 std::string ErrorText(int code)
@@ -620,11 +595,32 @@ void LoadMatrix(TiXmlElement* xml, cMatrix4D& m)
 
 sXmlMarkup ScanXmlMarkup(const char* text) { return cMarkupWalk::Walk(text); }
 
+std::string PrepareXmlText(const char* text, size_t len)
+{
+    // Some TinyXML routines step past the end of a truncated multi-byte
+    // character; the extra NUL bytes give them something to land on.
+    std::string out;
+    out.reserve(len + 9);
+    for (size_t i = 0; i < len && text[i]; ++i)
+    {
+        if (text[i] == '\r')
+        {
+            out += '\n';
+            if (i + 1 < len && text[i + 1] == '\n')
+                ++i;
+        }
+        else
+            out += text[i];
+    }
+    out.append(8, '\0');
+    return out;
+}
+
 void ReadActorFromMemory(const char* text, size_t len, cActor& actor)
 {
     if (len > XML_MAX_FILE_BYTES)
         Fail("the file is larger than " + std::to_string(XML_MAX_FILE_BYTES >> 20) + " MiB.");
-    const std::string buffer = NormaliseText(text, len);
+    const std::string buffer = PrepareXmlText(text, len);
 
     const sXmlMarkup m = ScanXmlMarkup(buffer.c_str());
     if (m.mDepth > XML_MAX_NESTING)

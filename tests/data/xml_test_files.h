@@ -5,6 +5,10 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "QV_xml.h"
+
 namespace xmltest
 {
 
@@ -67,6 +71,32 @@ inline std::string ExampleAction()
 
 // The worked example of the format: two bones, one action.
 inline std::string Example() { return Document(ExampleArmature(), ExampleAction()); }
+
+// 'text' with the first 'from' replaced by 'to'; 'from' must occur.
+inline std::string Edit(const std::string& text, const std::string& from, const std::string& to)
+{
+    std::string out = text;
+    const size_t at = out.find(from);
+    EXPECT_NE(at, std::string::npos) << "no '" << from << "' in the text";
+    if (at != std::string::npos)
+        out.replace(at, from.size(), to);
+    return out;
+}
+
+// The message a text is refused with, or "(loaded)".
+inline std::string MessageOf(const std::string& text)
+{
+    cActor actor;
+    try
+    {
+        ReadActorFromMemory(text.data(), text.size(), actor);
+    }
+    catch (const std::string& message)
+    {
+        return message;
+    }
+    return "(loaded)";
+}
 
 } // namespace xmltest
 

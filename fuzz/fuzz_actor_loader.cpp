@@ -1,0 +1,114 @@
+// Fuzz target for the actor file loader. Every input must either load into a
+// consistent actor or be refused with an "XML ERROR: " message; nothing else
+// may happen (no crash, no sanitizer report, no other exception).
+//
+// It also checks the markup walk that guards TinyXML against deep nesting:
+// the walk must never see a shallower nesting than the parser builds, and
+// must see the same nesting on a document the parser accepts.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "QV_xml.h"
+
+namespace
+{
+
+[[noreturn]] void Fault(const char* what)
+{
+    std::fprintf(stderr, "fuzz_actor_loader: %s\n", what);
+    std::abort();
+}
+
+// The deepest element nesting of a parsed document, without recursion.
+size_t TreeDepth(const TiXmlNode* top)
+{
+    size_t deepest = 0;
+    std::vector<std::pair<const TiXmlNode*, size_t>> stack;
+    for (const TiXmlNode* n = top->FirstChild(); n; n = n->NextSibling())
+        stack.push_back({n, 1});
+    while (!stack.empty())
+    {
+        const TiXmlNode* n = stack.back().first;
+        const size_t depth = stack.back().second;
+        stack.pop_back();
+        if (n->Type() != TiXmlNode::TINYXML_ELEMENT)
+            continue;
+        if (depth > deepest)
+            deepest = depth;
+        for (const TiXmlNode* c = n->FirstChild(); c; c = c->NextSibling())
+            stack.push_back({c, depth + 1});
+    }
+    return deepest;
+}
+
+void CheckMarkupWalk(const uint8_t* data, size_t size)
+{
+    const std::string text = PrepareXmlText((const char*)data, size);
+    const sXmlMarkup m = ScanXmlMarkup(text.c_str());
+    if (m.mDepth > XML_MAX_NESTING || m.mItems > XML_MAX_ITEMS || m.mMaxAttributes > XML_MAX_ATTRIBUTES)
+        return; // refused before parsing
+    TiXmlDocument doc;
+    doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    const size_t depth = TreeDepth(&doc);
+    if (depth > m.mDepth)
+        Fault("the markup walk saw a shallower nesting than the parser built");
+    // On a document the parser accepts, the walk must agree exactly (else it
+    // would refuse good files for nesting they do not have).
+    if (!doc.Error() && depth != m.mDepth)
+        Fault("the markup walk disagrees with the parser on a good document");
+}
+
+void CheckActor(cActor& actor)
+{
+    cArmature& arm = actor.mArmature;
+    if (!arm.mRootBone || arm.mBones.empty())
+        Fault("a loaded actor without bones or root");
+    // Every bone hangs below the root, once.
+    size_t reached = 0;
+    std::vector<const cBone*> stack{arm.mRootBone};
+    while (!stack.empty())
+    {
+        const cBone* b = stack.back();
+        stack.pop_back();
+        if (++reached > arm.mBones.size())
+            Fault("the bone links are not a tree");
+        for (const cBone* c : b->mChildren)
+        {
+            if (c->mParent != b)
+                Fault("a child whose parent is another bone");
+            stack.push_back(c);
+        }
+    }
+    if (reached != arm.mBones.size())
+        Fault("a bone the root does not reach");
+    for (const cAction& a : actor.mAction)
+        if (a.mChannels.size() != 0 && a.mChannels.size() != arm.mBones.size())
+            Fault("an action whose channels do not match the bones");
+    actor.UpdateArmature();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    CheckMarkupWalk(data, size);
+
+    cActor actor;
+    try
+    {
+        ReadActorFromMemory((const char*)data, size, actor);
+    }
+    catch (const std::string& message)
+    {
+        if (message.compare(0, 11, "XML ERROR: ") != 0 || message.find('\n') != std::string::npos)
+            Fault("a message that is not one \"XML ERROR: \" line");
+        return 0;
+    }
+    CheckActor(actor);
+    return 0;
+}
