@@ -1,0 +1,62 @@
+// Loads an actor file with the project's loader, drives it headless exactly
+// as the demo's character step does, and prints the gait measurements for
+// each walk clip and frame step, the standing drift and the steering.
+//
+//     walkertrace [data/walker.xml]
+#include <stdio.h>
+
+#include <string>
+
+#include "gait_trace.h"
+
+int main(int argc, char** argv)
+{
+    const char* path = argc > 1 ? argv[1] : "./data/walker.xml";
+    try
+    {
+        {
+            walker::Host probe(path);
+            printf("%s: %zu bones, height %.3f, leg length %.3f\n", path, probe.actor().mArmature.mBones.size(),
+                   probe.height, probe.legLength);
+            for (int i = 0; i < 3; ++i)
+                printf("  slot %d: \"%s\", %u ms\n", i, probe.actor().mAction[i].mName.c_str(),
+                       probe.actor().mAction[i].mLength);
+        }
+        printf("\nWalking (speed in leg lengths/s, cadence in steps/min, stride in leg lengths, stance and double\n"
+               "support in %% of the cycle, angles in degrees at the leg's own phase, bob in %% of leg length\n"
+               "peak to peak with its peaks per stride, arm = shoulder arc, corr = arm/leg correlation, slide and\n"
+               "skid in %% of stride, ground and clearance in %% of height):\n");
+        walker::PrintWalkHeader(stdout);
+        const unsigned int steps[3] = {1, 16, 33};
+        for (unsigned int slot : {0u, 2u})
+            for (unsigned int dt : steps)
+            {
+                walker::Host host(path);
+                walker::PrintWalk(stdout, walker::TraceWalk(host, slot, dt));
+            }
+        printf("\nStanding (slot 1, 10 s):\n");
+        for (unsigned int dt : steps)
+        {
+            walker::Host host(path);
+            const walker::StandReport r = walker::TraceStand(host, dt);
+            printf("  dt %2u ms: root drift %.3f %% of height, lowest point %.2f %% of height, ankle travel %.5f\n",
+                   dt, r.drift, r.ground, r.ankleTravel);
+        }
+        printf("\nSteering at 100 deg/s (travel direction against heading, per stride):\n");
+        for (unsigned int slot : {0u, 2u})
+            for (bool left : {true, false})
+                for (unsigned int dt : steps)
+                {
+                    walker::Host host(path);
+                    const walker::TurnReport r = walker::TraceTurn(host, slot, dt, left);
+                    printf("  slot %u %-5s dt %2u ms: mean error %.1f deg, worst %.1f deg over %.0f deg turned\n", slot,
+                           left ? "left" : "right", dt, r.meanError, r.maxError, r.turned);
+                }
+    }
+    catch (const std::string& e)
+    {
+        printf("%s\n", e.c_str());
+        return 1;
+    }
+    return 0;
+}
