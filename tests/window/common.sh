@@ -1,0 +1,224 @@
+# Helpers shared by the window tests; sourced, not run.
+#
+# A window test is run as  tests/with_xvfb.sh tests/window/test_X.sh QVDEMO SOURCE_DIR
+# with DISPLAY set to a private 1024x768x24 Xvfb. There is no window manager:
+# the demo's window sits at the top-left corner, so window pixels are screen
+# pixels, and keys go to the window under the pointer.
+#
+# Needs xdotool, ImageMagick (import, convert, compare), a C compiler with the
+# Xlib headers (for the close helper, see close_demo) and timeout.
+
+set -u
+
+QV_DEMO=$(readlink -f "${1:?usage: $0 QVDEMO SOURCE_DIR}")
+QV_SOURCE=$(readlink -f "${2:?usage: $0 QVDEMO SOURCE_DIR}")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/qv_window.XXXXXX")
+DEMO_PID=""
+DEMO_WID=""
+DEMO_STATUS=""
+
+cleanup() {
+  if [ -n "$DEMO_PID" ] && kill -0 "$DEMO_PID" 2>/dev/null; then
+    kill "$DEMO_PID" 2>/dev/null
+    sleep 0.2
+    kill -9 "$DEMO_PID" 2>/dev/null
+  fi
+  if [ -n "${QV_KEEP_SHOTS:-}" ]; then
+    echo "screenshots kept in $WORK"
+  else
+    rm -rf "$WORK"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -s "$WORK/stdout" ]; then echo "demo stdout:" >&2; cat "$WORK/stdout" >&2; fi
+  if [ -s "$WORK/stderr" ]; then echo "demo stderr:" >&2; cat "$WORK/stderr" >&2; fi
+  exit 1
+}
+note() { echo "-- $*"; }
+
+# poll SECONDS COMMAND...: succeeds as soon as COMMAND does, fails after SECONDS.
+poll() {
+  local limit=$1
+  shift
+  local end=$((SECONDS + limit))
+  while :; do
+    "$@" && return 0
+    [ "$SECONDS" -ge "$end" ] && return 1
+    sleep 0.1
+  done
+}
+
+# The close helper: asks the window to close the way a window manager does,
+# with a WM_DELETE_WINDOW client message, which SDL turns into SDL_QUIT.
+# (xdotool's windowclose destroys the window under the program's feet, and
+# windowkill cuts its connection; either ends it with an X error.)
+build_close_helper() {
+  cat >"$WORK/xclose.c" <<'EOF'
+#include <X11/Xlib.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int main(int argc, char** argv)
+{
+    if (argc != 2)
+    {
+        fprintf(stderr, "usage: %s WINDOW_ID\n", argv[0]);
+        return 2;
+    }
+    Display* d = XOpenDisplay(NULL);
+    if (!d)
+    {
+        fprintf(stderr, "xclose: cannot open the display\n");
+        return 1;
+    }
+    XEvent e;
+    memset(&e, 0, sizeof e);
+    e.xclient.type = ClientMessage;
+    e.xclient.window = (Window)strtoul(argv[1], NULL, 0);
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = (long)XInternAtom(d, "WM_DELETE_WINDOW", False);
+    e.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(d, e.xclient.window, False, NoEventMask, &e);
+    XSync(d, False);
+    XCloseDisplay(d);
+    return sent ? 0 : 1;
+}
+EOF
+  "${CC:-cc}" -O1 -o "$WORK/xclose" "$WORK/xclose.c" -lX11 2>"$WORK/xclose.log" ||
+    fail "cannot build the close helper: $(cat "$WORK/xclose.log")"
+}
+
+# make_rundir DIR ACTOR_FILE: a working directory whose ./data/walker.xml is
+# a copy of ACTOR_FILE (or nothing, when ACTOR_FILE is empty).
+make_rundir() {
+  mkdir -p "$1/data"
+  if [ -n "$2" ]; then cp "$2" "$1/data/walker.xml" || fail "cannot copy $2"; fi
+}
+
+# start_demo DIR: starts the demo in DIR, its standard output and error going
+# to $WORK/stdout and $WORK/stderr; its exit status lands in $WORK/status.
+start_demo() {
+  rm -f "$WORK/status" "$WORK/pid"
+  (
+    cd "$1" || exit 1
+    "$QV_DEMO" >"$WORK/stdout" 2>"$WORK/stderr" &
+    echo $! >"$WORK/pid"
+    wait $!
+    echo $? >"$WORK/status.tmp"
+    mv "$WORK/status.tmp" "$WORK/status"
+  ) &
+  poll 10 test -s "$WORK/pid" || fail "the demo did not start"
+  DEMO_PID=$(cat "$WORK/pid")
+  DEMO_STATUS=""
+}
+
+demo_ended() { [ -e "$WORK/status" ]; }
+
+# wait_for_demo_exit SECONDS: sets DEMO_STATUS; fails if it keeps running.
+wait_for_demo_exit() {
+  poll "$1" demo_ended || fail "the demo still runs after $1 s"
+  DEMO_STATUS=$(cat "$WORK/status")
+  DEMO_PID=""
+}
+
+find_window() {
+  DEMO_WID=$(xdotool search --onlyvisible --pid "$DEMO_PID" 2>/dev/null | head -n 1)
+  [ -n "$DEMO_WID" ]
+}
+
+caption() { xdotool getwindowname "$DEMO_WID" 2>/dev/null; }
+caption_shows_count() { caption | grep -Eq '^FPS: [0-9]+$'; }
+
+# wait_for_running_demo: the window is up and the caption has been refreshed
+# at least once, so the main loop is running. Sets DEMO_WID.
+wait_for_running_demo() {
+  poll 60 eval 'demo_ended || find_window' || fail "no window appeared within 60 s"
+  demo_ended && fail "the demo ended at start-up with status $(cat "$WORK/status")"
+  poll 60 eval 'demo_ended || caption_shows_count' ||
+    fail "the caption never read 'FPS: ' and a count (it reads '$(caption)')"
+  demo_ended && fail "the demo ended with status $(cat "$WORK/status")"
+  # Keys go to the window under the pointer.
+  xdotool mousemove 400 300 || fail "xdotool mousemove failed"
+}
+
+# close_demo: closes the window and waits for the demo to end (DEMO_STATUS).
+close_demo() {
+  [ -x "$WORK/xclose" ] || build_close_helper
+  "$WORK/xclose" "$DEMO_WID" || fail "could not send the close request"
+  wait_for_demo_exit 30
+}
+
+# shot NAME: the demo's 800x600 window as $WORK/NAME.png.
+shot() {
+  import -window root -crop 800x600+0+0 +repage "$WORK/$1.png" 2>"$WORK/import.log" ||
+    fail "screenshot failed: $(cat "$WORK/import.log")"
+}
+
+# differing A B [GEOMETRY]: the number of pixels in which two screenshots
+# differ, optionally within a region such as 800x100+0+500.
+differing() {
+  local a="$WORK/$1.png" b="$WORK/$2.png"
+  if [ -n "${3:-}" ]; then
+    convert "$a" -crop "$3" +repage "$WORK/crop_a.png"
+    convert "$b" -crop "$3" +repage "$WORK/crop_b.png"
+    a="$WORK/crop_a.png"
+    b="$WORK/crop_b.png"
+  fi
+  compare -metric AE "$a" "$b" null: 2>&1 | sed 's/[^0-9].*//'
+}
+
+# count_colour NAME R G B [GEOMETRY]: how many pixels of exactly that colour.
+count_colour() {
+  local f="$WORK/$1.png"
+  if [ -n "${5:-}" ]; then
+    convert "$f" -crop "$5" +repage "$WORK/crop_c.png"
+    f="$WORK/crop_c.png"
+  fi
+  convert "$f" -depth 8 -format %c histogram:info:- |
+    awk -v want="($2,$3,$4)" '$2 == want { n += $1 } END { print n + 0 }'
+}
+
+# The clear colour (0.5, 0.5, 0.6) on a 24-bit screen.
+count_background() {
+  local n=0 c
+  for rg in 127 128; do
+    for gg in 127 128; do
+      c=$(count_colour "$1" "$rg" "$gg" 153 "${2:-}")
+      n=$((n + c))
+    done
+  done
+  echo "$n"
+}
+
+# Screenshots until two in a row are identical (the picture holds still),
+# within SECONDS; the last one is NAME.
+shot_when_still() {
+  local name=$1 limit=$2 end=$((SECONDS + $2))
+  shot "$name"
+  while :; do
+    sleep 0.3
+    shot "${name}_next"
+    if [ "$(differing "$name" "${name}_next")" = 0 ]; then return 0; fi
+    mv "$WORK/${name}_next.png" "$WORK/$name.png"
+    [ "$SECONDS" -ge "$end" ] && fail "the picture did not hold still within $limit s"
+  done
+}
+
+# Screenshots until one differs from NAME (the picture moves), within SECONDS.
+wait_for_change_from() {
+  local name=$1 limit=$2 end=$((SECONDS + $2))
+  while :; do
+    shot "${name}_moved"
+    [ "$(differing "$name" "${name}_moved")" != 0 ] && return 0
+    [ "$SECONDS" -ge "$end" ] && return 1
+    sleep 0.2
+  done
+}
