@@ -64,19 +64,34 @@ bool TruncateInRange(double v, double max, double& out)
     return true;
 }
 
-unsigned int ToMillis(double v, const std::string& what)
+bool ToMillis(double v, unsigned int& out)
 {
     double t;
     if (!TruncateInRange(v, 4294967295.0, t))
-        Fail(what + " must be a time from 0 to 4294967295 milliseconds.");
-    return (unsigned int)t;
+        return false;
+    out = (unsigned int)t;
+    return true;
 }
 
-float ToFloat(double v, const std::string& what)
+bool ToFloat(double v, float& out)
 {
     if (!std::isfinite(v) || std::fabs(v) > (double)FLT_MAX)
-        Fail(what + " must be a finite number.");
-    return (float)v;
+        return false;
+    out = (float)v;
+    return true;
+}
+
+const char* const kTimeRange = " must be a time from 0 to 4294967295 milliseconds.";
+const char* const kFinite = " must be a finite number.";
+
+// Where in the actions a problem lies, for messages: "in the action 'walk',
+// channel 3" and optionally ", key 2" (counting from 1).
+std::string Place(const std::string& action, size_t channel, size_t key = 0)
+{
+    std::string s = "in the action " + Quote(action) + ", channel " + std::to_string(channel + 1);
+    if (key)
+        s += ", key " + std::to_string(key);
+    return s;
 }
 
 // The markup walk. TinyXML parses nested elements recursively, one stack
@@ -441,8 +456,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
         cAction& slot = actor.mAction[i];
         slot.mName = RequireText(action, "name", "Expecting 'name' attribute for 'action'.");
         const double len = RequireNumber(action, "len", "Expecting 'length' attribute for 'action'.");
-        const std::string where = "in the action " + Quote(slot.mName);
-        slot.mLength = ToMillis(len, "'len' of the action " + Quote(slot.mName));
+        if (!ToMillis(len, slot.mLength))
+            Fail("'len' of the action " + Quote(slot.mName) + kTimeRange);
         slot.mChannels.resize(nbones);
 
         TiXmlElement* channel = action->FirstChildElement("channel");
@@ -452,8 +467,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
         for (; channel; channel = channel->NextSiblingElement(), ++j)
         {
             if (j >= nbones)
-                Fail(where + ", there are more 'channel' elements than the " + std::to_string(nbones) +
-                     " bones of the skeleton.");
+                Fail("the action " + Quote(slot.mName) + " has more 'channel' elements than the " +
+                     std::to_string(nbones) + " bones of the skeleton.");
             TiXmlElement* keyframes = channel->FirstChildElement("keyframes");
             if (!keyframes)
                 Fail("Expecting 'keyframes' tag.");
@@ -462,12 +477,11 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
             if (!key)
                 Fail("Expecting (at least one) 'key' tag.");
 
-            const std::string inChannel = where + ", channel " + std::to_string(j + 1);
             KeyFrameVector& frames = slot.mChannels[j].mKeyFrames;
             for (; key; key = key->NextSiblingElement("key"))
             {
                 if (frames.size() >= XML_MAX_KEYS)
-                    Fail(inChannel + " has more than " + std::to_string(XML_MAX_KEYS) + " keys.");
+                    Fail(Place(slot.mName, j) + ": more than " + std::to_string(XML_MAX_KEYS) + " keys.");
                 const double t = RequireNumber(key, "t", "Expecting 't' attribute for 'key'.");
                 TiXmlElement* quat = key->FirstChildElement("quat");
                 if (!quat)
@@ -477,22 +491,27 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
                 const double y = RequireNumber(quat, "y", "Expecting 'y' attribute for 'quat'.");
                 const double z = RequireNumber(quat, "z", "Expecting 'z' attribute for 'quat'.");
 
-                const std::string what = inChannel + ", key " + std::to_string(frames.size() + 1);
+                const size_t k = frames.size() + 1;
                 sKeyFrame frame;
-                frame.mTime = ToMillis(t, "'t' " + what);
+                if (!ToMillis(t, frame.mTime))
+                    Fail("'t' " + Place(slot.mName, j, k) + kTimeRange);
                 if (!frames.empty() && frame.mTime < frames.back().mTime)
-                    Fail(inChannel + ": key " + std::to_string(frames.size() + 1) + " at " +
-                         std::to_string(frame.mTime) + " ms comes before the previous key at " +
-                         std::to_string(frames.back().mTime) + " ms; key times must not go backwards.");
-                frame.mValue.mData[3] = ToFloat(w, "'w' " + what);
-                frame.mValue.mData[0] = ToFloat(x, "'x' " + what);
-                frame.mValue.mData[1] = ToFloat(y, "'y' " + what);
-                frame.mValue.mData[2] = ToFloat(z, "'z' " + what);
+                    Fail(Place(slot.mName, j, k) + ": the time " + std::to_string(frame.mTime) +
+                         " ms comes before the previous key's " + std::to_string(frames.back().mTime) +
+                         " ms; key times must not go backwards.");
+                if (!ToFloat(w, frame.mValue.mData[3]))
+                    Fail("'w' " + Place(slot.mName, j, k) + kFinite);
+                if (!ToFloat(x, frame.mValue.mData[0]))
+                    Fail("'x' " + Place(slot.mName, j, k) + kFinite);
+                if (!ToFloat(y, frame.mValue.mData[1]))
+                    Fail("'y' " + Place(slot.mName, j, k) + kFinite);
+                if (!ToFloat(z, frame.mValue.mData[2]))
+                    Fail("'z' " + Place(slot.mName, j, k) + kFinite);
                 frames.push_back(frame);
             }
             double declared;
             if (!TruncateInRange(keys, (double)XML_MAX_KEYS, declared) || (size_t)declared != frames.size())
-                Fail(inChannel + ": 'keys' says " + Quote(keyframes->Attribute("keys")) + " but there are " +
+                Fail(Place(slot.mName, j) + ": 'keys' says " + Quote(keyframes->Attribute("keys")) + " but there are " +
                      std::to_string(frames.size()) + " 'key' elements.");
         }
     }
@@ -528,7 +547,8 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
         TiXmlElement* matrix = bone->FirstChildElement("matrix");
         if (!matrix)
             Fail("the bone " + Quote(b.mName) + " has no 'matrix' element.");
-        b.mLength = ToFloat(len, "'len' of the bone " + Quote(b.mName));
+        if (!ToFloat(len, b.mLength))
+            Fail("'len' of the bone " + Quote(b.mName) + kFinite);
         LoadMatrix(matrix, b.mRestTransform);
         b.mTransform = b.mRestTransform;
     }

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "QV_xml.h"
 #include "data/xml_test_files.h"
@@ -361,4 +365,22 @@ TEST(XmlLoaderFiles, TextAfterANulByteIsIgnored)
     cActor a;
     Load(text, a);
     EXPECT_EQ(a.mName, "figure");
+}
+
+TEST(XmlLoaderFiles, TheDocumentedExampleLoads)
+{
+    std::ifstream in(std::string(QV_SOURCE_DIR) + "/docs/actor-file.md");
+    std::stringstream doc;
+    doc << in.rdbuf();
+    const std::string md = doc.str();
+    const size_t start = md.find("```xml\n");
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = md.find("```", start + 7);
+    ASSERT_NE(end, std::string::npos);
+    cActor a;
+    Load(md.substr(start + 7, end - start - 7), a);
+    EXPECT_EQ(a.mName, "figure");
+    ASSERT_EQ(a.mArmature.mBones.size(), 2u);
+    EXPECT_EQ(a.mArmature.mBones[1].mParent, &a.mArmature.mBones[0]);
+    EXPECT_EQ(a.mAction[0].mChannels[1].mKeyFrames[1].mValue.mData[0], 0.7071f);
 }
