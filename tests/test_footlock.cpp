@@ -147,10 +147,10 @@ TEST(FootLockEvaluate, HoldsOverFramesKeepingTheFirstLockedPosition)
     cVector3D total;
     for (int frame = 0; frame < 5; ++frame)
     {
-        // Each frame the animation drags the foot 0.1 back from where the
-        // lock left it.
+        // Each frame the animation drags the foot further back from where
+        // the lock left it: 0.1, 0.2, ... 0.5.
         const cVector3D last = r.lock.mLastPosition;
-        x = last.mData[0] - 0.1f;
+        x = last.mData[0] - 0.1f * (float)(frame + 1);
         r.PutFoot(x, 0, last.mData[2]);
         r.Evaluate();
         total = total + r.lock.mOffset;
@@ -160,7 +160,7 @@ TEST(FootLockEvaluate, HoldsOverFramesKeepingTheFirstLockedPosition)
     }
     // The root's shifts add up from frame to frame.
     EXPECT_TRUE(VecNear(r.RootShift(), total, 1e-6f));
-    EXPECT_TRUE(VecNear(r.RootShift(), {0.5f, 0, 0}, 1e-5f));
+    EXPECT_TRUE(VecNear(r.RootShift(), {1.5f, 0, 0}, 1e-5f));
     // Then the foot swings forward: the lock lets go, the root stays.
     r.PutFoot(r.lock.mLastPosition.mData[0] + 0.3f, 0.1f, 0);
     r.Evaluate();

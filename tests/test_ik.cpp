@@ -218,6 +218,22 @@ TEST(IKPass, NearlyAlignedDirectionsTurnNothing)
     EXPECT_TRUE(QuatNear(c.end().mOrientation, AxisAngle(0, 0, 1, -1.5f), 1e-4f));
 }
 
+TEST(IKPass, DirectionsAreMeasuredInTheXYPlane)
+{
+    Chain c;
+    ASSERT_TRUE(c.ik.Setup(c.arm));
+    // The end bone leans 45 degrees out of the x-y plane: its tip direction
+    // (0, 0.71, 0.71) projects onto straight up. The target lies 45 degrees
+    // counter-clockwise of up in the plane (60 degrees in space).
+    const cQuaternion lean = AxisAngle(1, 0, 0, 45);
+    c.end().mOrientation = lean;
+    c.arm.Update();
+    c.Solve(-1, 3, 0);
+    cQuaternion expected = lean + AxisAngle(0, 0, 1, -45);
+    expected.normalize();
+    EXPECT_TRUE(QuatNear(c.end().mOrientation, expected, 1e-5f));
+}
+
 TEST(IKPass, ATargetOffOnlyInZTurnsNothing)
 {
     Chain c;
