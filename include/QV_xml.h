@@ -15,14 +15,18 @@
 void LoadActorFromXML(const char* fname, cActor& actor);
 
 // The same loading, but a bad file throws the message ("XML ERROR: " and the
-// detail) as a std::string instead of ending the process.
+// detail) as a std::string instead of ending the process. The actor may then
+// be partly filled: discard it.
 void ReadActorFromXML(const char* fname, cActor& actor);
 
 // The same again on a document held in memory (len bytes of text).
 void ReadActorFromMemory(const char* text, size_t len, cActor& actor);
 
 // Reads the twelve comma-separated numbers of a "matrix" element into the
-// top three rows of m; throws the message string on an element without text.
+// top three rows of m (row by row) and leaves the bottom row alone. Throws
+// the message string on an element without text or with fewer than twelve
+// fields. The fields are read from one stream in turn: a field that is not a
+// number gives 0, and its unread characters make every later field give 0.
 void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);
 
 // Limits of what the loader accepts; real actor files stay far below them.

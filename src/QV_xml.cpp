@@ -456,8 +456,6 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
         cAction& slot = actor.mAction[i];
         slot.mName = RequireText(action, "name", "Expecting 'name' attribute for 'action'.");
         const double len = RequireNumber(action, "len", "Expecting 'length' attribute for 'action'.");
-        if (!ToMillis(len, slot.mLength))
-            Fail("'len' of the action " + Quote(slot.mName) + kTimeRange);
         slot.mChannels.resize(nbones);
 
         TiXmlElement* channel = action->FirstChildElement("channel");
@@ -514,6 +512,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
                 Fail(Place(slot.mName, j) + ": 'keys' says " + Quote(keyframes->Attribute("keys")) + " but there are " +
                      std::to_string(frames.size()) + " 'key' elements.");
         }
+        if (!ToMillis(len, slot.mLength))
+            Fail("'len' of the action " + Quote(slot.mName) + kTimeRange);
     }
 }
 
@@ -547,10 +547,10 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
         TiXmlElement* matrix = bone->FirstChildElement("matrix");
         if (!matrix)
             Fail("the bone " + Quote(b.mName) + " has no 'matrix' element.");
-        if (!ToFloat(len, b.mLength))
-            Fail("'len' of the bone " + Quote(b.mName) + kFinite);
         LoadMatrix(matrix, b.mRestTransform);
         b.mTransform = b.mRestTransform;
+        if (!ToFloat(len, b.mLength))
+            Fail("'len' of the bone " + Quote(b.mName) + kFinite);
     }
     double count;
     if (!TruncateInRange(declared, (double)XML_MAX_BONES, count) || (size_t)count != bones.size())
@@ -621,7 +621,7 @@ std::string PrepareXmlText(const char* text, size_t len)
     // character; the extra NUL bytes give them something to land on.
     std::string out;
     out.reserve(len + 9);
-    for (size_t i = 0; i < len && text[i]; ++i)
+    for (size_t i = 0; text && i < len && text[i]; ++i)
     {
         if (text[i] == '\r')
         {
@@ -638,6 +638,8 @@ std::string PrepareXmlText(const char* text, size_t len)
 
 void ReadActorFromMemory(const char* text, size_t len, cActor& actor)
 {
+    if (!text)
+        len = 0;
     if (len > XML_MAX_FILE_BYTES)
         Fail("the file is larger than " + std::to_string(XML_MAX_FILE_BYTES >> 20) + " MiB.");
     const std::string buffer = PrepareXmlText(text, len);
