@@ -26,14 +26,17 @@ inline double Median(std::vector<double> v)
     return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-// Times of one benchmark, one entry per repetition, in nanoseconds per
-// iteration.
+// Times of one benchmark in nanoseconds per iteration: one entry per
+// repetition, or the library's own median when only aggregates are reported
+// (--benchmark_display_aggregates_only).
 struct Times
 {
     std::vector<double> cpu;
     std::vector<double> real;
-    double MedianCpu() const { return Median(cpu); }
-    double MedianReal() const { return Median(real); }
+    double medianCpu = NAN;
+    double medianReal = NAN;
+    double MedianCpu() const { return std::isnan(medianCpu) ? Median(cpu) : medianCpu; }
+    double MedianReal() const { return std::isnan(medianReal) ? Median(real) : medianReal; }
 };
 
 typedef std::map<std::string, Times> Results;
@@ -48,12 +51,21 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
         {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
+            if (run.error_occurred || run.iterations == 0)
                 continue;
             const double toNs = 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            Times& t = mResults[run.benchmark_name()];
-            t.cpu.push_back(run.GetAdjustedCPUTime() * toNs);
-            t.real.push_back(run.GetAdjustedRealTime() * toNs);
+            if (run.run_type == Run::RT_Iteration)
+            {
+                Times& t = mResults[run.benchmark_name()];
+                t.cpu.push_back(run.GetAdjustedCPUTime() * toNs);
+                t.real.push_back(run.GetAdjustedRealTime() * toNs);
+            }
+            else if (run.aggregate_name == "median")
+            {
+                Times& t = mResults[run.run_name.str()];
+                t.medianCpu = run.GetAdjustedCPUTime() * toNs;
+                t.medianReal = run.GetAdjustedRealTime() * toNs;
+            }
         }
     }
 
@@ -82,23 +94,29 @@ inline int RunWithSummary(int argc, char** argv, std::function<void(const Result
     return 0;
 }
 
-// Prints, for the benchmarks prefix + size (sizes ascending), the median time
-// per run and per item, and the growth exponent between neighbouring sizes:
-// log(time ratio) / log(size ratio), 1 for linear growth, 2 for quadratic.
+// Prints, for the benchmarks prefix + size (sizes ascending), the median CPU
+// and wall time per run, the CPU time per item, and the growth exponent of the
+// CPU time between neighbouring sizes: log(time ratio) / log(size ratio), 1
+// for linear growth, 2 for quadratic.
 inline void PrintScaling(const Results& results, const std::string& prefix, const std::vector<unsigned int>& sizes,
-                         const char* item, bool realTime)
+                         const char* item)
 {
-    std::printf("%s<N>: median %s time, per %s, and growth exponent against the previous size\n", prefix.c_str(),
-                realTime ? "wall" : "CPU", item);
-    std::printf("  %8s %14s %14s %9s\n", "N", "time (us)", "per item (ns)", "exponent");
+    bool header = false;
     double prevT = 0.0, prevN = 0.0;
     for (unsigned int n : sizes)
     {
         auto it = results.find(prefix + std::to_string(n));
         if (it == results.end())
             continue;
-        const double t = realTime ? it->second.MedianReal() : it->second.MedianCpu();
-        std::printf("  %8u %14.1f %14.1f", n, t / 1e3, t / n);
+        if (!header)
+        {
+            std::printf("%s<N>: medians, and growth exponent of the CPU time against the previous size\n",
+                        prefix.c_str());
+            std::printf("  %8s %12s %12s %14s %9s\n", "N", "CPU (ms)", "wall (ms)", (std::string("CPU per ") + item).c_str(), "exponent");
+            header = true;
+        }
+        const double t = it->second.MedianCpu();
+        std::printf("  %8u %12.2f %12.2f %11.2f us", n, t / 1e6, it->second.MedianReal() / 1e6, t / n / 1e3);
         if (prevN > 0.0)
             std::printf(" %9.2f", std::log(t / prevT) / std::log(n / prevN));
         std::printf("\n");
