@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "QV_xml.h"
+#include "xml_tree_depth.h"
 
 namespace
 {
@@ -24,28 +25,6 @@ namespace
     std::abort();
 }
 
-// The deepest element nesting of a parsed document, without recursion.
-size_t TreeDepth(const TiXmlNode* top)
-{
-    size_t deepest = 0;
-    std::vector<std::pair<const TiXmlNode*, size_t>> stack;
-    for (const TiXmlNode* n = top->FirstChild(); n; n = n->NextSibling())
-        stack.push_back({n, 1});
-    while (!stack.empty())
-    {
-        const TiXmlNode* n = stack.back().first;
-        const size_t depth = stack.back().second;
-        stack.pop_back();
-        if (n->Type() != TiXmlNode::TINYXML_ELEMENT)
-            continue;
-        if (depth > deepest)
-            deepest = depth;
-        for (const TiXmlNode* c = n->FirstChild(); c; c = c->NextSibling())
-            stack.push_back({c, depth + 1});
-    }
-    return deepest;
-}
-
 void CheckMarkupWalk(const uint8_t* data, size_t size)
 {
     const std::string text = PrepareXmlText((const char*)data, size);
@@ -54,7 +33,7 @@ void CheckMarkupWalk(const uint8_t* data, size_t size)
         return; // refused before parsing
     TiXmlDocument doc;
     doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-    const size_t depth = TreeDepth(&doc);
+    const size_t depth = XmlTreeDepth(&doc);
     if (depth > m.mDepth)
         Fault("the markup walk saw a shallower nesting than the parser built");
     // On a document the parser accepts, the walk must agree exactly (else it

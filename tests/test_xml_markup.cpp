@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "../fuzz/xml_tree_depth.h"
 #include "QV_xml.h"
 
 namespace
@@ -20,22 +21,7 @@ size_t ParsedDepth(const std::string& text)
 {
     TiXmlDocument doc;
     doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-    size_t deepest = 0;
-    std::vector<std::pair<const TiXmlNode*, size_t>> stack;
-    for (const TiXmlNode* n = doc.FirstChild(); n; n = n->NextSibling())
-        stack.push_back({n, 1});
-    while (!stack.empty())
-    {
-        const TiXmlNode* n = stack.back().first;
-        const size_t depth = stack.back().second;
-        stack.pop_back();
-        if (n->Type() != TiXmlNode::TINYXML_ELEMENT)
-            continue;
-        deepest = std::max(deepest, depth);
-        for (const TiXmlNode* c = n->FirstChild(); c; c = c->NextSibling())
-            stack.push_back({c, depth + 1});
-    }
-    return deepest;
+    return XmlTreeDepth(&doc);
 }
 
 size_t WalkedDepth(const std::string& text)
