@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "QV_app.h"
 
 namespace
@@ -666,11 +668,17 @@ void ReadActorFromXML(const char* fname, cActor& actor)
     FILE* file = fname ? std::fopen(fname, "rb") : nullptr;
     if (!file)
         Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
+    // A regular file's size is known up front; anything else is read up to
+    // the limit.
+    struct stat info;
+    const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+    bool tooLarge = regular && (unsigned long long)info.st_size > XML_MAX_FILE_BYTES;
     std::string content;
+    if (regular && !tooLarge)
+        content.reserve((size_t)info.st_size);
     char chunk[65536];
-    bool tooLarge = false;
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while (!tooLarge && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
     {
         if (content.size() + got > XML_MAX_FILE_BYTES)
         {

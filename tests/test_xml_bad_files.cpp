@@ -223,7 +223,7 @@ TEST(XmlBadMessages, NamesInMessagesStayOnOneLine)
     EXPECT_LT(message.size(), 300u);
 }
 
-TEST(XmlBadFiles, OversizedFileIsRefusedUnread)
+TEST(XmlBadFiles, OversizedFileIsRefused)
 {
     const std::string path = std::string(QV_BINARY_DIR) + "/test_xml_bad_files_big.xml";
     std::FILE* f = std::fopen(path.c_str(), "wb");
