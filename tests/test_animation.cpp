@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -573,4 +574,57 @@ TEST(ActorDefaults, AsConstructed)
     EXPECT_EQ(actor.mCurrentAction, 0u);
     EXPECT_EQ(actor.mWalkCycle, 0u);
     EXPECT_EQ(actor.mNextAction, 1u);
+}
+
+// ---------------------------------------------------------------------------
+// The synthetic actor the benchmarks and allocation tests build on
+
+TEST(SyntheticActor, IsWellFormedLikeALoadedActor)
+{
+    for (unsigned int n : {1u, 9u, 20u, 200u})
+    {
+        cActor actor;
+        qvtest::BuildSyntheticActor(actor, n, 5, 700);
+        const cArmature& arm = actor.mArmature;
+        ASSERT_EQ(arm.mBones.size(), n);
+        ASSERT_EQ(arm.mRootBone, &arm.mBones[0]);
+        EXPECT_EQ(arm.mRootBone->mParent, nullptr);
+        // Every other bone hangs from an earlier bone, listed once there.
+        for (unsigned int i = 1; i < n; ++i)
+        {
+            const cBone& b = arm.mBones[i];
+            ASSERT_NE(b.mParent, nullptr);
+            EXPECT_LT(b.mParent, &b);
+            EXPECT_EQ(std::count(b.mParent->mChildren.begin(), b.mParent->mChildren.end(), &b), 1);
+        }
+        EXPECT_EQ(actor.mPose.mPoseRoot, &actor.mPose.mPoseBones[0]);
+        EXPECT_EQ(actor.mPose2.mPoseRoot, &actor.mPose2.mPoseBones[0]);
+        EXPECT_EQ(actor.mLeftFoot.mBone != nullptr, n >= 9) << n << " bones";
+        EXPECT_EQ(actor.mRightFoot.mBone != nullptr, n >= 9) << n << " bones";
+        for (const cAction& a : actor.mAction)
+        {
+            EXPECT_EQ(a.mLength, 700u);
+            ASSERT_EQ(a.mChannels.size(), n);
+            for (const cChannel& c : a.mChannels)
+            {
+                ASSERT_EQ(c.mKeyFrames.size(), 5u);
+                EXPECT_EQ(c.mKeyFrames.front().mTime, 0u);
+                EXPECT_EQ(c.mKeyFrames.back().mTime, 700u);
+                for (size_t k = 0; k < c.mKeyFrames.size(); ++k)
+                {
+                    const cQuaternion& q = c.mKeyFrames[k].mValue;
+                    EXPECT_NEAR(q.mData[0] * q.mData[0] + q.mData[1] * q.mData[1] + q.mData[2] * q.mData[2] +
+                                    q.mData[3] * q.mData[3],
+                                1.0f, 1e-5f);
+                    if (k > 0)
+                    {
+                        EXPECT_LE(c.mKeyFrames[k - 1].mTime, c.mKeyFrames[k].mTime);
+                    }
+                }
+            }
+        }
+        // The root stands one unit up, its z axis vertical.
+        EXPECT_TRUE(VecNear(arm.mRootBone->mWorldTransform.getTransform(), {0, 1, 0}, 1e-6f));
+        EXPECT_TRUE(VecNear(qvtest::Rotate(arm.mRootBone->mWorldTransform, {0, 0, 1}), {0, 1, 0}, 1e-6f));
+    }
 }
