@@ -222,3 +222,10 @@ wait_for_change_from() {
     sleep 0.2
   done
 }
+
+# colour_box NAME R G B: the bounding box of the pixels of exactly that
+# (non-black) colour, as "WIDTH HEIGHT X Y"; "0 0 ..." when there are none.
+colour_box() {
+  convert "$WORK/$1.png" -fill black +opaque "rgb($2,$3,$4)" -format '%@' info: 2>/dev/null |
+    sed 's/[x+]/ /g'
+}
