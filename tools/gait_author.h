@@ -34,39 +34,49 @@
 namespace walker
 {
 
-// The clock restarts at this time, so a cycle of period P is an action of
-// length P + kRestartMs.
+// The clock restarts at this time once it passes the action's length. A cycle
+// of period P is an action of length P + kRestartMs - 1: the pose at the
+// restart time is the pose one millisecond after the length, so even a 1 ms
+// frame step moves on at the restart.
 static const int kRestartMs = 34;
 
 struct GaitParams
 {
     std::string name = "walk";
-    int periodMs = 1150;            // one stride (two steps)
-    double stride = 3.0;            // root travel per stride, units
-    double leadFraction = 0.5;      // share of the step the landing ankle is ahead of its hip joint
-    double speedDip = 0.0;          // 0: constant ankle speed in stance; 0.5: half speed at the hand-over
-    double speedDipWidth = 0.06;    // phase width of that dip
-    double kneeStrike = 3.0;        // knee flexion at heel strike, degrees
+    int periodMs = 1130;            // one stride (two steps)
+    double stride = 2.85;            // root travel per stride, units
+    double leadFraction = 0.44;      // share of the step the landing ankle is ahead of its hip joint
+    double speedDip = 0.3;          // 0: constant ankle speed in stance; 0.5: half speed at the hand-over
+    double speedDipWidth = 0.07;    // phase width of that dip
+    double kneeStrike = 1.0;        // knee flexion at heel strike, degrees
     double kneeLoad = 17.0;         // at 12 %
-    double kneeMid = 12.0;          // at 30 %
+    double kneeMid = 18.0;          // at 30 %
+    double kneeLate = 10.0;          // at 40 %
+    double kneeMin = 2.0;           // the legs never lock straight
     double toeOff = 0.60;
-    double heelOffStart = 0.40;     // the heel starts to lift (ankle still locked)
-    double heelOffEnd = 8.0;        // sole pitch reached by 50 %, degrees toes down
-    double heelRise = -60.0;        // sole pitch at toe-off, degrees
+    double heelOffStart = 0.34;     // the heel starts to lift (ankle still locked)
+    double heelOffEnd = 18.0;        // sole pitch reached by 50 %, degrees toes down
+    double heelRise = -62.0;        // sole pitch at toe-off, degrees
     double ankleStrike = 0.0;       // ankle dorsiflexion at heel strike
     double footFlat = 0.08;         // phase at which the sole is flat after heel strike
-    double lift = 0.52;             // ankle height in early swing, units over the ground
+    double lift = 0.42;             // ankle height in early swing, units over the ground
     double liftPhase = 0.70;
-    double lateLift = 0.07;         // ankle over its stance height at 90 %
-    double swingSole = -15.0;       // sole pitch in mid swing
+    double liftOff = 0.08;          // ankle rise over the first 4 % of swing
+    double lateLift = 0.10;         // ankle over its stance height at 90 %
     double clearance = 0.05;        // lowest foot point over the ground in swing
-    double pelvisTilt = 8.0;        // forwards, while walking
+    double pushOff = -8.0;         // further plantarflexion just after toe-off
+    double ankleSwing = 2.0;        // ankle dorsiflexion through mid swing
+    double brake = 0.05;            // share of the cycle the landing foot brakes over
+    double kneeSwingPeak = 64.0;    // knee flexion at its swing peak
+    double kneePeakPhase = 0.73;
+    double kneeSwingLate = 26.0;    // knee flexion at 85 %
+    double pelvisTilt = 0.0;        // forwards, while walking
     double pelvisList = 4.0;        // degrees
     double pelvisRotation = 5.0;    // degrees
     double pelvisSway = 0.03;       // units, side shift of the hip centre
     double trunkLean = 3.0;         // forward, degrees
     double trunkCounter = 0.6;      // chest counter-rotation, share of the pelvis rotation
-    double shoulderArc = 28.0;      // full arc, degrees
+    double shoulderArc = 27.0;      // full arc, degrees
     double shoulderCentre = -5.0;   // flexion at the middle of the arc
     double elbowMin = 12.0;
     double elbowMax = 38.0;
@@ -79,8 +89,8 @@ struct IdleParams
     std::string name = "stand";
     int periodMs = 4000;
     double sway = 0.025;       // side shift of the hip centre, units
-    double list = 1.5;         // degrees
-    double kneeFlex = 4.0;     // degrees, standing
+    double list = 1.0;         // degrees
+    double kneeFlex = 8.0;     // degrees, standing
     double breath = 1.2;       // chest pitch, degrees
     double shoulderBreath = 1.0;
     double elbow = 10.0;
@@ -101,18 +111,18 @@ inline ActorParams DefaultActorParams()
     p.walk.name = "walk";
     p.walk2.name = "brisk";
     p.walk2.periodMs = 1000;
-    p.walk2.stride = 3.14;
+    p.walk2.stride = 3.0;
     p.walk2.kneeLoad = 18.0;
-    p.walk2.kneeMid = 10.0;
-    p.walk2.lift = 0.56;
+    p.walk2.kneeMid = 21.0;
+    p.walk2.lift = 0.45;
     p.walk2.pelvisList = 3.5;
     p.walk2.pelvisRotation = 6.0;
     p.walk2.trunkLean = -2.0;
     p.walk2.trunkCounter = 0.8;
-    p.walk2.shoulderArc = 30.0;
+    p.walk2.shoulderArc = 26.0;
     p.walk2.shoulderCentre = -2.0;
-    p.walk2.elbowMin = 30.0;
-    p.walk2.elbowMax = 45.0;
+    p.walk2.elbowMin = 26.0;
+    p.walk2.elbowMax = 42.0;
     p.walk2.headPitch = 4.0;
     return p;
 }
@@ -353,6 +363,7 @@ public:
         }
         BuildPitchCurve();
         BuildSwing();
+        BuildReachCorrection();
     }
 
     PelvisState Pelvis(double ph) const
@@ -414,7 +425,7 @@ private:
     std::vector<double> mProgress; // cumulative stance progress table
     std::vector<Knot> mPitch;      // link pitch over half a cycle
     std::vector<Knot> mSoleLate;   // heel rise, late stance to toe-off
-    std::vector<Knot> mWorldY, mLift, mSoleSwing;
+    std::vector<Knot> mWorldY, mLift, mAnkleSwing, mKneeLate;
     double mSoleStrike = 0;
     double mSwingY0 = 0; // relative ankle y at toe-off
 
@@ -484,7 +495,7 @@ private:
         // ankle rises with it, the ball staying on the ground.
         const double z = p < G.heelOffStart ? A.AnkleZ() : A.GroundZ() + b.foot * sin(FootDown(t.sole));
         t.ankle = V3(mFootX[side], StanceY(p), z);
-        t.toe = 0;
+        t.toe = p < G.heelOffStart ? t.sole : 0;
         return t;
     }
 
@@ -514,27 +525,67 @@ private:
         const double relSlope = (a.ankle.y - b.ankle.y) / e;
         const double rootSlope = RootTravel(to - 0.5 - e, to - 0.5) / e;
         const double worldY = StanceY(0) - a.ankle.y + RootTravel(to - 0.5, 0.5);
-        mWorldY = {{to, 0, relSlope + rootSlope}, {1.0, worldY, 0}};
+        // Brake evenly from the body's speed to rest over the last part of
+        // swing: the foot lands with no speed over the ground, and the leg
+        // pulls back only a little before it does.
+        const double rootSpeed = RootTravel(0.5 - e, 0.5) / e;
+        const double pb = 1.0 - G.brake;
+        const double braking = 0.5 * rootSpeed * G.brake;
+        mWorldY = {{to, 0, relSlope + rootSlope}, {pb, worldY - braking, rootSpeed}, {1.0, worldY, 0}};
         const double z0 = a.ankle.z - A.GroundZ(), zs = (a.ankle.z - b.ankle.z) / e;
         const double ha = A.body().ankleHeight;
         mLift = {{to, z0, zs},
+                 {to + 0.04, z0 + G.liftOff, 1.5 * (G.lift - z0) / (G.liftPhase - to)},
                  {G.liftPhase, G.lift, 0},
-                 {0.9, ha + G.lateLift, -G.lateLift / 0.06},
-                 {1.0, ha, 0}};
-        const double s0 = Sole(to - e), s0d = (Sole(to - e) - Sole(to - 2 * e)) / e;
-        mSoleSwing = {{to, s0, s0d}, {G.liftPhase + 0.03, G.swingSole, 0}, {0.92, G.swingSole + 0.7 * (mSoleStrike - G.swingSole), 0}, {1.0, mSoleStrike, 0}};
+                 {0.9, ha + G.lateLift, -G.lateLift / 0.1 * 1.5}};
+        // Late swing: the knee straightens onto the heel-strike posture.
+        double hipA, kneeA, hipB, kneeB;
+        StanceAngles(0.0, hipA, kneeA);
+        StanceAngles(e, hipB, kneeB);
+        // The knee is straightest just before the heel lands and is already
+        // bending at contact (the stance starts it bending quickly): place
+        // that minimum so the curve reaches the stance slope without a dip.
+        const double kneeSlope = std::max(1.0, (kneeB - kneeA) / e);
+        const double straight = std::min(kneeA, G.kneeMin);
+        const double before = std::min(0.05, std::max(0.012, 2.0 * (kneeA - straight) / kneeSlope));
+        mKneeLate = {{G.kneePeakPhase, G.kneeSwingPeak, 0},
+                     {0.85, G.kneeSwingLate, -(G.kneeSwingPeak - kneeA) / (1.0 - G.kneePeakPhase) * 1.1},
+                     {1.0 - before, straight, 0},
+                     {1.0, kneeA, kneeSlope}};
+        // Ankle angle over swing: a little more push-off just after the
+        // toes leave, back to neutral by mid swing, landing as authored.
+        const double shinTO = SwingShin(to - e), shinTO2 = SwingShin(to - 2 * e);
+        const double ankTO = Sole(to - e) - shinTO;
+        const double ankTOd = ((Sole(to - e) - shinTO) - (Sole(to - 2 * e) - shinTO2)) / e;
+        mAnkleSwing = {{to, ankTO, ankTOd},
+                       {to + 0.025, ankTO + G.pushOff, 0},
+                       {G.kneePeakPhase + 0.03, G.ankleSwing, 0},
+                       {0.9, G.ankleSwing, 0},
+                       {1.0, G.ankleStrike, 0}};
+    }
+
+    // Shin angle (from the vertical, forwards positive) of the right leg at
+    // phase p, from its target.
+    double SwingShin(double p) const
+    {
+        const PelvisState s = Pelvis(p);
+        const V3 hj = A.HipJoint(s, 0);
+        const LegTarget t = Leg(0, p, s);
+        double hip, knee;
+        Angles(t.ankle.y - hj.y, t.ankle.z - hj.z, hip, knee);
+        return hip - knee;
     }
 
     // Lowest sole pitch that keeps the ball and the toe tip this high above
-    // the ground with the ankle at height za (toes in line with the foot).
-    double SoleForClearance(double za, double clear) const
+    // the ground with the ankle at height za, the toes pitched by toeShare
+    // of the sole pitch.
+    double SoleForClearance(double za, double clear, double toeShare) const
     {
         const Body& b = A.body();
         double lo = -89, hi = 60;
         auto lowest = [&](double sole) {
-            const double down = FootDown(sole);
-            const double ball = za - b.foot * sin(down);
-            return std::min(ball, ball + b.toes * sin(Rad(sole)));
+            const double ball = za - b.foot * sin(FootDown(sole));
+            return std::min(ball, ball + b.toes * sin(Rad(toeShare * sole)));
         };
         if (lowest(lo) >= clear)
             return lo;
@@ -549,23 +600,45 @@ private:
         return hi;
     }
 
+    void StanceAngles(double p, double& hip, double& knee) const
+    {
+        const V3 hj = A.HipJoint(Pelvis(p), 0);
+        const V3 ankle = Stance(0, p).ankle;
+        Angles(ankle.y - hj.y, ankle.z - hj.z, hip, knee);
+    }
+
     LegTarget Swing(int side, double p, const PelvisState& pelvis) const
     {
-        (void)pelvis;
         LegTarget lt;
         const double y = mSwingY0 + Hermite(mWorldY, p) - RootTravel(G.toeOff - 0.5, p - 0.5);
-        const double za = Hermite(mLift, p);
+        double za = Hermite(mLift, p);
+        if (p > G.kneePeakPhase - 0.03)
+        {
+            // Height from the knee: the leg reaches forwards with the knee
+            // straightening, never overstretched.
+            const V3 hj = A.HipJoint(pelvis, side);
+            const double dy = y - hj.y, dx = mFootX[side] - hj.x;
+            const double D = KneeDistance(Hermite(mKneeLate, p));
+            const double zk = hj.z - sqrt(std::max(0.0, D * D - dy * dy - dx * dx)) - A.GroundZ();
+            const double w = Smooth((p - (G.kneePeakPhase - 0.03)) / 0.08);
+            za = (1 - w) * za + w * zk;
+        }
         lt.ankle = V3(mFootX[side], y, A.GroundZ() + za);
-        double sole = Hermite(mSoleSwing, p);
-        // Keep the foot clear of the ground: dorsiflex when needed, with a
-        // smooth maximum so the pitch has no kinks.
-        const double need = SoleForClearance(za, G.clearance);
-        const double k = 3.0;
-        sole = need + k * log(1.0 + exp((sole - need) / k));
-        const double fade = Smooth((1.0 - p) / 0.05); // lets the heel land as authored
-        lt.sole = fade * sole + (1 - fade) * Hermite(mSoleSwing, p);
-        const double t = Smooth((p - G.toeOff) / 0.06);
-        lt.toe = t * lt.sole;
+        // Sole from the ankle angle and the shin, kept clear of the ground
+        // (a smooth maximum, so the pitch has no kinks).
+        const V3 hj = A.HipJoint(pelvis, side);
+        double hip, knee;
+        Angles(lt.ankle.y - hj.y, lt.ankle.z - hj.z, hip, knee);
+        const double authored = hip - knee + Hermite(mAnkleSwing, p);
+        // The toes stay level as the foot leaves, then follow it.
+        const double toeShare = Smooth((p - G.toeOff - 0.02) / 0.08);
+        const double need = SoleForClearance(za, G.clearance * Smooth((p - G.toeOff) / 0.08), toeShare);
+        const double k = 2.0;
+        const double x = (authored - need) / k;
+        const double clear = need + k * (x > 30 ? x : log(1.0 + exp(x)));
+        const double fade = Smooth((1.0 - p) / 0.05); // the heel lands as authored
+        lt.sole = fade * clear + (1 - fade) * authored;
+        lt.toe = toeShare * lt.sole;
         return lt;
     }
 
@@ -600,9 +673,12 @@ private:
         mSoleStrike = 0;
         BuildSoleLate();
         const double p0 = SolvePitch(0.0, G.kneeStrike);
-        const double p1 = SolvePitch(0.12, G.kneeLoad);
-        const double p2 = SolvePitch(0.30, G.kneeMid);
-        std::vector<Knot> k = {{0.0, p0, 0}, {0.12, p1, 0}, {0.30, p2, 0}, {0.5, p0, 0}};
+        std::vector<Knot> k = {{0.0, p0, 0},
+                               {0.04, SolvePitch(0.04, G.kneeStrike + 0.4 * (G.kneeLoad - G.kneeStrike)), 0},
+                               {0.12, SolvePitch(0.12, G.kneeLoad), 0},
+                               {0.30, SolvePitch(0.30, G.kneeMid), 0},
+                               {0.40, SolvePitch(0.40, G.kneeLate), 0},
+                               {0.5, p0, 0}};
         const int n = (int)k.size() - 1; // k[n] repeats k[0]
         for (int i = 0; i < n; ++i)
         {
@@ -624,7 +700,69 @@ private:
     {
         if (mPitch.empty())
             return 0;
-        return Hermite(mPitch, Wrap01(2 * ph) * 0.5);
+        double v = Hermite(mPitch, Wrap01(2 * ph) * 0.5);
+        if (!mReach.empty())
+        {
+            // Periodic table over half a cycle.
+            const int n = (int)mReach.size();
+            const double f = Wrap01(2 * ph) * n;
+            const int i = (int)f % n;
+            v += mReach[i] + (mReach[(i + 1) % n] - mReach[i]) * (f - floor(f));
+        }
+        return v;
+    }
+
+    // Wherever a leg cannot reach its target with the knee bent at least a
+    // little, lower the hips (more link pitch) just enough, smoothly.
+    std::vector<double> mReach;
+    double NeededPitch(double ph) const
+    {
+        PelvisState s = Pelvis(ph);
+        const double minD = KneeDistance(G.kneeMin);
+        double need = -90;
+        for (int side = 0; side < 2; ++side)
+        {
+            const V3 ankle = Leg(side, ph - 0.5 * side, s).ankle;
+            double lo = -40, hi = 60;
+            for (int it = 0; it < 60; ++it)
+            {
+                s.pitch = 0.5 * (lo + hi);
+                if ((A.HipJoint(s, side) - ankle).len() > minD)
+                    lo = s.pitch;
+                else
+                    hi = s.pitch;
+            }
+            need = std::max(need, hi);
+        }
+        return need;
+    }
+    void BuildReachCorrection()
+    {
+        const int n = 100; // over half a cycle
+        std::vector<double> deficit(n, 0.0);
+        for (int i = 0; i < n; ++i)
+        {
+            const double ph = 0.5 * i / n;
+            deficit[i] = std::max(0.0, NeededPitch(ph) + 0.3 - PitchAt(ph));
+        }
+        // Spread each shortfall over its neighbourhood, then smooth twice.
+        std::vector<double> r(n, 0.0);
+        const int w = 6;
+        for (int i = 0; i < n; ++i)
+            for (int j = -w; j <= w; ++j)
+                r[i] = std::max(r[i], deficit[((i + j) % n + n) % n]);
+        for (int pass = 0; pass < 2; ++pass)
+        {
+            std::vector<double> t(n, 0.0);
+            for (int i = 0; i < n; ++i)
+            {
+                for (int j = -w; j <= w; ++j)
+                    t[i] += r[((i + j) % n + n) % n];
+                t[i] /= (2 * w + 1);
+            }
+            r = t;
+        }
+        mReach = r;
     }
 
     // Sagittal two-link angles of an ankle position relative to its hip
@@ -719,15 +857,16 @@ struct Clip
     double reachError = 0;         // largest ankle miss of the leg solver
 };
 
-// Key times: 0, then kRestartMs and evenly spread up to the length, so the
-// pose at kRestartMs equals the pose at the length.
+// Key times: 0, then kRestartMs and evenly spread up to the length
+// (kRestartMs + period - 1).
 inline std::vector<int> KeyTimes(int period, double stepMs)
 {
     const int n = std::max(2, (int)floor(period / stepMs + 0.5));
     std::vector<int> t;
     t.push_back(0);
-    for (int i = 0; i <= n; ++i)
+    for (int i = 0; i < n; ++i)
         t.push_back(kRestartMs + (int)floor((double)period * i / n + 0.5));
+    t.push_back(kRestartMs + period - 1);
     return t;
 }
 
@@ -736,7 +875,7 @@ Clip SampleClip(const Author& author, const Model& model, const std::string& nam
 {
     Clip c;
     c.name = name;
-    c.length = period + kRestartMs;
+    c.length = period + kRestartMs - 1;
     c.channels.resize(kBoneCount);
     for (int t : KeyTimes(period, stepMs))
     {

@@ -195,10 +195,10 @@ inline std::string BoneName(int i)
 
 struct Body
 {
-    double ankleHeight = 0.14; // ankle above the ground, standing
-    double foot = 0.34;        // ankle to ball
+    double ankleHeight = 0.11; // ankle above the ground, standing
+    double foot = 0.36;        // ankle to ball
     double toes = 0.12;
-    double shin = 0.90;
+    double shin = 0.93;
     double thigh = 0.94;
     double hipHalfWidth = 0.20;
     double pelvisFront = 0.30; // root bone: hip centre forwards

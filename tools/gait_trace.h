@@ -148,6 +148,11 @@ struct WalkReport
     double ground = 0;    // worst |lowest point|, % of height
     double clearance = 0; // lowest swing-foot point over the ground, % of height
     int contacts = 0;     // lock engagements measured
+    double heading = 0;   // direction of travel against the heading, degrees
+    double footOn = 0, footOff = 0; // mean phase of ground contact start and end (right foot)
+    // Curves over the cycle at 5 % steps (leg's own phase): hip, knee, ankle,
+    // hip-centre height over its lowest (units), shoulder, elbow.
+    double curve[6][20] = {};
 };
 
 struct StandReport
@@ -175,10 +180,19 @@ public:
         mSum[i] += v;
         mCount[i]++;
     }
+    // Value at a phase, interpolated between the centres of the bins around
+    // it; empty bins borrow from their nearest filled neighbour.
     double At(double phase) const
     {
         const int n = (int)mSum.size();
-        int i = (int)floor((phase - floor(phase)) * n);
+        const double f = (phase - floor(phase)) * n - 0.5;
+        const int i = (int)floor(f);
+        const double w = f - i;
+        return (1 - w) * Bin(i) + w * Bin(i + 1);
+    }
+    double Bin(int i) const
+    {
+        const int n = (int)mSum.size();
         for (int d = 0; d < n; ++d)
         {
             for (int s = -1; s <= 1; s += 2)
@@ -220,7 +234,7 @@ private:
 };
 
 // Ground contact threshold: a foot point this close to the ground touches it.
-inline double ContactThreshold(const Host& h) { return 0.006 * h.height; }
+inline double ContactThreshold(const Host& h) { return 0.003 * h.height; }
 
 inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs = 3000,
                             double runMs = 20000)
@@ -229,7 +243,7 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
     WalkReport r;
     r.clip = a.mAction[slot].mName;
     r.dt = dt;
-    const double period = (double)a.mAction[slot].mLength - 34.0;
+    const double period = (double)a.mAction[slot].mLength - 33.0;
     const double eps = ContactThreshold(host);
 
     double t = 0;
@@ -246,8 +260,12 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
     std::vector<double> strikeTimes;
     std::vector<V3> strikePos[2];
     bool wasLocked[2] = {a.mRightFoot.mLock, a.mLeftFoot.mLock};
+    double freeSince[2] = {-1e9, -1e9}; // a contact starts with a lock after a swing
     double slideNow[2] = {0, 0};
     bool grounded[2] = {false, false};
+    bool wasContact = false;
+    double onSum = 0, offSum = 0;
+    int onN = 0, offN = 0;
     V3 ballStart[2];
     double worstSkid = 0, worstSlide = 0, worstGround = 0, clearance = 1e30;
     int contacts = 0;
@@ -272,17 +290,36 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
         doubleFrames += (contact[0] && contact[1]) ? 1 : 0;
         r.airFrames += (!contact[0] && !contact[1]) ? 1 : 0;
         worstGround = std::max(worstGround, fabs(host.Lowest()));
+        if (frames > 1 && contact[0] != wasContact)
+        {
+            // Phase of the change, relative to the right heel strike.
+            double ph = phR - floor(phR);
+            if (contact[0])
+            {
+                onSum += ph > 0.5 ? ph - 1 : ph;
+                ++onN;
+            }
+            else
+            {
+                offSum += ph;
+                ++offN;
+            }
+        }
+        wasContact = contact[0];
 
         // Locks: heel strikes, slide while locked, ball skid while grounded.
         for (int s = 0; s < 2; ++s)
         {
             const bool locked = locks[s]->mLock;
             const V3 ankleNow = host.Head(host.footIndex[s]);
-            if (locked && !wasLocked[s])
+            if (!locked && wasLocked[s])
+                freeSince[s] = elapsed;
+            if (locked && !wasLocked[s] && elapsed - freeSince[s] >= 100.0)
             {
                 strikeTimes.push_back(elapsed);
-                const cVector3D& lp = locks[s]->mLockedPosition;
-                strikePos[s].push_back(V3(lp.mData[0], lp.mData[1], lp.mData[2]));
+                // Where the ankle stands once this frame's corrections are
+                // applied (the lock records it before them).
+                strikePos[s].push_back(ankleNow);
                 slideNow[s] = 0;
                 ++contacts;
             }
@@ -408,6 +445,23 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
     r.ground = 100.0 * worstGround / host.height;
     r.clearance = 100.0 * clearance / host.height;
     r.contacts = contacts;
+    r.footOn = onN ? onSum / onN : 0;
+    r.footOff = offN ? offSum / offN : 0;
+    {
+        const V3 d = end - start;
+        const V3 fwd = host.restWorld[kRoot] * RotZ(a.mHeading) * V3(0, 1, 0);
+        r.heading = Deg(atan2(fwd.z * d.x - fwd.x * d.z, fwd.x * d.x + fwd.z * d.z));
+    }
+    for (int i = 0; i < 20; ++i)
+    {
+        const double ph = i / 20.0;
+        r.curve[0][i] = hip.At(ph);
+        r.curve[1][i] = knee.At(ph);
+        r.curve[2][i] = ankle.At(ph);
+        r.curve[3][i] = bob.At(ph) - bob.Min(0, 1);
+        r.curve[4][i] = shoulder.At(ph);
+        r.curve[5][i] = elbow.At(ph);
+    }
     (void)bobMin;
     (void)bobMax;
     return r;
@@ -456,7 +510,7 @@ inline TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool
         host.Frame(dt, true, false, false, slot);
         t += dt;
     }
-    const double period = (double)a.mAction[slot].mLength - 34.0;
+    const double period = (double)a.mAction[slot].mLength - 33.0;
     const double h0 = a.mHeading;
     double elapsed = 0, winStart = 0, headingSum = 0;
     long winFrames = 0;
@@ -511,6 +565,22 @@ inline void PrintWalk(FILE* f, const WalkReport& r)
             r.hipAt50, r.kneeStrike, r.kneeAt12, r.kneeToeOff, r.kneePeak, r.kneePeakPhase * 100, r.ankleAt8,
             r.ankleAt50, r.ankleAt62, r.list, r.rotation, r.bob, r.bobPeaks, r.shoulderArc, r.armLegCorrelation,
             r.elbowMin, r.elbowMax, r.slide, r.toeSkid, r.ground, r.clearance);
+}
+
+inline void PrintCurves(FILE* f, const WalkReport& r)
+{
+    static const char* names[6] = {"hip", "knee", "ankle", "bob", "shoulder", "elbow"};
+    fprintf(f, "%-8s", "phase %");
+    for (int i = 0; i < 20; ++i)
+        fprintf(f, " %5d", i * 5);
+    fprintf(f, "\n");
+    for (int c = 0; c < 6; ++c)
+    {
+        fprintf(f, "%-8s", names[c]);
+        for (int i = 0; i < 20; ++i)
+            fprintf(f, c == 3 ? " %5.3f" : " %5.1f", r.curve[c][i]);
+        fprintf(f, "\n");
+    }
 }
 
 } // namespace walker

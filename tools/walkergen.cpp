@@ -20,7 +20,7 @@ int main(int argc, char** argv)
     const walker::ActorParams params = walker::DefaultActorParams();
     const std::vector<walker::Clip> clips = walker::MakeClips(params);
     for (const walker::Clip& c : clips)
-        if (c.reachError > 1e-6)
+        if (c.reachError > 1e-4)
             fprintf(stderr, "walkergen: %s: a leg falls short of its target by %.4f units\n", c.name.c_str(),
                     c.reachError);
     const std::string xml = walker::WriteActorXML(params, clips);

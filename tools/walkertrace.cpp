@@ -28,11 +28,21 @@ int main(int argc, char** argv)
                "skid in %% of stride, ground and clearance in %% of height):\n");
         walker::PrintWalkHeader(stdout);
         const unsigned int steps[3] = {1, 16, 33};
+        std::vector<walker::WalkReport> reports;
         for (unsigned int slot : {0u, 2u})
             for (unsigned int dt : steps)
             {
                 walker::Host host(path);
-                walker::PrintWalk(stdout, walker::TraceWalk(host, slot, dt));
+                reports.push_back(walker::TraceWalk(host, slot, dt));
+                walker::PrintWalk(stdout, reports.back());
+            }
+        for (const walker::WalkReport& r : reports)
+            printf("%s, dt %u ms: travel %.2f deg off the heading\n", r.clip.c_str(), r.dt, r.heading);
+        for (const walker::WalkReport& r : reports)
+            if (r.dt == 16)
+            {
+                printf("\n%s over the cycle (dt 16 ms; degrees, bob in units):\n", r.clip.c_str());
+                walker::PrintCurves(stdout, r);
             }
         printf("\nStanding (slot 1, 10 s):\n");
         for (unsigned int dt : steps)
