@@ -41,6 +41,14 @@ void cQVApp::ExitError(const char* err)
 
 void cQVApp::Setup(unsigned int w, unsigned int h)
 {
+#if defined(__linux__) || defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__)
+    // Only the X11 video driver offers OpenGL here. Without a display SDL
+    // would fall back to a text-mode driver (libcaca, aalib), which takes
+    // over the terminal and writes to standard output before the OpenGL
+    // request fails; asking for X11 alone makes that a plain error line.
+    // A driver the user names in SDL_VIDEODRIVER is left alone.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+#endif
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO) != 0)
         ExitError(SDL_GetError());
 

@@ -28,6 +28,10 @@ make_rundir "$WORK/nogl" ""
 run_fatal no_opengl "$WORK/nogl" SDL_VIDEODRIVER=dummy
 expect_line no_opengl '^EXIT ON ERROR: .+'
 
+# No display at all: one line still, and nothing else on the terminal.
+run_fatal no_display "$WORK/nogl" -u DISPLAY
+expect_line no_display '^EXIT ON ERROR: [^[:cntrl:]]+$'
+
 # No actor file in the working directory.
 make_rundir "$WORK/missing" ""
 run_fatal missing "$WORK/missing"
