@@ -7,6 +7,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -44,7 +47,11 @@ typedef std::map<std::string, Times> Results;
 class SummaryReporter : public benchmark::ConsoleReporter
 {
 public:
-    explicit SummaryReporter(std::function<void(const Results&)> summary) : mSummary(std::move(summary)) {}
+    // Colours only on a terminal, so that a saved report stays plain text.
+    explicit SummaryReporter(std::function<void(const Results&)> summary)
+        : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular), mSummary(std::move(summary))
+    {
+    }
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
