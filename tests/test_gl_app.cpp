@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <set>
 #include <vector>
 
 #include "QV_app.h"
@@ -43,6 +45,14 @@ protected:
         app->Setup(800, 600);
         setupReads = gTickReads;
         cQVApp::SetTickSource(nullptr);
+        flagsAfterSetup = {app->mActive, app->mPaused, app->mWalk, app->mTurnLeft, app->mTurnRight,
+                           app->mLeftMouseButton, app->mRightMouseButton};
+
+        // The start-up order of the program, with an actor built in memory,
+        // paused before its first step.
+        app->SetupCamera(0, 2, 0, 10, 0, 0);
+        qvtest::BuildSyntheticActor(app->mActor, 9, 3, 1000);
+        app->mPaused = true;
     }
     static void TearDownTestSuite()
     {
@@ -80,10 +90,12 @@ protected:
 
     static cQVApp* app;
     static int setupReads;
+    static std::vector<bool> flagsAfterSetup;
 };
 
 cQVApp* GlApp::app = nullptr;
 int GlApp::setupReads = 0;
+std::vector<bool> GlApp::flagsAfterSetup;
 
 bool IsBackground(Rgb c) { return (c.r == 127 || c.r == 128) && (c.g == 127 || c.g == 128) && c.b == 153; }
 bool IsBlack(Rgb c) { return c.r == 0 && c.g == 0 && c.b == 0; }
@@ -101,9 +113,8 @@ TEST_F(GlApp, SetupStartsTheClockAndTheFirstCaptionWindowAtItsOwnTick)
     EXPECT_EQ(app->mWinWidth, 800u);
     EXPECT_EQ(app->mWinHeight, 600u);
     EXPECT_EQ(app->mDrawMode, 1u);
-    EXPECT_TRUE(app->mActive);
-    EXPECT_FALSE(app->mPaused || app->mWalk || app->mTurnLeft || app->mTurnRight);
-    EXPECT_FALSE(app->mLeftMouseButton || app->mRightMouseButton);
+    // Active; not paused, walking, turning or dragging.
+    EXPECT_EQ(flagsAfterSetup, std::vector<bool>({true, false, false, false, false, false, false}));
 }
 
 TEST_F(GlApp, SetupOpensTheWindowWithItsProjectionAndDepthTest)
@@ -141,9 +152,6 @@ TEST_F(GlApp, SetupOpensTheWindowWithItsProjectionAndDepthTest)
 // green line goes one unit straight up from the root.
 TEST_F(GlApp, FirstPausedFrameShowsTheMarkersWhereTheLocksWereInstalled)
 {
-    app->SetupCamera(0, 2, 0, 10, 0, 0);
-    qvtest::BuildSyntheticActor(app->mActor, 9, 3, 1000);
-    app->mPaused = true;
     // Back on SDL's own clock, which started at Setup.
     app->mCurrentTime = app->mLastTime = app->mSecondStartTime = SDL_GetTicks();
     app->Update();
@@ -190,5 +198,161 @@ TEST_F(GlApp, FirstPausedFrameShowsTheMarkersWhereTheLocksWereInstalled)
         for (int x = 0; x < 800; ++x)
             white += IsWhite(At(px, x, y)) ? 1 : 0;
     EXPECT_GT(white, 50);
+}
+
+// What one Draw sends to OpenGL, caught in feedback mode under an
+// orthographic projection that shows the whole grid: the eye at (0, 2, 10)
+// looks down -z, so window x = (world x + 101) / 202 * 800, window y =
+// (world y - 2 + 10) / 20 * 600 and depth = (1 - (world z - 10) / 200) / 2.
+struct FedVertex
+{
+    float x, y, z, r, g, b;
+};
+struct Fed
+{
+    std::vector<std::vector<FedVertex>> lines, points;
+};
+
+Fed DrawInFeedback(cQVApp& app)
+{
+    static std::vector<GLfloat> buf(200000);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(-101, 101, -10, 10, -200, 200);
+    glMatrixMode(GL_MODELVIEW);
+    glFeedbackBuffer((GLsizei)buf.size(), GL_3D_COLOR, buf.data());
+    glRenderMode(GL_FEEDBACK);
+    app.Draw();
+    const GLint n = glRenderMode(GL_RENDER);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+
+    Fed fed;
+    EXPECT_GT(n, 0) << "feedback buffer overflow";
+    auto vertex = [&](GLint& i) {
+        FedVertex v{buf[i], buf[i + 1], buf[i + 2], buf[i + 3], buf[i + 4], buf[i + 5]};
+        i += 7;
+        return v;
+    };
+    for (GLint i = 0; i < n;)
+    {
+        const GLint token = (GLint)buf[i++];
+        if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN)
+        {
+            FedVertex a = vertex(i);
+            FedVertex b = vertex(i);
+            fed.lines.push_back({a, b});
+        }
+        else if (token == GL_POINT_TOKEN)
+            fed.points.push_back({vertex(i)});
+        else
+        {
+            ADD_FAILURE() << "unexpected feedback token " << token;
+            break;
+        }
+    }
+    return fed;
+}
+
+bool Colour(const FedVertex& v, float r, float g, float b) { return v.r == r && v.g == g && v.b == b; }
+float WinX(float x) { return (x + 101.0f) / 202.0f * 800.0f; }
+float WinY(float y) { return (y - 2.0f + 10.0f) / 20.0f * 600.0f; }
+float Depth(float z) { return (1.0f - (z - 10.0f) / 200.0f) / 2.0f; }
+
+TEST_F(GlApp, EachFrameDrawsTheGridTheBonesAndTheMarkers)
+{
+    cActor& actor = app->mActor;
+    const cVector3D rightSaved = actor.mRightFoot.mLastPosition, leftSaved = actor.mLeftFoot.mLastPosition;
+    actor.mRightFoot.mLastPosition = cVector3D(1, 0.5f, 0);
+    actor.mLeftFoot.mLastPosition = cVector3D(-1, 0.5f, 0);
+    const Fed fed = DrawInFeedback(*app);
+    actor.mRightFoot.mLastPosition = rightSaved;
+    actor.mLeftFoot.mLastPosition = leftSaved;
+
+    // The grid: 201 lines each way on y = 0, one unit apart, the outermost
+    // exactly at -100 and 100.
+    std::set<int> alongZ, alongX; // in tenths of a unit
+    int black = 0;
+    for (const auto& l : fed.lines)
+    {
+        if (!Colour(l[0], 0, 0, 0))
+            continue;
+        ++black;
+        for (const FedVertex& v : l)
+            ASSERT_NEAR(v.y, WinY(0), 1e-3f);
+        if (std::fabs(l[0].x - l[1].x) < 1e-3f) // parallel to z: from z = 100 to z = -100
+        {
+            alongZ.insert((int)std::lround((l[0].x / 800.0f * 202.0f - 101.0f) * 10.0f));
+            EXPECT_NEAR(std::max(l[0].z, l[1].z), Depth(-100), 1e-4f);
+            EXPECT_NEAR(std::min(l[0].z, l[1].z), Depth(100), 1e-4f);
+        }
+        else // parallel to x: from x = 100 to x = -100
+        {
+            alongX.insert((int)std::lround((Depth(0) - l[0].z) * 400.0f * 10.0f));
+            EXPECT_NEAR(std::max(l[0].x, l[1].x), WinX(100), 1e-3f);
+            EXPECT_NEAR(std::min(l[0].x, l[1].x), WinX(-100), 1e-3f);
+        }
+    }
+    EXPECT_EQ(black, 402);
+    ASSERT_EQ(alongZ.size(), 201u);
+    ASSERT_EQ(alongX.size(), 201u);
+    EXPECT_EQ(*alongZ.begin(), -1000);
+    EXPECT_EQ(*alongZ.rbegin(), 1000);
+    EXPECT_EQ(*alongX.begin(), -1000);
+    EXPECT_EQ(*alongX.rbegin(), 1000);
+    EXPECT_EQ(alongZ.count(0), 1u);
+    EXPECT_EQ(alongX.count(0), 1u);
+
+    // The bones: 12 white lines each in the outlined mode.
+    const long white = std::count_if(fed.lines.begin(), fed.lines.end(),
+                                     [](const std::vector<FedVertex>& l) { return Colour(l[0], 1, 1, 1); });
+    EXPECT_EQ(white, 12 * 9);
+
+    // The direction marker: one green line from the root, one unit along the
+    // left foot lock's direction (straight up, before the first step).
+    const cVector3D root = actor.mArmature.mRootBone->mWorldTransform.getTransform();
+    std::vector<std::vector<FedVertex>> green;
+    for (const auto& l : fed.lines)
+        if (Colour(l[0], 0, 1, 0))
+            green.push_back(l);
+    ASSERT_EQ(green.size(), 1u);
+    EXPECT_NEAR(green[0][0].x, WinX(root.mData[0]), 1e-3f);
+    EXPECT_NEAR(green[0][0].y, WinY(root.mData[1]), 1e-3f);
+    EXPECT_NEAR(green[0][1].x, WinX(root.mData[0]), 1e-3f);
+    EXPECT_NEAR(green[0][1].y, WinY(root.mData[1] + 1.0f), 1e-3f);
+
+    // The foot markers: two red points, the right foot first.
+    ASSERT_EQ(fed.points.size(), 2u);
+    EXPECT_TRUE(Colour(fed.points[0][0], 1, 0, 0));
+    EXPECT_TRUE(Colour(fed.points[1][0], 1, 0, 0));
+    EXPECT_NEAR(fed.points[0][0].x, WinX(1), 1e-3f);
+    EXPECT_NEAR(fed.points[1][0].x, WinX(-1), 1e-3f);
+    EXPECT_NEAR(fed.points[0][0].y, WinY(0.5f), 1e-3f);
+    GLfloat size = 0;
+    glGetFloatv(GL_POINT_SIZE, &size);
+    EXPECT_EQ(size, 4.0f);
+}
+
+TEST_F(GlApp, TheDrawModeChangesOnlyTheBones)
+{
+    auto count = [](const Fed& f, float r, float g, float b) {
+        return std::count_if(f.lines.begin(), f.lines.end(),
+                             [&](const std::vector<FedVertex>& l) { return Colour(l[0], r, g, b); });
+    };
+    app->mDrawMode = 2;
+    const Fed lines = DrawInFeedback(*app);
+    app->mDrawMode = 3;
+    const Fed none = DrawInFeedback(*app);
+    app->mDrawMode = 1;
+    EXPECT_EQ(count(lines, 1, 1, 1), 9);
+    EXPECT_EQ(count(none, 1, 1, 1), 0);
+    for (const Fed* f : {&lines, &none})
+    {
+        EXPECT_EQ(count(*f, 0, 0, 0), 402);
+        EXPECT_EQ(count(*f, 0, 1, 0), 1);
+        EXPECT_EQ(f->points.size(), 2u);
+    }
 }
 } // namespace
