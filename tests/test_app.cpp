@@ -178,16 +178,17 @@ struct ActorSnapshot
 class AppTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        ASSERT_NE(SDL_SetVideoMode(800, 600, 0, SDL_SWSURFACE), nullptr) << SDL_GetError();
-    }
     static void TearDownTestSuite() { SDL_Quit(); }
 
     void SetUp() override
     {
+        // Go shuts SDL down when it returns, so each test checks.
+        if (!SDL_WasInit(SDL_INIT_VIDEO))
+        {
+            setenv("SDL_VIDEODRIVER", "dummy", 1);
+            ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+            ASSERT_NE(SDL_SetVideoMode(800, 600, 0, SDL_SWSURFACE), nullptr) << SDL_GetError();
+        }
         SDL_Event e;
         while (SDL_PollEvent(&e))
         {
@@ -421,6 +422,24 @@ TEST_F(AppEvents, RightAndOtherButtonsNeverTurnTheCamera)
     EXPECT_FALSE(app.mRightMouseButton);
     EXPECT_TRUE(app.mLeftMouseButton);
     EXPECT_EQ(app.mCamera.mHeading, -2);
+}
+
+// The frame in which the close request arrives is still updated and drawn;
+// then Go shuts SDL down and returns. (Without an OpenGL window the drawing
+// calls do nothing.)
+TEST_F(AppEvents, GoRunsTheFrameOfTheCloseRequestThenReturns)
+{
+    LoadWalker();
+    PushKey(SDL_KEYDOWN, SDLK_w);
+    PushQuit();
+    Script({10016, 10016});
+    ASSERT_NO_THROW(app.Go());
+    EXPECT_TRUE(ScriptUsedUp()) << "Go ran more or less than one frame";
+    EXPECT_FALSE(app.mActive);
+    EXPECT_EQ(app.mFPS, 1u);
+    EXPECT_EQ(app.mActor.mTime, 16u);        // the character step ran
+    EXPECT_EQ(app.mActor.mNextAction, 0u);   // with the walk requested
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
 }
 
 // ---------------------------------------------------------------------------
