@@ -10,12 +10,16 @@
 
 set -u
 
-QV_DEMO=$(readlink -f "${1:?usage: $0 QVDEMO SOURCE_DIR}")
-QV_SOURCE=$(readlink -f "${2:?usage: $0 QVDEMO SOURCE_DIR}")
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/qv_window.XXXXXX")
-DEMO_PID=""
-DEMO_WID=""
-DEMO_STATUS=""
+# QV_SOURCE and the DEMO_ variables are read by the scripts that source this file.
+# shellcheck disable=SC2034
+{
+  QV_DEMO=$(readlink -f "${1:?usage: $0 QVDEMO SOURCE_DIR}")
+  QV_SOURCE=$(readlink -f "${2:?usage: $0 QVDEMO SOURCE_DIR}")
+  WORK=$(mktemp -d "${TMPDIR:-/tmp}/qv_window.XXXXXX")
+  DEMO_PID=""
+  DEMO_WID=""
+  DEMO_STATUS=""
+}
 
 cleanup() {
   if [ -n "$DEMO_PID" ] && kill -0 "$DEMO_PID" 2>/dev/null; then
@@ -125,6 +129,7 @@ demo_ended() { [ -e "$WORK/status" ]; }
 # wait_for_demo_exit SECONDS: sets DEMO_STATUS; fails if it keeps running.
 wait_for_demo_exit() {
   poll "$1" demo_ended || fail "the demo still runs after $1 s"
+  # shellcheck disable=SC2034
   DEMO_STATUS=$(cat "$WORK/status")
   DEMO_PID=""
 }

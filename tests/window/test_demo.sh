@@ -38,7 +38,7 @@ W1=$(white first)
 in_view first || fail "the skeleton is not around the middle of the window"
 [ "$(count_colour first 255 0 0)" -ge 4 ] || fail "no red foot points"
 read -r sw sh sx sy <<<"$(colour_box first 255 255 255)"
-read -r rw rh rx ry <<<"$(colour_box first 255 0 0)"
+read -r _ _ rx ry <<<"$(colour_box first 255 0 0)"
 [ "$ry" -ge $((sy + sh * 8 / 10)) ] || fail "the red points (y $ry) are not at the skeleton's feet (y $sy..$((sy + sh)))"
 [ "$(count_colour first 0 0 0 800x280+0+320)" -gt 2000 ] || fail "no grid below the horizon"
 [ "$(count_background first 800x250+0+0)" -gt 150000 ] || fail "no background colour above the horizon"
@@ -65,8 +65,9 @@ sync_with_t
 shot after_a
 xdotool keyup a
 after=$(green_width after_a)
-[ $((after - before)) -le 8 ] && [ $((before - after)) -le 8 ] ||
+if [ $((after - before)) -gt 8 ] || [ $((before - after)) -gt 8 ]; then
   fail "A turned the standing character (marker width $before -> $after)"
+fi
 
 # ---- Holding W walks: the grid moves under the character while the camera
 # keeps it in view. The nearest ground (the bottom of the window) is the
@@ -78,7 +79,7 @@ grid_moves() {
   in_view walk_b || fail "the walking character left the view"
   [ "$(differing walk_a walk_b 800x120+0+480)" -gt 1000 ]
 }
-for i in 1 2 3; do
+for _ in 1 2 3; do
   poll 30 grid_moves || fail "the grid does not move while W is held"
 done
 note "W walks; the camera follows"

@@ -31,7 +31,7 @@ cat >"$WORK/figure.xml" <<'XML'
 XML
 for action in walk stand walk2; do
   echo "  <action name=\"$action\" len=\"1000\">" >>"$WORK/figure.xml"
-  for bone in 1 2 3 4 5 6; do
+  for _ in 1 2 3 4 5 6; do # one channel per bone
     echo '   <channel><keyframes keys="1"><key t="0"><quat w="1" x="0" y="0" z="0"/></key></keyframes></channel>' >>"$WORK/figure.xml"
   done
   echo "  </action>" >>"$WORK/figure.xml"
