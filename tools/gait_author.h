@@ -48,18 +48,18 @@ struct GaitParams
     double leadFraction = 0.44;      // share of the step the landing ankle is ahead of its hip joint
     double speedDip = 0.3;          // 0: constant ankle speed in stance; 0.5: half speed at the hand-over
     double speedDipWidth = 0.07;    // phase width of that dip
-    double kneeStrike = 1.0;        // knee flexion at heel strike, degrees
+    double kneeStrike = 2.0;        // knee flexion at heel strike, degrees
     double kneeLoad = 17.0;         // at 12 %
     double kneeMid = 18.0;          // at 30 %
     double kneeLate = 10.0;          // at 40 %
-    double kneeMin = 2.0;           // the legs never lock straight
+    double kneeMin = 0.8;           // the legs never lock straight
     double toeOff = 0.60;
     double heelOffStart = 0.34;     // the heel starts to lift (ankle still locked)
     double heelOffEnd = 18.0;        // sole pitch reached by 50 %, degrees toes down
     double heelRise = -62.0;        // sole pitch at toe-off, degrees
     double ankleStrike = 0.0;       // ankle dorsiflexion at heel strike
     double footFlat = 0.08;         // phase at which the sole is flat after heel strike
-    double lift = 0.42;             // ankle height in early swing, units over the ground
+    double lift = 0.46;             // ankle height in early swing, units over the ground
     double liftPhase = 0.70;
     double liftOff = 0.08;          // ankle rise over the first 4 % of swing
     double lateLift = 0.10;         // ankle over its stance height at 90 %
@@ -70,6 +70,8 @@ struct GaitParams
     double kneeSwingPeak = 64.0;    // knee flexion at its swing peak
     double kneePeakPhase = 0.73;
     double kneeSwingLate = 26.0;    // knee flexion at 85 %
+    double kneeLanding = 4.0;       // knee flexion over its heel-strike value at 93 %
+    double heelHover = 0.006;        // extra heel height over the last of swing, units
     double pelvisTilt = 0.0;        // forwards, while walking
     double pelvisList = 4.0;        // degrees
     double pelvisRotation = 5.0;    // degrees
@@ -113,8 +115,8 @@ inline ActorParams DefaultActorParams()
     p.walk2.periodMs = 1000;
     p.walk2.stride = 3.0;
     p.walk2.kneeLoad = 18.0;
-    p.walk2.kneeMid = 21.0;
-    p.walk2.lift = 0.45;
+    p.walk2.kneeMid = 22.0;
+    p.walk2.lift = 0.48;
     p.walk2.pelvisList = 3.5;
     p.walk2.pelvisRotation = 6.0;
     p.walk2.trunkLean = -2.0;
@@ -364,6 +366,10 @@ public:
         BuildPitchCurve();
         BuildSwing();
         BuildReachCorrection();
+        // The swing lands on the heel-strike posture, which the correction
+        // may have moved: aim it again.
+        AimStrike();
+        BuildSwing();
     }
 
     PelvisState Pelvis(double ph) const
@@ -542,16 +548,13 @@ private:
         double hipA, kneeA, hipB, kneeB;
         StanceAngles(0.0, hipA, kneeA);
         StanceAngles(e, hipB, kneeB);
-        // The knee is straightest just before the heel lands and is already
-        // bending at contact (the stance starts it bending quickly): place
-        // that minimum so the curve reaches the stance slope without a dip.
-        const double kneeSlope = std::max(1.0, (kneeB - kneeA) / e);
-        const double straight = std::min(kneeA, G.kneeMin);
-        const double before = std::min(0.05, std::max(0.012, 2.0 * (kneeA - straight) / kneeSlope));
+        // The knee straightens onto the heel-strike posture and arrives
+        // there at rest, as the stance knee sets off from rest.
         mKneeLate = {{G.kneePeakPhase, G.kneeSwingPeak, 0},
                      {0.85, G.kneeSwingLate, -(G.kneeSwingPeak - kneeA) / (1.0 - G.kneePeakPhase) * 1.1},
-                     {1.0 - before, straight, 0},
-                     {1.0, kneeA, kneeSlope}};
+                     {0.93, kneeA + G.kneeLanding, -2.0 * G.kneeLanding / 0.07},
+                     {1.0, kneeA, 0}};
+        (void)kneeB;
         // Ankle angle over swing: a little more push-off just after the
         // toes leave, back to neutral by mid swing, landing as authored.
         const double shinTO = SwingShin(to - e), shinTO2 = SwingShin(to - 2 * e);
@@ -559,7 +562,7 @@ private:
         const double ankTOd = ((Sole(to - e) - shinTO) - (Sole(to - 2 * e) - shinTO2)) / e;
         mAnkleSwing = {{to, ankTO, ankTOd},
                        {to + 0.025, ankTO + G.pushOff, 0},
-                       {G.kneePeakPhase + 0.03, G.ankleSwing, 0},
+                       {G.kneePeakPhase, G.ankleSwing, 0},
                        {0.9, G.ankleSwing, 0},
                        {1.0, G.ankleStrike, 0}};
     }
@@ -582,7 +585,9 @@ private:
     double SoleForClearance(double za, double clear, double toeShare) const
     {
         const Body& b = A.body();
-        double lo = -89, hi = 60;
+        // Search only poses with the foot at most vertical (toes down): the
+        // lowest point falls steadily as the pitch drops over that range.
+        double lo = b.FootSlope() - 90.0, hi = 60;
         auto lowest = [&](double sole) {
             const double ball = za - b.foot * sin(FootDown(sole));
             return std::min(ball, ball + b.toes * sin(Rad(toeShare * sole)));
@@ -600,11 +605,20 @@ private:
         return hi;
     }
 
+    // Sagittal hip angle and (three-dimensional) knee flexion of the right
+    // leg in stance.
     void StanceAngles(double p, double& hip, double& knee) const
     {
         const V3 hj = A.HipJoint(Pelvis(p), 0);
         const V3 ankle = Stance(0, p).ankle;
-        Angles(ankle.y - hj.y, ankle.z - hj.z, hip, knee);
+        double planarKnee;
+        Angles(ankle.y - hj.y, ankle.z - hj.z, hip, planarKnee);
+        knee = KneeFromDistance((ankle - hj).len());
+    }
+    double KneeFromDistance(double D) const
+    {
+        const double T = A.body().thigh, S = A.body().shin;
+        return Deg(acos(std::min(1.0, std::max(-1.0, (D * D - T * T - S * S) / (2 * T * S)))));
     }
 
     LegTarget Swing(int side, double p, const PelvisState& pelvis) const
@@ -622,6 +636,11 @@ private:
             const double zk = hj.z - sqrt(std::max(0.0, D * D - dy * dy - dx * dx)) - A.GroundZ();
             const double w = Smooth((p - (G.kneePeakPhase - 0.03)) / 0.08);
             za = (1 - w) * za + w * zk;
+            // The heel hovers, then comes down onto the ground at heel strike
+            // rather than creeping onto it.
+            static const std::vector<Knot> hover = {{0.85, 0, 0}, {0.93, 1, 0}, {1.0, 0, -1.0 / 0.05}};
+            if (p > 0.85)
+                za += G.heelHover * Hermite(hover, p);
         }
         lt.ankle = V3(mFootX[side], y, A.GroundZ() + za);
         // Sole from the ankle angle and the shin, kept clear of the ground
@@ -629,9 +648,12 @@ private:
         const V3 hj = A.HipJoint(pelvis, side);
         double hip, knee;
         Angles(lt.ankle.y - hj.y, lt.ankle.z - hj.z, hip, knee);
-        const double authored = hip - knee + Hermite(mAnkleSwing, p);
+        double authored = hip - knee + Hermite(mAnkleSwing, p);
+        // Never past a vertical foot (smoothly).
+        const double steepest = A.body().FootSlope() - 88.0;
+        authored = steepest + 2.0 * log(1.0 + exp((authored - steepest) / 2.0));
         // The toes stay level as the foot leaves, then follow it.
-        const double toeShare = Smooth((p - G.toeOff - 0.02) / 0.08);
+        const double toeShare = Smooth((p - G.toeOff - 0.02) / 0.16);
         const double need = SoleForClearance(za, G.clearance * Smooth((p - G.toeOff) / 0.08), toeShare);
         const double k = 2.0;
         const double x = (authored - need) / k;
@@ -672,28 +694,39 @@ private:
         mPitch.clear(); // Pelvis() reads pitch 0 while solving
         mSoleStrike = 0;
         BuildSoleLate();
-        const double p0 = SolvePitch(0.0, G.kneeStrike);
-        std::vector<Knot> k = {{0.0, p0, 0},
-                               {0.04, SolvePitch(0.04, G.kneeStrike + 0.4 * (G.kneeLoad - G.kneeStrike)), 0},
-                               {0.12, SolvePitch(0.12, G.kneeLoad), 0},
-                               {0.30, SolvePitch(0.30, G.kneeMid), 0},
-                               {0.40, SolvePitch(0.40, G.kneeLate), 0},
-                               {0.5, p0, 0}};
-        const int n = (int)k.size() - 1; // k[n] repeats k[0]
-        for (int i = 0; i < n; ++i)
+        // The stance knee follows a smooth curve (straight at heel strike,
+        // bending under load, easing through mid stance); the hips sit at
+        // the height that gives it, solved densely up to 40 %, then eased
+        // into the next heel strike.
+        const std::vector<Knot> knee = {{0.0, G.kneeStrike, 0},
+                                        {0.12, G.kneeLoad, 0},
+                                        {0.30, G.kneeMid, (G.kneeLate - G.kneeLoad) / 0.28},
+                                        {0.40, G.kneeLate, (G.kneeLate - G.kneeMid) / 0.10}};
+        std::vector<Knot> k;
+        const int n = 20;
+        for (int i = 0; i <= n; ++i)
         {
-            const Knot prev = i == 0 ? Knot{k[n - 1].p - 0.5, k[n - 1].v, 0} : k[i - 1];
-            const Knot& next = k[i + 1];
-            k[i].d = (next.v - prev.v) / (next.p - prev.p);
+            const double ph = 0.40 * i / n;
+            k.push_back({ph, SolvePitch(ph, Hermite(knee, ph)), 0});
         }
-        k[n].d = k[0].d;
+        for (int i = 0; i <= n; ++i)
+        {
+            const double h = 1e-4;
+            const double a = std::max(0.0, k[i].p - h), b = std::min(0.40, k[i].p + h);
+            k[i].d = (SolvePitch(b, Hermite(knee, b)) - SolvePitch(a, Hermite(knee, a))) / (b - a);
+        }
+        k.push_back({0.5, k[0].v, k[0].d});
         mPitch = k;
-        // Heel strike: the sole follows the shin with a neutral ankle.
-        const PelvisState s = Pelvis(0.0);
-        const V3 hip = A.HipJoint(s, 0);
+        AimStrike();
+    }
+    // Heel strike: the sole follows the shin with the authored ankle angle.
+    void AimStrike()
+    {
+        mSoleStrike = 0;
+        const V3 hj = A.HipJoint(Pelvis(0.0), 0);
         const V3 ankle = Stance(0, 0.0).ankle;
         double hipA, kneeA;
-        Angles(ankle.y - hip.y, ankle.z - hip.z, hipA, kneeA);
+        Angles(ankle.y - hj.y, ankle.z - hj.z, hipA, kneeA);
         mSoleStrike = hipA - kneeA + G.ankleStrike;
     }
     double PitchAt(double ph) const
@@ -743,7 +776,7 @@ private:
         for (int i = 0; i < n; ++i)
         {
             const double ph = 0.5 * i / n;
-            deficit[i] = std::max(0.0, NeededPitch(ph) + 0.3 - PitchAt(ph));
+            deficit[i] = std::max(0.0, NeededPitch(ph) + 0.05 - PitchAt(ph));
         }
         // Spread each shortfall over its neighbourhood, then smooth twice.
         std::vector<double> r(n, 0.0);

@@ -556,16 +556,20 @@ inline void PrintWalkHeader(FILE* f)
             "slide", "skid", "grnd", "clear");
 }
 
-inline void PrintWalk(FILE* f, const WalkReport& r)
+inline std::string WalkLine(const WalkReport& r)
 {
-    fprintf(f,
-            "%-6s %3u | %5.2f %6.1f %5.2f %5.1f %5.1f %3d | %5.1f %5.1f | %5.1f %5.1f %5.1f %5.1f@%-3.0f | %6.1f %6.1f "
-            "%6.1f | %4.1f %4.1f %4.1f %2d | %4.1f %5.2f %4.1f %4.1f | %5.2f %5.2f %5.2f %5.2f\n",
-            r.clip.c_str(), r.dt, r.speed, r.cadence, r.stride, r.stance, r.doubleSupport, r.airFrames, r.hipPeak,
-            r.hipAt50, r.kneeStrike, r.kneeAt12, r.kneeToeOff, r.kneePeak, r.kneePeakPhase * 100, r.ankleAt8,
-            r.ankleAt50, r.ankleAt62, r.list, r.rotation, r.bob, r.bobPeaks, r.shoulderArc, r.armLegCorrelation,
-            r.elbowMin, r.elbowMax, r.slide, r.toeSkid, r.ground, r.clearance);
+    char buf[512];
+    snprintf(buf, sizeof buf,
+             "%-6s %3u | %5.2f %6.1f %5.2f %5.1f %5.1f %3d | %5.1f %5.1f | %5.1f %5.1f %5.1f %5.1f@%-3.0f | %6.1f %6.1f "
+             "%6.1f | %4.1f %4.1f %4.1f %2d | %4.1f %5.2f %4.1f %4.1f | %5.2f %5.2f %5.2f %5.2f",
+             r.clip.c_str(), r.dt, r.speed, r.cadence, r.stride, r.stance, r.doubleSupport, r.airFrames, r.hipPeak,
+             r.hipAt50, r.kneeStrike, r.kneeAt12, r.kneeToeOff, r.kneePeak, r.kneePeakPhase * 100, r.ankleAt8,
+             r.ankleAt50, r.ankleAt62, r.list, r.rotation, r.bob, r.bobPeaks, r.shoulderArc, r.armLegCorrelation,
+             r.elbowMin, r.elbowMax, r.slide, r.toeSkid, r.ground, r.clearance);
+    return buf;
 }
+
+inline void PrintWalk(FILE* f, const WalkReport& r) { fprintf(f, "%s\n", WalkLine(r).c_str()); }
 
 inline void PrintCurves(FILE* f, const WalkReport& r)
 {
