@@ -88,7 +88,9 @@ TEST(WalkerFile, HasTheBonesAndActionsTheDemoNeeds)
     }
 }
 
-TEST(WalkerFile, KeysAreOrderedUnitAndNeverCrossHemispheres)
+// Runs check(action, channel) on every channel of the three actions of the
+// walker, each under its own trace.
+template <class Check> void ForEachChannel(Check check)
 {
     walker::Host host(kWalkerPath.c_str());
     cActor& a = host.actor();
@@ -96,20 +98,27 @@ TEST(WalkerFile, KeysAreOrderedUnitAndNeverCrossHemispheres)
         for (size_t c = 0; c < a.mAction[s].mChannels.size(); ++c)
         {
             SCOPED_TRACE(testing::Message() << "action " << s << " channel " << c);
-            const KeyFrameVector& k = a.mAction[s].mChannels[c].mKeyFrames;
-            ASSERT_GE(k.size(), 2u);
-            EXPECT_EQ(k.front().mTime, 0u);
-            EXPECT_EQ(k.back().mTime, a.mAction[s].mLength);
-            for (size_t i = 0; i < k.size(); ++i)
+            check(a.mAction[s], a.mAction[s].mChannels[c]);
+        }
+}
+
+TEST(WalkerFile, KeysAreOrderedUnitAndNeverCrossHemispheres)
+{
+    ForEachChannel([](const cAction& action, const cChannel& ch) {
+        const KeyFrameVector& k = ch.mKeyFrames;
+        ASSERT_GE(k.size(), 2u);
+        EXPECT_EQ(k.front().mTime, 0u);
+        EXPECT_EQ(k.back().mTime, action.mLength);
+        for (size_t i = 0; i < k.size(); ++i)
+        {
+            EXPECT_NEAR(QuatDot(k[i].mValue, k[i].mValue), 1.0, 1e-5);
+            if (i > 0)
             {
-                EXPECT_NEAR(QuatDot(k[i].mValue, k[i].mValue), 1.0, 1e-5);
-                if (i > 0)
-                {
-                    EXPECT_GT(k[i].mTime, k[i - 1].mTime);
-                    EXPECT_GT(QuatDot(k[i - 1].mValue, k[i].mValue), 0.0);
-                }
+                EXPECT_GT(k[i].mTime, k[i - 1].mTime);
+                EXPECT_GT(QuatDot(k[i - 1].mValue, k[i].mValue), 0.0);
             }
         }
+    });
 }
 
 // Played millisecond by millisecond, no bone turns faster than a limb can,
@@ -118,38 +127,32 @@ TEST(WalkerFile, KeysAreOrderedUnitAndNeverCrossHemispheres)
 // the action's length.
 TEST(WalkerFile, PlaysSmoothlyThroughTheRestart)
 {
-    walker::Host host(kWalkerPath.c_str());
-    cActor& a = host.actor();
-    for (int s = 0; s < 3; ++s)
-        for (size_t c = 0; c < a.mAction[s].mChannels.size(); ++c)
+    ForEachChannel([](const cAction& action, const cChannel& ch) {
+        const unsigned int len = action.mLength;
+        cQuaternion prev, now;
+        ch.EvaluateAt(34, prev);
+        double worst = 0;
+        unsigned int at = 0;
+        for (unsigned int t = 35; t <= len; ++t)
         {
-            SCOPED_TRACE(testing::Message() << "action " << s << " channel " << c);
-            const cChannel& ch = a.mAction[s].mChannels[c];
-            const unsigned int len = a.mAction[s].mLength;
-            cQuaternion prev, now;
-            ch.EvaluateAt(34, prev);
-            double worst = 0;
-            unsigned int at = 0;
-            for (unsigned int t = 35; t <= len; ++t)
+            ch.EvaluateAt(t, now);
+            const double d = TurnBetween(prev, now);
+            if (d > worst)
             {
-                ch.EvaluateAt(t, now);
-                const double d = TurnBetween(prev, now);
-                if (d > worst)
-                {
-                    worst = d;
-                    at = t;
-                }
-                prev = now;
+                worst = d;
+                at = t;
             }
-            EXPECT_LT(worst, 1.2) << "degrees in one millisecond at " << at << " ms";
-
-            cQuaternion atEnd, atRestart;
-            ch.EvaluateAt(len, atEnd);
-            ch.EvaluateAt(34, atRestart);
-            const double jump = TurnBetween(atEnd, atRestart);
-            EXPECT_LT(jump, 0.5);
-            EXPECT_LE(jump, worst + 0.01);
+            prev = now;
         }
+        EXPECT_LT(worst, 1.2) << "degrees in one millisecond at " << at << " ms";
+
+        cQuaternion atEnd, atRestart;
+        ch.EvaluateAt(len, atEnd);
+        ch.EvaluateAt(34, atRestart);
+        const double jump = TurnBetween(atEnd, atRestart);
+        EXPECT_LT(jump, 0.5);
+        EXPECT_LE(jump, worst + 0.01);
+    });
 }
 
 // ---------------------------------------------------------------------------
