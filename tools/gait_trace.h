@@ -150,6 +150,7 @@ struct WalkReport
     int contacts = 0;     // lock engagements measured
     double heading = 0;   // direction of travel against the heading, degrees
     double footOn = 0, footOff = 0; // mean phase of ground contact start and end (right foot)
+    double rootSlow = 0, rootFast = 0; // root speed over the cycle (5 % means), % of its average
     // Curves over the cycle at 5 % steps (leg's own phase): hip, knee, ankle,
     // hip-centre height over its lowest (units), shoulder, elbow.
     double curve[6][20] = {};
@@ -253,8 +254,9 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
         t += dt;
     }
 
-    PhaseBins hip, knee, ankle, list, rot, bob, shoulder, elbow, hipR, shoulderR;
+    PhaseBins hip, knee, ankle, list, rot, bob, shoulder, elbow, rootSpeed(20);
     const V3 start = host.Head(kRoot);
+    V3 lastRoot = start;
     double elapsed = 0;
     long frames = 0, stanceFrames = 0, doubleFrames = 0;
     std::vector<double> strikeTimes;
@@ -281,6 +283,11 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
         elapsed += dt;
         ++frames;
         const double phR = ((double)a.mTime - 34.0) / period;
+        {
+            const V3 root = host.Head(kRoot);
+            rootSpeed.Add(phR, Horiz(root - lastRoot) / dt);
+            lastRoot = root;
+        }
 
         // Contact and the ground.
         bool contact[2];
@@ -445,6 +452,18 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
     r.ground = 100.0 * worstGround / host.height;
     r.clearance = 100.0 * clearance / host.height;
     r.contacts = contacts;
+    {
+        double mean = 0, lo = 1e30, hi = 0;
+        for (int i = 0; i < 20; ++i)
+        {
+            const double v = rootSpeed.Bin(i);
+            mean += v / 20;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        r.rootSlow = 100.0 * lo / mean;
+        r.rootFast = 100.0 * hi / mean;
+    }
     r.footOn = onN ? onSum / onN : 0;
     r.footOff = offN ? offSum / offN : 0;
     {

@@ -36,8 +36,11 @@ int main(int argc, char** argv)
                 reports.push_back(walker::TraceWalk(host, slot, dt));
                 walker::PrintWalk(stdout, reports.back());
             }
+        printf("\n");
         for (const walker::WalkReport& r : reports)
-            printf("%s, dt %u ms: travel %.2f deg off the heading\n", r.clip.c_str(), r.dt, r.heading);
+            printf("%-6s dt %2u ms: travel %5.2f deg off the heading; right foot down %5.1f %% to %4.1f %% of the "
+                   "cycle; root speed %3.0f %% to %3.0f %% of its mean over the cycle\n",
+                   r.clip.c_str(), r.dt, r.heading, 100 * r.footOn, 100 * r.footOff, r.rootSlow, r.rootFast);
         for (const walker::WalkReport& r : reports)
             if (r.dt == 16)
             {
