@@ -4,22 +4,31 @@
 // the same bytes.
 //
 // How a walk is built (phase 0 = right heel strike, the left leg runs half a
-// cycle behind):
+// cycle behind). The demo's foot locks hold the ankle (the foot bone's head)
+// and move the root by the ankle's backward slide, so the ankle paths are
+// authored first and the legs are solved to reach them:
 // - Locked stance, 0 to 50 %: the ankle moves straight back relative to the
-//   root at a constant height, covering one step; the foot locks turn this
-//   into the character's travel. The foot rolls from heel to flat in the
-//   first 8 %.
+//   root, covering one step, at a constant height; the foot rolls from heel
+//   to flat in the first 8 %. Its speed eases a little at both ends, so that
+//   the hand-over from one foot to the other (when the arriving foot's lock
+//   lags by one frame) costs little slide even at 33 ms frames. From 34 % the
+//   heel starts to lift; the ankle rises with it while staying locked.
 // - Pre-swing, 50 to 60 %: the other foot has landed and carries the body;
-//   the ball of this foot stays where it is on the ground while the heel
-//   rises, so its ankle moves forwards and upwards and its lock lets go.
-// - Swing, 60 to 100 %: hip and knee follow smooth curves from the toe-off
-//   posture to the heel-strike posture; the ankle dorsiflexes to clear the
-//   ground.
-// - The hip height follows from the stance knee: it is solved so that the
-//   stance knee bends as an adult's does, and the pelvis bone (hanging from
-//   the root) tilts to raise and lower the hips. List, rotation and side sway
-//   of the pelvis, trunk counter-rotation and arm swing are sinusoids locked
-//   to the leg cycle.
+//   the ball of this foot stays put on the ground while the heel rises, so
+//   its ankle moves forwards and its lock lets go.
+// - Swing, 60 to 100 %: the ankle travels forwards over the ground along a
+//   path that never reverses (so its lock stays free) and brakes to rest at
+//   heel strike; its height first lifts, then follows from a knee that
+//   straightens onto the heel-strike posture. The ankle plantarflexes a
+//   little more after toe-off, comes back to neutral, and dorsiflexes where
+//   the toes would otherwise touch the ground.
+// - Hip height: the pelvis hangs from the root through a link bone whose
+//   tilt lowers and raises the hips; the tilt is solved so the stance knee
+//   follows an adult's curve (nearly straight at heel strike, bending under
+//   load, easing through mid stance), and lowered a touch wherever a leg
+//   would otherwise fall short of its target.
+// - List, rotation and side sway of the pelvis, trunk counter-rotation,
+//   breathing and arm swing are sinusoids locked to the leg cycle.
 // Every leg pose is solved by two-bone inverse kinematics, so the authored
 // feet are exactly where the gait puts them.
 #ifndef _GAIT_AUTHOR_H_
@@ -44,18 +53,18 @@ struct GaitParams
 {
     std::string name = "walk";
     int periodMs = 1130;            // one stride (two steps)
-    double stride = 2.85;            // root travel per stride, units
-    double leadFraction = 0.44;      // share of the step the landing ankle is ahead of its hip joint
+    double stride = 2.85;           // root travel per stride, units
+    double leadFraction = 0.44;     // share of the step the landing ankle is ahead of its hip joint
     double speedDip = 0.3;          // 0: constant ankle speed in stance; 0.5: half speed at the hand-over
     double speedDipWidth = 0.07;    // phase width of that dip
     double kneeStrike = 2.0;        // knee flexion at heel strike, degrees
     double kneeLoad = 17.0;         // at 12 %
     double kneeMid = 18.0;          // at 30 %
-    double kneeLate = 10.0;          // at 40 %
+    double kneeLate = 10.0;         // at 40 %
     double kneeMin = 0.8;           // the legs never lock straight
     double toeOff = 0.60;
     double heelOffStart = 0.34;     // the heel starts to lift (ankle still locked)
-    double heelOffEnd = 18.0;        // sole pitch reached by 50 %, degrees toes down
+    double heelOffEnd = 18.0;       // sole pitch reached by 50 %, degrees toes down
     double heelRise = -62.0;        // sole pitch at toe-off, degrees
     double ankleStrike = 0.0;       // ankle dorsiflexion at heel strike
     double footFlat = 0.08;         // phase at which the sole is flat after heel strike
@@ -64,14 +73,14 @@ struct GaitParams
     double liftOff = 0.08;          // ankle rise over the first 4 % of swing
     double lateLift = 0.10;         // ankle over its stance height at 90 %
     double clearance = 0.05;        // lowest foot point over the ground in swing
-    double pushOff = -8.0;         // further plantarflexion just after toe-off
+    double pushOff = -8.0;          // further plantarflexion just after toe-off
     double ankleSwing = 2.0;        // ankle dorsiflexion through mid swing
     double brake = 0.05;            // share of the cycle the landing foot brakes over
     double kneeSwingPeak = 64.0;    // knee flexion at its swing peak
     double kneePeakPhase = 0.73;
     double kneeSwingLate = 26.0;    // knee flexion at 85 %
     double kneeLanding = 4.0;       // knee flexion over its heel-strike value at 93 %
-    double heelHover = 0.006;        // extra heel height over the last of swing, units
+    double heelHover = 0.006;       // extra heel height over the last of swing, units
     double pelvisTilt = 0.0;        // forwards, while walking
     double pelvisList = 4.0;        // degrees
     double pelvisRotation = 5.0;    // degrees
@@ -90,10 +99,10 @@ struct IdleParams
 {
     std::string name = "stand";
     int periodMs = 4000;
-    double sway = 0.025;       // side shift of the hip centre, units
-    double list = 1.0;         // degrees
-    double kneeFlex = 8.0;     // degrees, standing
-    double breath = 1.2;       // chest pitch, degrees
+    double sway = 0.025;            // side shift of the hip centre, units
+    double list = 1.0;              // degrees
+    double kneeFlex = 8.0;          // degrees, standing
+    double breath = 1.2;            // chest pitch, degrees
     double shoulderBreath = 1.0;
     double elbow = 10.0;
     double keyStepMs = 50.0;

@@ -67,7 +67,10 @@ public:
     int footIndex[2] = {kFootR, kFootL};
 
     // Anatomical frame (right, forward, up) carried by bone i, in world axes.
-    M3 Anat(int i) const { return RotOf(mActor.mArmature.mBones[i].mWorldTransform) * restWorld[i].T() * restWorld[kRoot]; }
+    M3 Anat(int i) const
+    {
+        return RotOf(mActor.mArmature.mBones[i].mWorldTransform) * restWorld[i].T() * restWorld[kRoot];
+    }
     // The frame the heading alone gives: right, forward, up of the walker.
     M3 HeadingFrame() const { return restWorld[kRoot] * RotZ(mActor.mHeading); }
     V3 Head(int i) const { return PosOf(mActor.mArmature.mBones[i].mWorldTransform); }
@@ -579,8 +582,8 @@ inline std::string WalkLine(const WalkReport& r)
 {
     char buf[512];
     snprintf(buf, sizeof buf,
-             "%-6s %3u | %5.2f %6.1f %5.2f %5.1f %5.1f %3d | %5.1f %5.1f | %5.1f %5.1f %5.1f %5.1f@%-3.0f | %6.1f %6.1f "
-             "%6.1f | %4.1f %4.1f %4.1f %2d | %4.1f %5.2f %4.1f %4.1f | %5.2f %5.2f %5.2f %5.2f",
+             "%-6s %3u | %5.2f %6.1f %5.2f %5.1f %5.1f %3d | %5.1f %5.1f | %5.1f %5.1f %5.1f %5.1f@%-3.0f | "
+             "%6.1f %6.1f %6.1f | %4.1f %4.1f %4.1f %2d | %4.1f %5.2f %4.1f %4.1f | %5.2f %5.2f %5.2f %5.2f",
              r.clip.c_str(), r.dt, r.speed, r.cadence, r.stride, r.stance, r.doubleSupport, r.airFrames, r.hipPeak,
              r.hipAt50, r.kneeStrike, r.kneeAt12, r.kneeToeOff, r.kneePeak, r.kneePeakPhase * 100, r.ankleAt8,
              r.ankleAt50, r.ankleAt62, r.list, r.rotation, r.bob, r.bobPeaks, r.shoulderArc, r.armLegCorrelation,

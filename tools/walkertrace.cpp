@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     }
     catch (const std::string& e)
     {
-        printf("%s\n", e.c_str());
+        fprintf(stderr, "walkertrace: %s: %s\n", path, e.c_str());
         return 1;
     }
     return 0;
