@@ -3,7 +3,8 @@
 
 The seeds are small actor files: the worked example and its accepted
 variants, one file per loader message and per kind of refused file, and
-markup that exercises TinyXML's lexical corners."""
+markup that exercises TinyXML's lexical corners. The files with hash names
+next to them are inputs the fuzzer found, merged in with -merge=1."""
 import os
 
 HERE = os.path.dirname(os.path.abspath(__file__))
