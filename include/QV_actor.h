@@ -31,6 +31,10 @@ public:
     float mHeading;
 
     cActor();
+    // Bones, poses and foot locks point into the actor's own vectors, so an
+    // actor is never copied.
+    cActor(const cActor&) = delete;
+    cActor& operator=(const cActor&) = delete;
 
     // Installs the foot locks on "Bone.008" (left) and "Bone.007" (right). A
     // foot that is missing leaves its lock unattached, and it is skipped.
