@@ -283,6 +283,15 @@ void BoneStep(benchmark::State& state)
     Batch(state, out, [&](int i) { return L::BoneStep(d.a[(i + 1) % kBatch], d.a[i], d.b[i], d.q[i]); });
 }
 
+// Down a chain of bones: each world matrix is the next bone's parent, as in
+// the armature's update from the root down.
+template <class L>
+void BoneStepChain(benchmark::State& state)
+{
+    const Data<L>& d = Data<L>::Get();
+    Chain(state, d.a[0], [&](const typename L::Mat& parent, int i) { return L::BoneStep(parent, d.a[i], d.b[i], d.q[i]); });
+}
+
 // One line per operation: our time per operation, glm's, and their ratio
 // (medians over the repetitions, CPU time).
 void PrintRatios(const qvbench::Results& results)
@@ -343,6 +352,7 @@ int main(int argc, char** argv)
         QV_PAIR("nlerp", Nlerp),
         QV_PAIR("nlerp_chain", NlerpChain),
         QV_PAIR("bone_step", BoneStep),
+        QV_PAIR("bone_step_chain", BoneStepChain),
     };
 #undef QV_PAIR
     for (const Pair& p : pairs)
