@@ -53,13 +53,13 @@ struct GaitParams
 {
     std::string name = "walk";
     int periodMs = 1130;            // one stride (two steps)
-    double stride = 2.85;           // root travel per stride, units
+    double stride = 2.92;           // root travel per stride, units
     double leadFraction = 0.44;     // share of the step the landing ankle is ahead of its hip joint
     double speedDip = 0.3;          // 0: constant ankle speed in stance; 0.5: half speed at the hand-over
     double speedDipWidth = 0.07;    // phase width of that dip
     double kneeStrike = 2.0;        // knee flexion at heel strike, degrees
-    double kneeLoad = 17.0;         // at 12 %
-    double kneeMid = 18.0;          // at 30 %
+    double kneeLoad = 18.5;         // at 12 %
+    double kneeMid = 21.0;          // at 30 %
     double kneeLate = 10.0;         // at 40 %
     double kneeMin = 0.8;           // the legs never lock straight
     double toeOff = 0.60;
@@ -73,14 +73,13 @@ struct GaitParams
     double liftOff = 0.08;          // ankle rise over the first 4 % of swing
     double lateLift = 0.10;         // ankle over its stance height at 90 %
     double clearance = 0.05;        // lowest foot point over the ground in swing
-    double pushOff = -8.0;          // further plantarflexion just after toe-off
+    double pushOff = -12.0;          // further plantarflexion just after toe-off
     double ankleSwing = 2.0;        // ankle dorsiflexion through mid swing
     double brake = 0.05;            // share of the cycle the landing foot brakes over
     double kneeSwingPeak = 64.0;    // knee flexion at its swing peak
     double kneePeakPhase = 0.73;
     double kneeSwingLate = 26.0;    // knee flexion at 85 %
     double kneeLanding = 4.0;       // knee flexion over its heel-strike value at 93 %
-    double heelHover = 0.006;       // extra heel height over the last of swing, units
     double pelvisTilt = 0.0;        // forwards, while walking
     double pelvisList = 4.0;        // degrees
     double pelvisRotation = 5.0;    // degrees
@@ -123,9 +122,10 @@ inline ActorParams DefaultActorParams()
     p.walk2.name = "brisk";
     p.walk2.periodMs = 1000;
     p.walk2.stride = 3.0;
-    p.walk2.kneeLoad = 18.0;
-    p.walk2.kneeMid = 22.0;
-    p.walk2.lift = 0.48;
+    p.walk2.kneeLoad = 19.0;
+    p.walk2.kneeMid = 24.0;
+    p.walk2.lift = 0.46;
+    p.walk2.heelRise = -64.0;
     p.walk2.pelvisList = 3.5;
     p.walk2.pelvisRotation = 6.0;
     p.walk2.trunkLean = -2.0;
@@ -364,15 +364,19 @@ public:
         // The landing ankle is leadFraction of a step ahead of the hip
         // joints' mean position at heel strike (the link carries the hips a
         // little forwards as it lowers them).
+        // The hip height, the landing place and the heel-strike sole pitch
+        // depend on each other: settle them together.
         mAnkleY0 = g.leadFraction * mStep;
-        for (int pass = 0; pass < 3; ++pass)
+        for (int pass = 0; pass < 12; ++pass)
         {
             BuildPitchCurve();
-            const PelvisState s = Pelvis(0.0);
-            const double hipY = 0.5 * (A.HipJoint(s, 0).y + A.HipJoint(s, 1).y);
-            mAnkleY0 = hipY + g.leadFraction * mStep;
+            if (pass < 3)
+            {
+                const PelvisState s = Pelvis(0.0);
+                const double hipY = 0.5 * (A.HipJoint(s, 0).y + A.HipJoint(s, 1).y);
+                mAnkleY0 = hipY + g.leadFraction * mStep;
+            }
         }
-        BuildPitchCurve();
         BuildSwing();
         BuildReachCorrection();
         // The swing lands on the heel-strike posture, which the correction
@@ -506,9 +510,14 @@ private:
         const Body& b = A.body();
         LegTarget t;
         t.sole = Sole(p);
-        // Ankle straight back at constant height; once the heel lifts the
-        // ankle rises with it, the ball staying on the ground.
-        const double z = p < G.heelOffStart ? A.AnkleZ() : A.GroundZ() + b.foot * sin(FootDown(t.sole));
+        // Ankle straight back at constant height; while the foot rolls down
+        // from the heel it sits on the heel (a hair lower), and once the heel
+        // lifts it rises with it, the ball staying on the ground.
+        double z = A.AnkleZ();
+        if (p >= G.heelOffStart)
+            z = A.GroundZ() + b.foot * sin(FootDown(t.sole));
+        else if (t.sole > 0)
+            z = A.GroundZ() + b.ankleHeight * cos(Rad(t.sole));
         t.ankle = V3(mFootX[side], StanceY(p), z);
         t.toe = p < G.heelOffStart ? t.sole : 0;
         return t;
@@ -581,11 +590,19 @@ private:
     double SwingShin(double p) const
     {
         const PelvisState s = Pelvis(p);
-        const V3 hj = A.HipJoint(s, 0);
-        const LegTarget t = Leg(0, p, s);
-        double hip, knee;
-        Angles(t.ankle.y - hj.y, t.ankle.z - hj.z, hip, knee);
-        return hip - knee;
+        return ShinAngle(A.HipJoint(s, 0), Leg(0, p, s).ankle);
+    }
+    // Sagittal angle of the shin the leg solver gives for a hip joint and an
+    // ankle (from the vertical, forwards positive). Taken from the solved
+    // leg, not from planar angles, which are ill-conditioned near a straight
+    // knee.
+    double ShinAngle(const V3& hip, const V3& ankle) const
+    {
+        M3 thighW, shinW;
+        V3 reached;
+        A.SolveLeg(hip, ankle, V3(0, 1, 0), thighW, shinW, reached);
+        const V3 d = shinW.c[1];
+        return Deg(atan2(d.y, -d.z));
     }
 
     // Lowest sole pitch that keeps the ball and the toe tip this high above
@@ -645,19 +662,11 @@ private:
             const double zk = hj.z - sqrt(std::max(0.0, D * D - dy * dy - dx * dx)) - A.GroundZ();
             const double w = Smooth((p - (G.kneePeakPhase - 0.03)) / 0.08);
             za = (1 - w) * za + w * zk;
-            // The heel hovers, then comes down onto the ground at heel strike
-            // rather than creeping onto it.
-            static const std::vector<Knot> hover = {{0.85, 0, 0}, {0.93, 1, 0}, {1.0, 0, -1.0 / 0.05}};
-            if (p > 0.85)
-                za += G.heelHover * Hermite(hover, p);
         }
         lt.ankle = V3(mFootX[side], y, A.GroundZ() + za);
         // Sole from the ankle angle and the shin, kept clear of the ground
         // (a smooth maximum, so the pitch has no kinks).
-        const V3 hj = A.HipJoint(pelvis, side);
-        double hip, knee;
-        Angles(lt.ankle.y - hj.y, lt.ankle.z - hj.z, hip, knee);
-        double authored = hip - knee + Hermite(mAnkleSwing, p);
+        double authored = ShinAngle(A.HipJoint(pelvis, side), lt.ankle) + Hermite(mAnkleSwing, p);
         // Never past a vertical foot (smoothly).
         const double steepest = A.body().FootSlope() - 88.0;
         authored = steepest + 2.0 * log(1.0 + exp((authored - steepest) / 2.0));
@@ -701,7 +710,6 @@ private:
     void BuildPitchCurve()
     {
         mPitch.clear(); // Pelvis() reads pitch 0 while solving
-        mSoleStrike = 0;
         BuildSoleLate();
         // The stance knee follows a smooth curve (straight at heel strike,
         // bending under load, easing through mid stance); the hips sit at
@@ -729,14 +737,14 @@ private:
         AimStrike();
     }
     // Heel strike: the sole follows the shin with the authored ankle angle.
+    // (The heel-strike ankle height depends on the sole pitch: settle both.)
     void AimStrike()
     {
-        mSoleStrike = 0;
-        const V3 hj = A.HipJoint(Pelvis(0.0), 0);
-        const V3 ankle = Stance(0, 0.0).ankle;
-        double hipA, kneeA;
-        Angles(ankle.y - hj.y, ankle.z - hj.z, hipA, kneeA);
-        mSoleStrike = hipA - kneeA + G.ankleStrike;
+        for (int pass = 0; pass < 4; ++pass)
+        {
+            const double aim = ShinAngle(A.HipJoint(Pelvis(0.0), 0), Stance(0, 0.0).ankle) + G.ankleStrike;
+            mSoleStrike = 0.5 * (mSoleStrike + aim); // damped: the hips follow the ankle height
+        }
     }
     double PitchAt(double ph) const
     {
@@ -913,7 +921,8 @@ inline std::vector<int> KeyTimes(int period, double stepMs)
 }
 
 template <class Model>
-Clip SampleClip(const Author& author, const Model& model, const std::string& name, int period, double stepMs)
+Clip SampleClip(const Author& author, const Model& model, const std::string& name, int period, double stepMs,
+                double startPhase)
 {
     Clip c;
     c.name = name;
@@ -921,7 +930,7 @@ Clip SampleClip(const Author& author, const Model& model, const std::string& nam
     c.channels.resize(kBoneCount);
     for (int t : KeyTimes(period, stepMs))
     {
-        const double ph = Wrap01((double)(t - kRestartMs) / period);
+        const double ph = Wrap01((double)(t - kRestartMs) / period + startPhase);
         Pose pose;
         double err = 0;
         author.Build(model.Input(ph), pose, &err);
@@ -964,10 +973,12 @@ inline std::vector<Clip> MakeClips(const ActorParams& p)
 {
     const Author author(p.body);
     std::vector<Clip> clips;
-    clips.push_back(SampleClip(author, WalkModel(author, p.walk), p.walk.name, p.walk.periodMs, p.walk.keyStepMs));
-    clips.push_back(SampleClip(author, IdleModel(author, p.idle), p.idle.name, p.idle.periodMs, p.idle.keyStepMs));
+    clips.push_back(SampleClip(author, WalkModel(author, p.walk), p.walk.name, p.walk.periodMs, p.walk.keyStepMs,
+                               kWalkStartPhase));
     clips.push_back(
-        SampleClip(author, WalkModel(author, p.walk2), p.walk2.name, p.walk2.periodMs, p.walk2.keyStepMs));
+        SampleClip(author, IdleModel(author, p.idle), p.idle.name, p.idle.periodMs, p.idle.keyStepMs, 0.0));
+    clips.push_back(SampleClip(author, WalkModel(author, p.walk2), p.walk2.name, p.walk2.periodMs,
+                               p.walk2.keyStepMs, kWalkStartPhase));
     return clips;
 }
 

@@ -193,6 +193,12 @@ inline std::string BoneName(int i)
     return buf;
 }
 
+// A walk clip starts (at the clock's restart time) this far into the gait
+// cycle, whose phase 0 is the right heel strike: at right mid stance, with
+// the left foot passing it, both feet lie close to where the standing pose
+// has them, so starting to walk from standing moves the skeleton least.
+static const double kWalkStartPhase = 0.28;
+
 struct Body
 {
     double ankleHeight = 0.11; // ankle above the ground, standing

@@ -141,7 +141,8 @@ struct WalkReport
     int airFrames = 0;      // frames with both feet off the ground
     double hipPeak = 0, hipPeakPhase = 0, hipAt50 = 0;
     double kneeStrike = 0, kneeAt12 = 0, kneeToeOff = 0, kneePeak = 0, kneePeakPhase = 0;
-    double ankleAt8 = 0, ankleAt50 = 0, ankleAt62 = 0; // dorsiflexion positive
+    double ankleAt8 = 0, ankleAt50 = 0; // dorsiflexion positive
+    double ankleAt62 = 0, ankle62Phase = 0; // deepest plantarflexion around toe-off (58 to 68 %) and where
     double list = 0, rotation = 0;                      // half ranges, degrees
     double bob = 0;                                     // peak to peak, % of leg length
     int bobPeaks = 0;                                   // per stride
@@ -149,7 +150,7 @@ struct WalkReport
     double slide = 0;     // worst planted-ankle slide per contact, % of stride
     double toeSkid = 0;   // worst slide of a grounded ball, % of stride
     double ground = 0;    // worst |lowest point|, % of height
-    double clearance = 0; // lowest swing-foot point over the ground, % of height
+    double clearance = 0; // lowest point of the swinging foot in mid swing (65 to 90 %), % of height
     int contacts = 0;     // lock engagements measured
     double heading = 0;   // direction of travel against the heading, degrees
     double footOn = 0, footOff = 0; // mean phase of ground contact start and end (right foot)
@@ -224,11 +225,20 @@ public:
         }
         return best;
     }
-    double Min(double a, double b) const
+    // Smallest value in [a, b) and where it is.
+    double Min(double a, double b, double* where = nullptr) const
     {
         double best = 1e30;
         for (double p = a; p < b; p += 1.0 / mSum.size())
-            best = std::min(best, At(p));
+        {
+            const double v = At(p);
+            if (v < best)
+            {
+                best = v;
+                if (where)
+                    *where = p;
+            }
+        }
         return best;
     }
 
@@ -238,7 +248,7 @@ private:
 };
 
 // Ground contact threshold: a foot point this close to the ground touches it.
-inline double ContactThreshold(const Host& h) { return 0.003 * h.height; }
+inline double ContactThreshold(const Host& h) { return 0.001 * h.height; }
 
 inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs = 3000,
                             double runMs = 20000)
@@ -285,7 +295,7 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
         host.Frame(dt, true, false, false, slot);
         elapsed += dt;
         ++frames;
-        const double phR = ((double)a.mTime - 34.0) / period;
+        const double phR = ((double)a.mTime - 34.0) / period + kWalkStartPhase;
         {
             const V3 root = host.Head(kRoot);
             rootSpeed.Add(phR, Horiz(root - lastRoot) / dt);
@@ -348,7 +358,8 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
             if (ballDown)
                 worstSkid = std::max(worstSkid, Horiz(ball - ballStart[s]));
             grounded[s] = ballDown;
-            if (!contact[s])
+            const double own = phR - 0.5 * s - floor(phR - 0.5 * s);
+            if (own > 0.65 && own < 0.9)
                 clearance = std::min(clearance, std::min(host.FootLowest(s), host.Tail(toes[s]).y));
         }
 
@@ -426,7 +437,7 @@ inline WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, doub
     r.kneePeak = knee.Max(0.6, 0.9, &r.kneePeakPhase);
     r.ankleAt8 = ankle.At(0.08);
     r.ankleAt50 = ankle.At(0.5);
-    r.ankleAt62 = ankle.At(0.62);
+    r.ankleAt62 = ankle.Min(0.58, 0.68, &r.ankle62Phase);
     r.list = 0.5 * (list.Max(0, 1) - list.Min(0, 1));
     r.rotation = 0.5 * (rot.Max(0, 1) - rot.Min(0, 1));
     r.bob = 100.0 * (bob.Max(0, 1) - bob.Min(0, 1)) / L;
@@ -571,10 +582,10 @@ inline TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool
 
 inline void PrintWalkHeader(FILE* f)
 {
-    fprintf(f, "%-6s %3s | %5s %6s %5s %5s %5s %3s | %5s %5s | %5s %5s %5s %5s@%-3s | %6s %6s %6s | %4s %4s %4s %2s | "
+    fprintf(f, "%-6s %3s | %5s %6s %5s %5s %5s %3s | %5s %5s | %5s %5s %5s %5s@%-3s | %6s %6s %5s@%-2s | %4s %4s %4s %2s | "
                "%4s %5s %4s %4s | %5s %5s %5s %5s\n",
             "clip", "dt", "speed", "cadnc", "strd", "stnc", "dbl", "air", "hipPk", "hip50", "kHS", "k12", "kTO",
-            "kPk", "ph", "ank8", "ank50", "ank62", "list", "rot", "bob", "pk", "arm", "corr", "elMn", "elMx",
+            "kPk", "ph", "ank8", "ank50", "ankPF", "ph", "list", "rot", "bob", "pk", "arm", "corr", "elMn", "elMx",
             "slide", "skid", "grnd", "clear");
 }
 
@@ -583,11 +594,11 @@ inline std::string WalkLine(const WalkReport& r)
     char buf[512];
     snprintf(buf, sizeof buf,
              "%-6s %3u | %5.2f %6.1f %5.2f %5.1f %5.1f %3d | %5.1f %5.1f | %5.1f %5.1f %5.1f %5.1f@%-3.0f | "
-             "%6.1f %6.1f %6.1f | %4.1f %4.1f %4.1f %2d | %4.1f %5.2f %4.1f %4.1f | %5.2f %5.2f %5.2f %5.2f",
+             "%6.1f %6.1f %5.1f@%-2.0f | %4.1f %4.1f %4.1f %2d | %4.1f %5.2f %4.1f %4.1f | %5.2f %5.2f %5.2f %5.2f",
              r.clip.c_str(), r.dt, r.speed, r.cadence, r.stride, r.stance, r.doubleSupport, r.airFrames, r.hipPeak,
              r.hipAt50, r.kneeStrike, r.kneeAt12, r.kneeToeOff, r.kneePeak, r.kneePeakPhase * 100, r.ankleAt8,
-             r.ankleAt50, r.ankleAt62, r.list, r.rotation, r.bob, r.bobPeaks, r.shoulderArc, r.armLegCorrelation,
-             r.elbowMin, r.elbowMax, r.slide, r.toeSkid, r.ground, r.clearance);
+             r.ankleAt50, r.ankleAt62, r.ankle62Phase * 100, r.list, r.rotation, r.bob, r.bobPeaks, r.shoulderArc,
+             r.armLegCorrelation, r.elbowMin, r.elbowMax, r.slide, r.toeSkid, r.ground, r.clearance);
     return buf;
 }
 

@@ -22,10 +22,17 @@ int main(int argc, char** argv)
                 printf("  slot %d: \"%s\", %u ms\n", i, probe.actor().mAction[i].mName.c_str(),
                        probe.actor().mAction[i].mLength);
         }
-        printf("\nWalking (speed in leg lengths/s, cadence in steps/min, stride in leg lengths, stance and double\n"
-               "support in %% of the cycle, angles in degrees at the leg's own phase, bob in %% of leg length\n"
-               "peak to peak with its peaks per stride, arm = shoulder arc, corr = arm/leg correlation, slide and\n"
-               "skid in %% of stride, ground and clearance in %% of height):\n");
+        printf("\nWalking, per clip and frame step (dt, ms). speed: leg lengths/s; cadnc: steps/min; strd: stride\n"
+               "in leg lengths; stnc, dbl: stance and double support, %% of the cycle; air: frames with both feet\n"
+               "off the ground. Angles in degrees at the leg's own phase (0 = its heel strike): hipPk: peak hip\n"
+               "flexion in late swing; hip50: hip at 50 %%; kHS, k12, kTO: knee at heel strike, 12 %%, toe-off\n"
+               "(60 %%); kPk@ph: peak swing knee and its phase; ank8, ank50: ankle (dorsiflexion +) at 8 and 50 %%;\n"
+               "ankPF@ph: deepest plantarflexion around toe-off and its phase. list, rot: pelvis list and rotation,\n"
+               "half ranges; bob: hip-centre rise and fall, %% of leg length peak to peak, pk: its peaks per\n"
+               "stride. arm: shoulder arc; corr: correlation of arm and thigh swing (negative: opposed); elMn,\n"
+               "elMx: elbow range. slide: worst planted-ankle slide per contact and skid: worst slide of a\n"
+               "grounded ball of the foot, %% of stride; grnd: worst lowest point off y = 0 and clear: lowest\n"
+               "point of the foot in mid swing (65 to 90 %%), %% of height.\n");
         walker::PrintWalkHeader(stdout);
         const unsigned int steps[3] = {1, 16, 33};
         std::vector<walker::WalkReport> reports;
