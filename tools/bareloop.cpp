@@ -10,8 +10,12 @@
 // transformed to world space, in a second batch. There is no animation, no
 // per-bone matrix and no event handling beyond closing the window.
 //
-// Usage: bareloop [ACTOR_FILE]   (default ./data/walker.xml, relative to the
-// working directory, like the demo). It runs until its window is closed.
+// Usage: bareloop [--per-bone] [ACTOR_FILE]   (default ./data/walker.xml,
+// relative to the working directory, like the demo). It runs until its window
+// is closed. With --per-bone the bones are drawn as the demo draws them, each
+// in its own batch under its own world matrix (glPushMatrix, glMultMatrixf,
+// glBegin ... glEnd, glPopMatrix): comparing the two shows what that way of
+// drawing costs.
 #include <stdio.h>
 
 #include <string>
@@ -55,9 +59,40 @@ std::vector<cVector3D> FrozenBoneLines(cActor& actor)
 }
 } // namespace
 
+// One bone's outline in its own frame, as the demo's start-up draw mode
+// draws it.
+void DrawBoneOutline(float l)
+{
+    const float k = (float)(l * 0.1);
+    const float waist[4][3] = {{k, k, 0.0f}, {-k, k, 0.0f}, {0.0f, k, k}, {0.0f, k, -k}};
+    const int ring[4] = {0, 2, 1, 3};
+    glBegin(GL_LINES);
+    for (const float* p : waist)
+    {
+        glVertex3f(0.0f, 0.0f, 0.0f);
+        glVertex3fv(p);
+        glVertex3fv(p);
+        glVertex3f(0.0f, l, 0.0f);
+    }
+    for (int i = 0; i < 4; ++i)
+    {
+        glVertex3fv(waist[ring[i]]);
+        glVertex3fv(waist[ring[(i + 1) % 4]]);
+    }
+    glEnd();
+}
+
 int main(int argc, char** argv)
 {
-    const char* file = argc > 1 ? argv[1] : "./data/walker.xml";
+    bool perBone = false;
+    const char* file = "./data/walker.xml";
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::string(argv[i]) == "--per-bone")
+            perBone = true;
+        else
+            file = argv[i];
+    }
 
     // The pose: the walker as the demo shows it after a few frames of
     // standing, with the camera on its root.
@@ -169,10 +204,23 @@ int main(int argc, char** argv)
         glEnd();
 
         glColor3f(1.0f, 1.0f, 1.0f);
-        glBegin(GL_LINES);
-        for (const cVector3D& v : bones)
-            glVertex3f(v.mData[0], v.mData[1], v.mData[2]);
-        glEnd();
+        if (perBone)
+        {
+            for (const cBone& bone : actor.mArmature.mBones)
+            {
+                glPushMatrix();
+                glMultMatrixf(bone.mWorldTransform._m);
+                DrawBoneOutline(bone.mLength);
+                glPopMatrix();
+            }
+        }
+        else
+        {
+            glBegin(GL_LINES);
+            for (const cVector3D& v : bones)
+                glVertex3f(v.mData[0], v.mData[1], v.mData[2]);
+            glEnd();
+        }
 
         glFlush();
         SDL_GL_SwapBuffers();
