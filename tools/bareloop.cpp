@@ -10,12 +10,13 @@
 // transformed to world space, in a second batch. There is no animation, no
 // per-bone matrix and no event handling beyond closing the window.
 //
-// Usage: bareloop [--per-bone] [ACTOR_FILE]   (default ./data/walker.xml,
-// relative to the working directory, like the demo). It runs until its window
-// is closed. With --per-bone the bones are drawn as the demo draws them, each
-// in its own batch under its own world matrix (glPushMatrix, glMultMatrixf,
-// glBegin ... glEnd, glPopMatrix): comparing the two shows what that way of
-// drawing costs.
+// Usage: bareloop [--per-bone] [--markers] [ACTOR_FILE]   (default
+// ./data/walker.xml, relative to the working directory, like the demo). It
+// runs until its window is closed. The options add the rest of what the demo
+// draws, to see what each part costs: --per-bone draws the bones as the demo
+// does, each in its own batch under its own world matrix (glPushMatrix,
+// glMultMatrixf, glBegin ... glEnd, glPopMatrix); --markers adds the demo's
+// foot-lock markers (a green line from the root, two red 4-pixel points).
 #include <stdio.h>
 
 #include <string>
@@ -84,12 +85,14 @@ void DrawBoneOutline(float l)
 
 int main(int argc, char** argv)
 {
-    bool perBone = false;
+    bool perBone = false, markers = false;
     const char* file = "./data/walker.xml";
     for (int i = 1; i < argc; ++i)
     {
         if (std::string(argv[i]) == "--per-bone")
             perBone = true;
+        else if (std::string(argv[i]) == "--markers")
+            markers = true;
         else
             file = argv[i];
     }
@@ -123,6 +126,9 @@ int main(int argc, char** argv)
     camera.SetTarget(actor.mArmature.mRootBone->mWorldTransform.getTransform());
     camera.Update();
     const std::vector<cVector3D> bones = FrozenBoneLines(actor);
+    const cVector3D root = actor.mArmature.mRootBone->mWorldTransform.getTransform();
+    const cVector3D tip = root + actor.mLeftFoot.mDir;
+    const cVector3D feet[2] = {actor.mRightFoot.mLastPosition, actor.mLeftFoot.mLastPosition};
 
     // The demo's window and OpenGL state.
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO) != 0)
@@ -219,6 +225,21 @@ int main(int argc, char** argv)
             glBegin(GL_LINES);
             for (const cVector3D& v : bones)
                 glVertex3f(v.mData[0], v.mData[1], v.mData[2]);
+            glEnd();
+        }
+
+        if (markers)
+        {
+            glColor3f(0.0f, 1.0f, 0.0f);
+            glBegin(GL_LINES);
+            glVertex3f(root.mData[0], root.mData[1], root.mData[2]);
+            glVertex3f(tip.mData[0], tip.mData[1], tip.mData[2]);
+            glEnd();
+            glPointSize(4.0f);
+            glColor3f(1.0f, 0.0f, 0.0f);
+            glBegin(GL_POINTS);
+            for (const cVector3D& f : feet)
+                glVertex3f(f.mData[0], f.mData[1], f.mData[2]);
             glEnd();
         }
 
