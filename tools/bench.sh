@@ -56,11 +56,13 @@ out="$build/bench-results.txt"
   for b in $benches; do
     echo "== $b"
     "$build/bench/$b" --benchmark_repetitions="$reps" --benchmark_enable_random_interleaving=true \
-      --benchmark_min_time="$min_time" --benchmark_display_aggregates_only=true --benchmark_color=false
+      --benchmark_min_time="$min_time" --benchmark_display_aggregates_only=true --benchmark_color=false ||
+      echo "($b failed with status $?)"
     echo
   done
 
   echo "== Frame rate: qvdemo against bareloop under Xvfb"
-  tests/with_xvfb.sh tools/framerate.sh "$build/qvdemo" "$build/bareloop" "$root"
+  tests/with_xvfb.sh tools/framerate.sh "$build/qvdemo" "$build/bareloop" "$root" ||
+    echo "(the frame-rate comparison failed with status $?)"
 } 2>&1 | tee "$out"
 echo "(written to $out)"
