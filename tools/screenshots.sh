@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Retakes the walker's screenshots in docs/ from the real program on a
+# private Xvfb, driven with xdotool as a user would:
+#   docs/walker_stand.png   the first screen: standing
+#   docs/walker_turn.png    walking while turning left
+#   docs/walker_stride.png  walking past the camera, legs wide apart
+#   docs/screenshot.png     the same from a raised eye, for the README
+#
+#     tools/screenshots.sh [QVDEMO]      (default: build/qvdemo)
+#
+# Run from anywhere after building; needs xvfb, xdotool, imagemagick and a C
+# compiler with the Xlib headers (tools/deps.sh --test installs them all).
+# Timing comes from the wall clock, so the poses differ a little from run
+# to run; the stride shot is the widest of several tries.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+demo=$(readlink -f "${1:-$root/build/qvdemo}")
+[ -x "$demo" ] || { echo "screenshots.sh: no demo at $demo (build first)" >&2; exit 1; }
+
+if [ -z "${QV_SCREENSHOTS_ON_XVFB:-}" ]; then
+  QV_SCREENSHOTS_ON_XVFB=1 exec "$root/tests/with_xvfb.sh" "$0" "$demo"
+fi
+
+# shellcheck source=../tests/window/common.sh
+. "$root/tests/window/common.sh" "$demo" "$root"
+
+# The horizontal spread of the red foot points in a shot, in pixels.
+foot_spread() {
+  convert "$WORK/$1.png" -depth 8 txt:- |
+    awk -F'[,:]' '/#FF0000/ { x = $1 + 0; if (n++ == 0 || x < lo) lo = x; if (x > hi) hi = x }
+                  END { print (n ? hi - lo : 0) }'
+}
+pause_toggle() { xdotool key p; sleep 0.3; }
+# raise_eye PIXELS: a left-button drag downwards orbits the camera upwards,
+# a degree per pixel.
+raise_eye() {
+  xdotool mousemove 400 300 mousedown 1
+  xdotool mousemove 400 $((300 + $1)) mouseup 1
+  xdotool mousemove 400 300
+}
+
+make_rundir "$WORK/run" "$root/data/walker.xml"
+start_demo "$WORK/run"
+wait_for_running_demo
+raise_eye 8
+sleep 1
+shot stand
+note "standing"
+
+# Turn left a quarter of a turn, so the character walks across the view;
+# catch it halfway through the turn.
+xdotool keydown w keydown a
+sleep 0.45
+pause_toggle
+shot turn
+note "turning"
+pause_toggle
+sleep 0.45
+xdotool keyup a
+sleep 2
+
+best=-1
+for try in 1 2 3 4 5 6 7 8; do
+  pause_toggle
+  shot "try$try"
+  spread=$(foot_spread "try$try")
+  if [ "$spread" -gt "$best" ]; then
+    best=$spread
+    cp "$WORK/try$try.png" "$WORK/stride.png"
+  fi
+  pause_toggle
+  sleep 0.17
+done
+note "mid-stride: feet $best px apart"
+
+raise_eye 14
+sleep 1.2
+pause_toggle
+shot readme
+xdotool keyup w
+close_demo
+
+cp "$WORK/stand.png" "$root/docs/walker_stand.png"
+cp "$WORK/turn.png" "$root/docs/walker_turn.png"
+cp "$WORK/stride.png" "$root/docs/walker_stride.png"
+cp "$WORK/readme.png" "$root/docs/screenshot.png"
+note "written to $root/docs"
