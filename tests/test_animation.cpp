@@ -152,6 +152,18 @@ TEST(ChannelEvaluate, OppositeKeysHalfWayNeverGiveNotANumbers)
     EXPECT_TRUE(QuatNear(mid, q, 0.0f));
 }
 
+TEST(ChannelEvaluate, ZeroKeysNeverGiveNotANumbers)
+{
+    // A file may hold an all-zero quaternion: it has no direction to
+    // normalise, so the lower key is held as it stands.
+    const cQuaternion zero(0, 0, 0, 0);
+    const cChannel both = MakeChannel({{0, zero}, {100, zero}});
+    EXPECT_TRUE(AllFinite(Eval(both, 50)));
+    const cChannel first = MakeChannel({{0, zero}, {100, AxisAngle(0, 0, 1, 90)}});
+    for (unsigned int t : {0u, 1u, 50u, 99u, 100u})
+        EXPECT_TRUE(AllFinite(Eval(first, t))) << t;
+}
+
 TEST(ChannelEvaluate, NoShortestArcCorrection)
 {
     // The end key is a 10 degree turn about +x written with a negative sign:
