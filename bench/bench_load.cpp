@@ -163,9 +163,9 @@ void LoadFile(benchmark::State& state, const std::string& path, unsigned int exp
         {
             ReadActorFromXML(path.c_str(), *actor);
         }
-        catch (const std::string& msg)
+        catch (const cXmlError& e)
         {
-            state.SkipWithError(("loading " + path + ": " + msg).c_str());
+            state.SkipWithError(("loading " + path + ": " + e.what()).c_str());
             break;
         }
         bones = actor->mArmature.mBones.size();

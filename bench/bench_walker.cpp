@@ -31,9 +31,9 @@ std::unique_ptr<cActor> LoadWalker(std::string& why)
     {
         ReadActorFromXML(kWalker.c_str(), *actor);
     }
-    catch (const std::string& msg)
+    catch (const cXmlError& e)
     {
-        why = kWalker + ": " + msg;
+        why = kWalker + ": " + e.what();
         return nullptr;
     }
     actor->SetConstraints();

@@ -82,8 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         ReadActorFromMemory((const char*)data, size, actor);
     }
-    catch (const std::string& message)
+    catch (const cXmlError& error)
     {
+        const std::string message = error.what();
         if (message.compare(0, 11, "XML ERROR: ") != 0 || message.find('\n') != std::string::npos)
             Fault("a message that is not one \"XML ERROR: \" line");
         return 0;

@@ -567,11 +567,11 @@ TEST(ActorPose, EmptyActionSlotsLeaveTheBonesAsTheyAre)
         EXPECT_TRUE(AllFinite(b.mOrientation));
 }
 
-TEST(ActorWithoutSkeleton, UpdateAndDrawDoNothing)
+// Drawing an actor without a skeleton is checked in test_gl_draw.cpp.
+TEST(ActorWithoutSkeleton, UpdateAndConstraintsDoNothing)
 {
     cActor actor;
     actor.UpdateArmature();
-    actor.DrawArmature(1); // no bones, no root: no drawing calls at all
     actor.SetConstraints();
     EXPECT_EQ(actor.mLeftFoot.mBone, nullptr);
     EXPECT_EQ(actor.mRightFoot.mBone, nullptr);

@@ -31,9 +31,9 @@ protected:
         {
             ReadActorFromXML(path.c_str(), actor);
         }
-        catch (const std::string& e)
+        catch (const cXmlError& e)
         {
-            FAIL() << path << ": " << e;
+            FAIL() << path << ": " << e.what();
         }
         actor.SetConstraints();
         actor.UpdateArmature();

@@ -348,3 +348,14 @@ TEST_F(Draw, TheActorDrawsItsArmatureOnlyWithARoot)
     actor.DrawArmature(2);
     EXPECT_EQ(glRenderMode(GL_RENDER), 2 * 7); // two line tokens of 1 + 2 * 3 floats
 }
+
+TEST_F(Draw, AnActorWithoutSkeletonDrawsNothing)
+{
+    cActor actor;
+    std::vector<GLfloat> buf(64);
+    glFeedbackBuffer((GLsizei)buf.size(), GL_3D, buf.data());
+    glRenderMode(GL_FEEDBACK);
+    actor.DrawArmature(1); // no bones, no root: no drawing calls at all
+    EXPECT_EQ(glRenderMode(GL_RENDER), 0);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}

@@ -152,7 +152,7 @@ TEST(XmlLoaderLayout, NodeTextLosesSurroundingBlanksButNamesKeepThem)
     // A node whose name attribute has a leading blank describes no bone.
     cActor b;
     const std::string text = Edit(Example(), "<node name=\"Bone.001\">", "<node name=\" Bone.001\">");
-    EXPECT_THROW(ReadActorFromMemory(text.data(), text.size(), b), std::string);
+    EXPECT_THROW(ReadActorFromMemory(text.data(), text.size(), b), cXmlError);
 }
 
 TEST(XmlLoaderLayout, AnyElementAfterTheFirstBoneNodeActionOrChannelCounts)
@@ -349,11 +349,6 @@ TEST(XmlLoaderFiles, ReadsAFileFromDisk)
     ReadActorFromXML(path.c_str(), a);
     EXPECT_EQ(a.mName, "figure");
     EXPECT_EQ(a.mArmature.mBones.size(), 2u);
-
-    // LoadActorFromXML returns normally on a good file.
-    cActor b;
-    LoadActorFromXML(path.c_str(), b);
-    EXPECT_EQ(b.mAction[0].mName, "nod");
     std::remove(path.c_str());
 }
 

@@ -137,9 +137,9 @@ TEST(XmlFileMessages, MissingFileFailsToOpen)
         ReadActorFromXML("/nonexistent/dir/walker.xml", actor);
         FAIL() << "a missing file loaded";
     }
-    catch (const std::string& message)
+    catch (const cXmlError& message)
     {
-        EXPECT_EQ(message, "XML ERROR: Failed to open file");
+        EXPECT_STREQ(message.what(), "XML ERROR: Failed to open file");
     }
 }
 
@@ -155,9 +155,9 @@ TEST(XmlFileMessages, EmptyFileIsAnEmptyDocument)
         ReadActorFromXML(path.c_str(), actor);
         FAIL() << "an empty file loaded";
     }
-    catch (const std::string& message)
+    catch (const cXmlError& message)
     {
-        EXPECT_EQ(message, "XML ERROR: Error document empty.");
+        EXPECT_STREQ(message.what(), "XML ERROR: Error document empty.");
     }
     std::remove(path.c_str());
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QV_actor.h"
+#include "QV_character.h"
 #include "QV_xml.h"
 #include "gait_common.h"
 
@@ -33,7 +34,7 @@ inline double Horiz(const V3& v) { return sqrt(v.x * v.x + v.z * v.z); }
 class Host
 {
 public:
-    // Throws the loader's message (a std::string) on a bad file.
+    // Throws the loader's cXmlError on a bad file.
     explicit Host(const char* path) { Init([&] { ReadActorFromXML(path, mActor); }); }
     Host(const std::string& text, bool /*fromMemory*/)
     {
@@ -45,18 +46,11 @@ public:
     void Frame(unsigned int dt, bool walk, bool left, bool right, unsigned int walkCycle)
     {
         mActor.mWalkCycle = walkCycle;
-        if (walk)
-        {
-            if (left)
-                mActor.mHeading += dt * 0.1;
-            if (right)
-                mActor.mHeading -= dt * 0.1;
-            if (mActor.mNextAction != mActor.mWalkCycle)
-                mActor.mNextAction = mActor.mWalkCycle;
-        }
-        else if (mActor.mNextAction != 1)
-            mActor.mNextAction = 1;
-        mActor.Animate(dt);
+        sSteering steering;
+        steering.mWalk = walk;
+        steering.mTurnLeft = left;
+        steering.mTurnRight = right;
+        StepCharacter(mActor, dt, steering);
     }
 
     // Rest-pose facts, measured before the first frame.
@@ -544,7 +538,9 @@ inline TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool
         t += dt;
     }
     const double period = (double)a.mAction[slot].mLength - 33.0;
-    const double h0 = a.mHeading;
+    // The step keeps the heading within one turn; follow it unwrapped.
+    double heading = a.mHeading, last = a.mHeading;
+    const double h0 = heading;
     double elapsed = 0, winStart = 0, headingSum = 0;
     long winFrames = 0;
     V3 winPos = host.Head(kRoot);
@@ -554,7 +550,9 @@ inline TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool
     {
         host.Frame(dt, true, left, !left, slot);
         elapsed += dt;
-        headingSum += a.mHeading;
+        heading += remainder(a.mHeading - last, 360.0);
+        last = a.mHeading;
+        headingSum += heading;
         ++winFrames;
         if (elapsed - winStart >= period)
         {
@@ -576,7 +574,7 @@ inline TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool
         }
     }
     r.meanError = windows ? errSum / windows : 0;
-    r.turned = fabs(a.mHeading - h0);
+    r.turned = fabs(heading - h0);
     return r;
 }
 

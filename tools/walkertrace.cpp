@@ -73,9 +73,9 @@ int main(int argc, char** argv)
                            left ? "left" : "right", dt, r.meanError, r.maxError, r.turned);
                 }
     }
-    catch (const std::string& e)
+    catch (const cXmlError& e)
     {
-        fprintf(stderr, "walkertrace: %s: %s\n", path, e.c_str());
+        fprintf(stderr, "walkertrace: %s: %s\n", path, e.what());
         return 1;
     }
     return 0;

@@ -91,9 +91,9 @@ inline std::string MessageOf(const std::string& text)
     {
         ReadActorFromMemory(text.data(), text.size(), actor);
     }
-    catch (const std::string& message)
+    catch (const cXmlError& error)
     {
-        return message;
+        return error.what();
     }
     return "(loaded)";
 }

@@ -38,6 +38,7 @@
 #include <string>
 
 #include "QV_actor.h"
+#include "QV_xml.h"
 #include "QV_matrix.h"
 #include "QV_quaternion.h"
 
@@ -94,9 +95,7 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
         if (i == 0)
         {
             rest.setTransform(0.0f, 0.0f, 1.0f);
-            cMatrix4D fix; // the loader's fix-up: -90 degrees about x
-            fix.setFromEuler(-90.0f, 0.0f, 0.0f);
-            rest = fix * rest;
+            rest = UprightRootRest(rest); // as the loader turns the root
         }
         else
         {

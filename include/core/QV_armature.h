@@ -28,7 +28,8 @@ public:
 
     // Draws every bone through its world matrix: mode 1 an octahedral outline,
     // mode 2 a line, any other mode nothing. Leaves the model-view matrix as
-    // it found it.
+    // it found it. Defined by the drawing layer (QV_draw.cpp): the core has
+    // no OpenGL.
     void Draw(unsigned int mode);
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "QV_character.h"
+
 cActor::cActor()
 {
     mTime = 0;
@@ -9,17 +11,17 @@ cActor::cActor()
     mBlend = 250;
     mCurrentAction = 0;
     mWalkCycle = 0;
-    mNextAction = 1;
+    mNextAction = kStandSlot;
 }
 
 void cActor::SetConstraints()
 {
     std::vector<cBone>& bones = mArmature.mBones;
 
-    auto left = std::find(bones.begin(), bones.end(), std::string("Bone.008"));
+    auto left = std::find(bones.begin(), bones.end(), std::string(kLeftFootBone));
     mLeftFoot.Setup(left != bones.end() ? &*left : nullptr, 0.0f, 1.0f, 0.0f);
 
-    auto right = std::find(bones.begin(), bones.end(), std::string("Bone.007"));
+    auto right = std::find(bones.begin(), bones.end(), std::string(kRightFootBone));
     mRightFoot.Setup(right != bones.end() ? &*right : nullptr, 0.0f, 1.0f, 0.0f);
 }
 
@@ -29,13 +31,7 @@ void cActor::UpdateArmature()
         mArmature.Update();
 }
 
-void cActor::DrawArmature(unsigned int mode)
-{
-    if (mArmature.mRootBone)
-        mArmature.Draw(mode);
-}
-
-void cActor::ApplyPose(cPose& pose)
+void cActor::ApplyPose(const cPose& pose)
 {
     auto itor = pose.mPoseBones.begin();
     const auto itend = pose.mPoseBones.end();
@@ -56,7 +52,7 @@ void cActor::Animate(unsigned int t)
 
     mTime += t;
     if (mTime > mAction[mCurrentAction].mLength)
-        mTime = ACTOR_RESTART_TIME;
+        mTime = kRestartTime;
 
     mPose.Set(mArmature);
     mPose2.Set(mArmature);

@@ -8,9 +8,6 @@
 #include "QV_footlock.h"
 #include "QV_pose.h"
 
-// The clock restarts here, not at 0, once it passes the action's length.
-#define ACTOR_RESTART_TIME 34u
-
 // The animated character: an armature, two pose buffers, three action slots
 // and two foot locks.
 class cActor
@@ -36,21 +33,23 @@ public:
     cActor(const cActor&) = delete;
     cActor& operator=(const cActor&) = delete;
 
-    // Installs the foot locks on "Bone.008" (left) and "Bone.007" (right). A
-    // foot that is missing leaves its lock unattached, and it is skipped.
+    // Installs the foot locks on the foot bones QV_character.h names
+    // ("Bone.008" left, "Bone.007" right). A foot that is missing leaves its
+    // lock unattached, and it is skipped.
     void SetConstraints();
     // Recomputes the world matrices, when there is a root bone.
     void UpdateArmature();
     // Draws the armature in the given mode, when there is a root bone.
+    // Defined by the drawing layer (QV_draw.cpp): the core has no OpenGL.
     void DrawArmature(unsigned int mode);
     // Advances the actor by t milliseconds: the per-frame step. The clock
-    // restarts at 34 ms once it passes the current action's length; a change
+    // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
     // of mNextAction is played from the next call on (a slot number of 3 or
     // more is not followed). Allocates nothing.
     void Animate(unsigned int t);
     // Writes the pose's local matrices and orientations into the armature and
     // recomputes its world matrices.
-    void ApplyPose(cPose& pose);
+    void ApplyPose(const cPose& pose);
 };
 
 #endif // _QV_ACTOR_H_

@@ -2,6 +2,7 @@
 #define _QV_XML_H_
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 
 #include <tinyxml.h>
@@ -9,22 +10,30 @@
 #include "QV_actor.h"
 #include "QV_matrix.h"
 
-// Loads an actor file into a default-constructed actor. On any problem with
-// the file it ends the process through cQVApp::ExitError with one line
-// "EXIT ON ERROR: XML ERROR: " and the detail; it returns only on success.
-void LoadActorFromXML(const char* fname, cActor& actor);
+// What the reader throws for a file it cannot turn into a consistent actor.
+// what() is the one-line message: "XML ERROR: " and the detail.
+class cXmlError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 
-// The same loading, but a bad file throws the message ("XML ERROR: " and the
-// detail) as a std::string instead of ending the process. The actor may then
-// be partly filled: discard it.
+// Reads an actor file into a default-constructed actor. A bad file throws
+// cXmlError; the actor may then be partly filled: discard it. (The demo's
+// LoadActorFromXML, in the application layer, turns that into the one
+// "EXIT ON ERROR: " line.)
 void ReadActorFromXML(const char* fname, cActor& actor);
 
 // The same again on a document held in memory (len bytes of text).
 void ReadActorFromMemory(const char* text, size_t len, cActor& actor);
 
+// The root's rest matrix as the library uses it: the file's matrix turned by
+// -90 degrees about x, which carries the file's up axis +z onto +y.
+cMatrix4D UprightRootRest(const cMatrix4D& fileRest);
+
 // Reads the twelve comma-separated numbers of a "matrix" element into the
 // top three rows of m (row by row) and leaves the bottom row alone. Throws
-// the message string on an element without text or with fewer than twelve
+// cXmlError on an element without text or with fewer than twelve
 // fields. The fields are read from one stream in turn: a field that is not a
 // number gives 0, and its unread characters make every later field give 0.
 void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);

@@ -9,24 +9,43 @@
 #include <sstream>
 #include <string>
 
+#include "QV_character.h"
+#include "QV_draw.h"
 #include "QV_xml.h"
 
 namespace
 {
 cQVApp::TickSource gTicks = &SDL_GetTicks;
-
-// Turn rate of the character, degrees per millisecond.
-const double kTurnRate = 0.1;
-
-// Keeps the heading within one turn, so that adding small steps stays exact
-// however long the user turns.
-float WrapHeading(float heading)
-{
-    if (heading >= 360.0f || heading <= -360.0f)
-        heading = fmodf(heading, 360.0f);
-    return heading;
-}
 } // namespace
+
+void LoadActorFromXML(const char* fname, cActor& actor)
+{
+    try
+    {
+        ReadActorFromXML(fname, actor);
+    }
+    catch (const cXmlError& e)
+    {
+        cQVApp::ExitError(e.what());
+    }
+}
+
+bool OpenGLWindow(unsigned int w, unsigned int h)
+{
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
+
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    const int bpp = (info && info->vfmt) ? info->vfmt->BitsPerPixel : 0;
+    if (!SDL_SetVideoMode((int)w, (int)h, bpp, SDL_OPENGL))
+        return false;
+    SetupViewState(w, h);
+    return true;
+}
 
 void cQVApp::SetTickSource(TickSource source) { gTicks = source ? source : &SDL_GetTicks; }
 
@@ -52,26 +71,8 @@ void cQVApp::Setup(unsigned int w, unsigned int h)
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO) != 0)
         ExitError(SDL_GetError());
 
-    const SDL_VideoInfo* info = SDL_GetVideoInfo();
-
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-
-    const int bpp = (info && info->vfmt) ? info->vfmt->BitsPerPixel : 0;
-    if (!SDL_SetVideoMode((int)w, (int)h, bpp, SDL_OPENGL))
+    if (!OpenGLWindow(w, h))
         ExitError(SDL_GetError());
-
-    glClearColor(0.5f, 0.5f, 0.6f, 1.0f);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(45.0, (double)w / (double)h, (double)0.1f, 100.0);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
 
     mWinWidth = w;
     mWinHeight = h;
@@ -95,22 +96,9 @@ void cQVApp::LoadActor(const char* fname)
     LoadActorFromXML(fname, mActor);
 
     // What the demo needs beyond what the loader checks.
-    const char* problem = nullptr;
-    int actions = 0;
-    for (const cAction& a : mActor.mAction)
-        if (!a.mChannels.empty())
-            ++actions;
-    std::vector<cBone>& bones = mActor.mArmature.mBones;
-    if (actions < 3)
-        problem = "XML ERROR: the walker needs three actions (walk, stand, second walk).";
-    else if (std::find(bones.begin(), bones.end(), std::string("Bone.008")) == bones.end())
-        problem = "XML ERROR: the walker needs a left foot bone named 'Bone.008'.";
-    else if (std::find(bones.begin(), bones.end(), std::string("Bone.007")) == bones.end())
-        problem = "XML ERROR: the walker needs a right foot bone named 'Bone.007'.";
-    else if (!mActor.mArmature.mRootBone || mActor.mArmature.mRootBone->mChildren.empty())
-        problem = "XML ERROR: the walker's root bone needs at least one child.";
-    if (problem)
-        ExitError(problem);
+    const std::string problem = WalkerProblem(mActor);
+    if (!problem.empty())
+        ExitError(problem.c_str());
 
     mActor.SetConstraints();
     mActor.UpdateArmature();
@@ -209,21 +197,11 @@ void cQVApp::Update()
 
     if (!mPaused)
     {
-        if (mWalk)
-        {
-            if (mTurnLeft)
-                mActor.mHeading = WrapHeading((float)(mActor.mHeading + dt * kTurnRate));
-            if (mTurnRight)
-                mActor.mHeading = WrapHeading((float)(mActor.mHeading - dt * kTurnRate));
-            if (mActor.mNextAction != mActor.mWalkCycle)
-                mActor.mNextAction = mActor.mWalkCycle;
-        }
-        else if (mActor.mNextAction != 1)
-        {
-            mActor.mNextAction = 1;
-        }
-
-        mActor.Animate(dt);
+        sSteering steering;
+        steering.mWalk = mWalk;
+        steering.mTurnLeft = mTurnLeft;
+        steering.mTurnRight = mTurnRight;
+        StepCharacter(mActor, dt, steering);
         if (mActor.mArmature.mRootBone)
             mCamera.SetTarget(mActor.mArmature.mRootBone->mWorldTransform.getTransform());
     }
@@ -235,49 +213,10 @@ void cQVApp::Update()
 
 void cQVApp::Draw()
 {
-    glClearColor(0.5f, 0.5f, 0.6f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    const cVector3D& eye = mCamera.mPosition;
-    const cVector3D& at = mCamera.mTarget;
-    gluLookAt(eye.mData[0], eye.mData[1], eye.mData[2], at.mData[0], at.mData[1], at.mData[2], 0.0, 1.0, 0.0);
-
-    // Ground grid: 201 lines each way, one unit apart, on y = 0.
-    glColor3f(0.0f, 0.0f, 0.0f);
-    glBegin(GL_LINES);
-    for (int i = -100; i <= 100; ++i)
-    {
-        const float x = (float)i;
-        glVertex3f(x, 0.0f, 100.0f);
-        glVertex3f(x, 0.0f, -100.0f);
-        glVertex3f(100.0f, 0.0f, x);
-        glVertex3f(-100.0f, 0.0f, x);
-    }
-    glEnd();
-
+    BeginFrame(mCamera.mPosition, mCamera.mTarget);
+    DrawGrid();
     mActor.DrawArmature(mDrawMode);
-
-    if (mActor.mArmature.mRootBone)
-    {
-        const cVector3D root = mActor.mArmature.mRootBone->mWorldTransform.getTransform();
-        const cVector3D tip = root + mActor.mLeftFoot.mDir;
-        glColor3f(0.0f, 1.0f, 0.0f);
-        glBegin(GL_LINES);
-        glVertex3f(root.mData[0], root.mData[1], root.mData[2]);
-        glVertex3f(tip.mData[0], tip.mData[1], tip.mData[2]);
-        glEnd();
-
-        glPointSize(4.0f);
-        glColor3f(1.0f, 0.0f, 0.0f);
-        glBegin(GL_POINTS);
-        const cVector3D& r = mActor.mRightFoot.mLastPosition;
-        const cVector3D& l = mActor.mLeftFoot.mLastPosition;
-        glVertex3f(r.mData[0], r.mData[1], r.mData[2]);
-        glVertex3f(l.mData[0], l.mData[1], l.mData[2]);
-        glEnd();
-    }
+    DrawFootMarkers(mActor);
 
     glFlush();
     SDL_GL_SwapBuffers();

@@ -13,12 +13,11 @@
 
 #include <sys/stat.h>
 
-#include "QV_app.h"
 
 namespace
 {
 
-[[noreturn]] void Fail(const std::string& detail) { throw std::string("XML ERROR: ") + detail; }
+[[noreturn]] void Fail(const std::string& detail) { throw cXmlError("XML ERROR: " + detail); }
 
 // A name from the file, made safe for a one-line message: quoted, control
 // characters shown as '?', long names cut short.
@@ -311,10 +310,20 @@ struct sNodeLink
     size_t mParent; // the bone's own index for the root
 };
 
-// Reads the hierarchy into parent links, checks that they form one tree over
-// all the bones and links the bones. Returns nothing; refuses a bad tree.
-void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
-                   const std::unordered_map<std::string, size_t>& index)
+// The hierarchy as the file gives it: one link a node, in node order.
+struct sHierarchy
+{
+    std::vector<sNodeLink> mLinks;
+    size_t mRoot; // the bone whose parent is NULL
+};
+
+const size_t kNoBone = (size_t)-1;
+
+// Parse: reads the nodes into links by bone index. Refuses a node that names
+// no bone, a bone described twice, a bone that is its own parent, an unknown
+// parent, two roots, no root, and a bone that no node describes.
+sHierarchy ReadHierarchy(TiXmlDocument& doc, const std::vector<cBone>& bones,
+                         const std::unordered_map<std::string, size_t>& index)
 {
     TiXmlElement* heirachy = TiXmlHandle(&doc)
                                  .FirstChildElement("QVArmature")
@@ -327,14 +336,11 @@ void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
     if (!node)
         Fail("Expecting (at least one) 'node' tag.");
 
-    std::vector<cBone>& bones = arm.mBones;
     const size_t n = bones.size();
-    const size_t none = (size_t)-1;
-    std::vector<size_t> parent(n, none);
     std::vector<char> described(n, 0);
-    std::vector<sNodeLink> links;
-    links.reserve(n);
-    size_t root = none;
+    sHierarchy h;
+    h.mLinks.reserve(n);
+    h.mRoot = kNoBone;
 
     for (; node; node = node->NextSiblingElement())
     {
@@ -354,12 +360,11 @@ void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
 
         if (parentName == "NULL")
         {
-            if (root != none)
-                Fail("the bones " + Quote(bones[root].mName) + " and " + Quote(name) +
+            if (h.mRoot != kNoBone)
+                Fail("the bones " + Quote(bones[h.mRoot].mName) + " and " + Quote(name) +
                      " both have the parent NULL; there must be exactly one root bone.");
-            root = b;
-            parent[b] = b;
-            links.push_back({b, b});
+            h.mRoot = b;
+            h.mLinks.push_back({b, b});
             continue;
         }
         auto pit = index.find(parentName);
@@ -367,24 +372,31 @@ void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
             Fail("the parent " + Quote(parentName) + " of the bone " + Quote(name) + " is not a bone of the skeleton.");
         if (pit->second == b)
             Fail("the bone " + Quote(name) + " is its own parent.");
-        parent[b] = pit->second;
-        links.push_back({b, pit->second});
+        h.mLinks.push_back({b, pit->second});
     }
 
-    if (root == none)
+    if (h.mRoot == kNoBone)
         Fail("no 'node' has the parent NULL; there must be exactly one root bone.");
     for (size_t i = 0; i < n; ++i)
         if (!described[i])
             Fail("the bone " + Quote(bones[i].mName) + " is described by no 'node'.");
+    return h;
+}
 
-    // One parent per bone and one root: the links form a tree exactly when
-    // every bone is reached from the root. Walk it without recursion.
-    std::vector<size_t> firstChild(n, none), nextSibling(n, none), lastChild(n, none);
-    for (const sNodeLink& l : links)
+// Check: with one parent a bone and one root, the links form a tree exactly
+// when the root reaches every bone. Walks it without recursion; refuses a
+// loop (naming a bone on it) and a tree deeper than the limit.
+void CheckTree(const sHierarchy& h, const std::vector<cBone>& bones)
+{
+    const size_t n = bones.size();
+    std::vector<size_t> parent(n, kNoBone);
+    std::vector<size_t> firstChild(n, kNoBone), nextSibling(n, kNoBone), lastChild(n, kNoBone);
+    for (const sNodeLink& l : h.mLinks)
     {
+        parent[l.mBone] = l.mParent;
         if (l.mBone == l.mParent)
             continue;
-        if (lastChild[l.mParent] == none)
+        if (lastChild[l.mParent] == kNoBone)
             firstChild[l.mParent] = l.mBone;
         else
             nextSibling[lastChild[l.mParent]] = l.mBone;
@@ -392,7 +404,7 @@ void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
     }
     std::vector<char> reached(n, 0);
     std::vector<std::pair<size_t, size_t>> stack; // bone, depth
-    stack.push_back({root, 1});
+    stack.push_back({h.mRoot, 1});
     size_t count = 0;
     while (!stack.empty())
     {
@@ -403,7 +415,7 @@ void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
         ++count;
         if (depth > XML_MAX_HIERARCHY_DEPTH)
             Fail("the bone hierarchy is more than " + std::to_string(XML_MAX_HIERARCHY_DEPTH) + " levels deep.");
-        for (size_t c = firstChild[b]; c != none; c = nextSibling[c])
+        for (size_t c = firstChild[b]; c != kNoBone; c = nextSibling[c])
             stack.push_back({c, depth + 1});
     }
     if (count != n)
@@ -417,18 +429,21 @@ void ReadHierarchy(TiXmlDocument& doc, cArmature& arm,
             b = parent[b];
         Fail("the bone " + Quote(bones[b].mName) + " is its own ancestor.");
     }
+}
 
-    // Link in node order, so each parent lists its children as the nodes do.
-    cMatrix4D fixup;
-    fixup.setFromEuler(-90.0f, 0.0f, 0.0f);
-    for (const sNodeLink& l : links)
+// Build: links the bones in node order, so each parent lists its children
+// as the nodes do, and turns the root upright.
+void LinkBones(const sHierarchy& h, cArmature& arm)
+{
+    std::vector<cBone>& bones = arm.mBones;
+    for (const sNodeLink& l : h.mLinks)
     {
         cBone& bone = bones[l.mBone];
         if (l.mBone == l.mParent)
         {
             bone.mParent = nullptr;
             arm.mRootBone = &bone;
-            bone.mRestTransform = fixup * bone.mRestTransform;
+            bone.mRestTransform = UprightRootRest(bone.mRestTransform);
             bone.mTransform = bone.mRestTransform;
         }
         else
@@ -566,9 +581,11 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
         if (!index.emplace(bones[i].mName, i).second)
             Fail("two bones are named " + Quote(bones[i].mName) + "; bone names must be unique.");
 
+    const sHierarchy hierarchy = ReadHierarchy(doc, bones, index);
+    CheckTree(hierarchy, bones);
     actor.mArmature.mBones = std::move(bones);
     actor.mArmature.mRootBone = nullptr;
-    ReadHierarchy(doc, actor.mArmature, index);
+    LinkBones(hierarchy, actor.mArmature);
 
     actor.mPose.Setup(actor.mArmature);
     actor.mPose2.Setup(actor.mArmature);
@@ -577,6 +594,13 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
 }
 
 } // namespace
+
+cMatrix4D UprightRootRest(const cMatrix4D& fileRest)
+{
+    cMatrix4D upright;
+    upright.setFromEuler(-90.0f, 0.0f, 0.0f);
+    return upright * fileRest;
+}
 
 void LoadMatrix(TiXmlElement* xml, cMatrix4D& m)
 {
@@ -696,16 +720,4 @@ void ReadActorFromXML(const char* fname, cActor& actor)
     if (content.empty())
         Fail(ErrorText(TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY));
     ReadActorFromMemory(content.data(), content.size(), actor);
-}
-
-void LoadActorFromXML(const char* fname, cActor& actor)
-{
-    try
-    {
-        ReadActorFromXML(fname, actor);
-    }
-    catch (const std::string& msg)
-    {
-        cQVApp::ExitError(msg.c_str());
-    }
 }

@@ -47,4 +47,15 @@ public:
     static void SetTickSource(TickSource source);
 };
 
+// Loads the demo's actor file: the core reader, with a bad file ending the
+// process through cQVApp::ExitError with one line "EXIT ON ERROR: XML ERROR: "
+// and the detail. Returns only on success.
+void LoadActorFromXML(const char* fname, cActor& actor);
+
+// Opens the demo's window: w x h, double-buffered OpenGL with at least 5 bits
+// a colour and a 16-bit depth buffer, at the desktop's colour depth, and sets
+// the view state (QV_draw.h). False, with SDL_GetError() saying why, when SDL
+// cannot. SDL's video must be initialised.
+bool OpenGLWindow(unsigned int w, unsigned int h);
+
 #endif // _QV_APP_H_

@@ -1,0 +1,37 @@
+#ifndef _QV_DRAW_H_
+#define _QV_DRAW_H_
+
+// The drawing layer: what the demo and the frame-rate tools put on screen,
+// in OpenGL 1.x immediate mode. It also defines cArmature::Draw and
+// cActor::DrawArmature, which the core declares but cannot define without
+// OpenGL. Nothing here opens a window or reads input.
+
+#include "QV_actor.h"
+
+// The fixed OpenGL state of the demo's view: clear colour, a 45-degree
+// perspective for a w x h viewport (near 0.1, far 100), depth test with
+// GL_LEQUAL. Leaves GL_MODELVIEW current and loaded with the identity.
+void SetupViewState(unsigned int w, unsigned int h);
+
+// Clears the frame and loads into the model-view matrix the view from eye
+// towards target, with +y up.
+void BeginFrame(const cVector3D& eye, const cVector3D& target);
+
+// The ground: black lines one unit apart on y = 0, 201 each way from -100
+// to 100.
+void DrawGrid();
+
+// The foot locks' markers: a green line from the root bone one unit along
+// the direction the left lock takes as forward, and a red 4-pixel point
+// where each lock last held its foot. Nothing without a root bone.
+void DrawFootMarkers(const cActor& actor);
+
+// One bone's wire octahedron in its own frame (head at the origin, tail at
+// (0, length, 0), waist at a tenth of the length), as 12 lines: the 24
+// vertices in the order they are drawn.
+void BoneOutline(float length, cVector3D out[24]);
+
+// Draws BoneOutline(length) as GL_LINES in the current colour and matrix.
+void DrawBoneOutline(float length);
+
+#endif // _QV_DRAW_H_
