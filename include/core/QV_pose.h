@@ -21,7 +21,7 @@ public:
     // Copies the armature's bones and finds the pose's copy of the root.
     void Setup(cArmature& arm);
     // Copies every bone's orientation and local matrix from the armature.
-    void Set(cArmature& arm);
+    void Set(const cArmature& arm);
     // Recomputes the local rotation and world matrix of the pose's own bones,
     // from mPoseRoot down. The copied links lead into the armature; each one
     // is followed to the pose bone with the linked bone's index, so the walk
@@ -30,7 +30,7 @@ public:
     void Update();
     // nlerp of every orientation towards p2's bone with the same index, over
     // the bones both poses have. Only orientations change.
-    void Blend(float t, cPose& p2);
+    void Blend(float t, const cPose& p2);
 
 private:
     // The armature bone vector the pose was set up from; its bones are the

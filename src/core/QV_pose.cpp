@@ -19,7 +19,7 @@ void cPose::Setup(cArmature& arm)
     }
 }
 
-void cPose::Set(cArmature& arm)
+void cPose::Set(const cArmature& arm)
 {
     const size_t n = std::min(arm.mBones.size(), mPoseBones.size());
     for (size_t i = 0; i < n; ++i)
@@ -57,7 +57,7 @@ void cPose::Update()
     UpdateFrom(*mPoseRoot, parent ? &parent->mWorldTransform : nullptr);
 }
 
-void cPose::Blend(float t, cPose& p2)
+void cPose::Blend(float t, const cPose& p2)
 {
     const size_t n = std::min(mPoseBones.size(), p2.mPoseBones.size());
     for (size_t i = 0; i < n; ++i)

@@ -1,3 +1,16 @@
+// The actor-file reader: file → checked text → markup limits → TinyXML
+// document → skeleton (read, check, link) → actions → actor.
+//
+// Index
+//   [SECTION] Messages        Fail, Quote, Place and the number conversions
+//   [SECTION] Markup walk     cMarkupWalk: nesting and size limits before parsing
+//   [SECTION] Skeleton        ReadHierarchy (parse), CheckTree (check), LinkBones (build)
+//   [SECTION] Actions         ReadActions
+//   [SECTION] Actor           ReadActor: bones, hierarchy, poses, actions
+//   [SECTION] Public entry    UprightRootRest, LoadMatrix, ReadActorFromMemory, ReadActorFromXML
+//
+// Every refusal throws cXmlError with one line, "XML ERROR: " and the detail.
+
 #include "QV_xml.h"
 
 #include <cfloat>
@@ -13,9 +26,10 @@
 
 #include <sys/stat.h>
 
-
 namespace
 {
+
+// [SECTION] Messages ----------------------------------------------------------
 
 [[noreturn]] void Fail(const std::string& detail) { throw cXmlError("XML ERROR: " + detail); }
 
@@ -94,6 +108,8 @@ std::string Place(const std::string& action, size_t channel, size_t key = 0)
         s += ", key " + std::to_string(key);
     return s;
 }
+
+// [SECTION] Markup walk -------------------------------------------------------
 
 // The markup walk. TinyXML parses nested elements recursively, one stack
 // frame chain per level, and builds every node on the heap. This class
@@ -304,6 +320,8 @@ std::string ErrorText(int code)
     return doc.ErrorDesc();
 }
 
+// [SECTION] Skeleton ----------------------------------------------------------
+
 struct sNodeLink
 {
     size_t mBone;
@@ -454,6 +472,8 @@ void LinkBones(const sHierarchy& h, cArmature& arm)
     }
 }
 
+// [SECTION] Actions -----------------------------------------------------------
+
 void ReadActions(TiXmlDocument& doc, cActor& actor)
 {
     TiXmlElement* action = TiXmlHandle(&doc)
@@ -534,6 +554,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
     }
 }
 
+// [SECTION] Actor -------------------------------------------------------------
+
 void ReadActor(TiXmlDocument& doc, cActor& actor)
 {
     TiXmlElement* armature =
@@ -594,6 +616,8 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
 }
 
 } // namespace
+
+// [SECTION] Public entry --------------------------------------------------------
 
 cMatrix4D UprightRootRest(const cMatrix4D& fileRest)
 {
