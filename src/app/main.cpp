@@ -1,11 +1,33 @@
+#include <stdio.h>
+#include <string.h>
+
 #include "QV_app.h"
 
-int main(int, char**)
+namespace
 {
+const char* const kUsage = "usage: qvdemo [ACTOR_FILE]";
+const char* const kDefaultActorFile = "./data/walker.xml";
+} // namespace
+
+// qvdemo [ACTOR_FILE]: shows the actor file's character, ./data/walker.xml
+// (relative to the working directory) when none is named.
+int main(int argc, char** argv)
+{
+    const char* file = kDefaultActorFile;
+    if (argc > 1 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0))
+    {
+        puts(kUsage);
+        return 0;
+    }
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-'))
+        cQVApp::ExitError(kUsage);
+    if (argc == 2)
+        file = argv[1];
+
     cQVApp ExampleApp;
     ExampleApp.Setup(800, 600);
     ExampleApp.SetupCamera(0, 2, 0, 10, 0, 0);
-    ExampleApp.LoadActor("./data/walker.xml");
+    ExampleApp.LoadActor(file);
     ExampleApp.Go();
     return 0;
 }

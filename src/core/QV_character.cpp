@@ -21,6 +21,30 @@ bool HasBone(const cActor& actor, const char* name)
     const std::vector<cBone>& bones = actor.mArmature.mBones;
     return std::find(bones.begin(), bones.end(), std::string(name)) != bones.end();
 }
+// The foot locks take "forward" from the root's head to its first child's
+// head. In the rest pose that direction must have a horizontal part of some
+// size against the skeleton, or no lock ever engages.
+bool FirstChildPointsForward(const cActor& actor)
+{
+    const cBone& root = *actor.mArmature.mRootBone;
+    const cBone& child = *root.mChildren[0];
+    const cVector3D offset = (root.mRestTransform * child.mRestTransform).getTransform() - root.mRestTransform.getTransform();
+    const double horizontal = sqrt((double)offset.mData[0] * offset.mData[0] + (double)offset.mData[2] * offset.mData[2]);
+    float longest = 0.0f;
+    for (const cBone& b : actor.mArmature.mBones)
+        longest = std::max(longest, fabsf(b.mLength));
+    return horizontal > 1e-3 * (double)longest && horizontal > 0.0;
+}
+
+// A bone name for a one-line message: quoted, control characters as '?',
+// cut short when long.
+std::string Quoted(const std::string& name)
+{
+    std::string out("'");
+    for (size_t i = 0; i < name.size() && i < 40; ++i)
+        out += ((unsigned char)name[i] < 0x20 || name[i] == 0x7f) ? '?' : name[i];
+    return out + (name.size() > 40 ? "...'" : "'");
+}
 } // namespace
 
 void StepCharacter(cActor& actor, unsigned int dt, const sSteering& steering)
@@ -53,7 +77,12 @@ std::string WalkerProblem(const cActor& actor)
         return std::string("XML ERROR: the walker needs a left foot bone named '") + kLeftFootBone + "'.";
     if (!HasBone(actor, kRightFootBone))
         return std::string("XML ERROR: the walker needs a right foot bone named '") + kRightFootBone + "'.";
-    if (!actor.mArmature.mRootBone || actor.mArmature.mRootBone->mChildren.empty())
+    const cBone* root = actor.mArmature.mRootBone;
+    if (!root || root->mChildren.empty())
         return "XML ERROR: the walker's root bone needs at least one child.";
+    if (!FirstChildPointsForward(actor))
+        return "XML ERROR: the root bone's first child " + Quoted(root->mChildren[0]->mName) +
+               " sits on or straight above the root, so the foot locks have no forward direction "
+               "and the character would walk in place; make the root's first child a bone ahead of the root.";
     return std::string();
 }

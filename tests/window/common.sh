@@ -107,13 +107,15 @@ make_rundir() {
   if [ -n "$2" ]; then cp "$2" "$1/data/walker.xml" || fail "cannot copy $2"; fi
 }
 
-# start_demo DIR: starts the demo in DIR, its standard output and error going
-# to $WORK/stdout and $WORK/stderr; its exit status lands in $WORK/status.
+# start_demo DIR [ARG...]: starts the demo in DIR with the arguments, its
+# standard output and error going to $WORK/stdout and $WORK/stderr; its exit
+# status lands in $WORK/status.
 start_demo() {
   rm -f "$WORK/status" "$WORK/pid"
   (
     cd "$1" || exit 1
-    "$QV_DEMO" >"$WORK/stdout" 2>"$WORK/stderr" &
+    shift
+    "$QV_DEMO" "$@" >"$WORK/stdout" 2>"$WORK/stderr" &
     echo $! >"$WORK/pid"
     wait $!
     echo $? >"$WORK/status.tmp"
