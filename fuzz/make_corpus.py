@@ -73,6 +73,9 @@ seeds = {
     "utf8_lead": '<?xml version="1.0"?><QVArmature><armature name="\xf0"></armature></QVArmature>',
     "unknown_nodes": "<!DOCTYPE QVArmature><?pi x?>" + EXAMPLE,
     "entity_span": "<a>&#</a>#1;</a>",
+    "root_height": document(ARM, action("nod", "1000", channel("2", key("0").replace("<key", '<key h="0.1"') + key("1000").replace("<key", '<key h="-0.05"')) + CH)),
+    "root_height_mixed": document(ARM, action("nod", "1000", channel("2", key("0").replace("<key", '<key h="0.1"') + key("1000")) + CH)),
+    "root_height_elsewhere": document(ARM, action("nod", "1000", CH + channel("1", key("0").replace("<key", '<key h="1"')))),
 }
 
 os.makedirs(OUT, exist_ok=True)

@@ -47,6 +47,9 @@ public:
     // of mNextAction is played from the next call on (a slot number of 3 or
     // more is not followed). Allocates nothing.
     void Animate(unsigned int t);
+    // Sets the pose root's height to its rest height plus the current
+    // action's root height at the clock, when any action keys heights.
+    void ApplyRootHeight();
     // Writes the pose's local matrices and orientations into the armature and
     // recomputes its world matrices.
     void ApplyPose(const cPose& pose);

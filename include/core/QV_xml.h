@@ -46,6 +46,7 @@ void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);
 #define XML_MAX_BONES 100000u          // bones in a skeleton
 #define XML_MAX_KEYS 100000u           // keys in one channel
 #define XML_MAX_HIERARCHY_DEPTH 10000u // levels of the bone tree
+#define XML_MAX_ROOT_HEIGHT 1000000.0  // size of a key's root height 'h
 
 // What the walk over a document's markup found before it is parsed. The walk
 // follows TinyXML's parser step by step, without building anything, so that

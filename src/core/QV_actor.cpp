@@ -58,6 +58,7 @@ void cActor::Animate(unsigned int t)
     mPose2.Set(mArmature);
 
     mAction[mCurrentAction].EvaluateAt(mTime, mPose);
+    ApplyRootHeight();
 
     // The request takes effect on the next frame, at the clock as it stands.
     // A slot number beyond the three slots is not followed.
@@ -75,4 +76,19 @@ void cActor::Animate(unsigned int t)
     mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
 
     ApplyPose(mPose);
+}
+
+void cActor::ApplyRootHeight()
+{
+    // Files without heights leave the root's height alone, as they always
+    // have; once any clip keys it, a clip without heights stands at rest.
+    bool keyed = false;
+    for (const cAction& a : mAction)
+        keyed = keyed || !a.mRootHeight.empty();
+    if (!keyed || !mPose.mPoseRoot || !mArmature.mRootBone)
+        return;
+    // The root has no parent: its local translation is in world axes, and
+    // only the vertical is set, so the locks' horizontal travel is kept.
+    mPose.mPoseRoot->mTransform._m[13] =
+        mArmature.mRootBone->mRestTransform._m[13] + mAction[mCurrentAction].RootHeightAt(mTime);
 }

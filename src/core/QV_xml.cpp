@@ -474,6 +474,32 @@ void LinkBones(const sHierarchy& h, cArmature& arm)
 
 // [SECTION] Actions -----------------------------------------------------------
 
+// The optional root height of key k (counting from 1), 'h': only on the root
+// bone's channel, a finite number within XML_MAX_ROOT_HEIGHT, and on every
+// key of that channel or on none.
+void ReadRootHeight(TiXmlElement* key, cAction& slot, bool rootChannel, size_t channel, size_t k, unsigned int time)
+{
+    const char* const everyOrNone = "; give every key of the root's channel a height, or none.";
+    double h = 0.0;
+    const int got = key->QueryDoubleAttribute("h", &h);
+    if (got == TIXML_NO_ATTRIBUTE)
+    {
+        if (rootChannel && !slot.mRootHeight.empty())
+            Fail(Place(slot.mName, channel, k) + ": the key has no 'h' but the channel's first key has one" +
+                 everyOrNone);
+        return;
+    }
+    if (!rootChannel)
+        Fail("'h' " + Place(slot.mName, channel, k) + ": only the root bone's channel may carry a height.");
+    if (got != TIXML_SUCCESS || !std::isfinite(h) || std::fabs(h) > XML_MAX_ROOT_HEIGHT)
+        Fail("'h' " + Place(slot.mName, channel, k) + " must be a finite number from -" +
+             std::to_string((long)XML_MAX_ROOT_HEIGHT) + " to " + std::to_string((long)XML_MAX_ROOT_HEIGHT) + ".");
+    if (k != 1 && slot.mRootHeight.empty())
+        Fail(Place(slot.mName, channel, k) + ": the key has an 'h' but the channel's first key has none" +
+             everyOrNone);
+    slot.mRootHeight.push_back({time, (float)h});
+}
+
 void ReadActions(TiXmlDocument& doc, cActor& actor)
 {
     TiXmlElement* action = TiXmlHandle(&doc)
@@ -485,6 +511,7 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
         Fail("Expecting 'action' tag.");
 
     const size_t nbones = actor.mArmature.mBones.size();
+    const size_t rootIndex = (size_t)(actor.mArmature.mRootBone - actor.mArmature.mBones.data());
     size_t i = 0;
     for (; action; action = action->NextSiblingElement(), ++i)
     {
@@ -542,6 +569,7 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
                     Fail("'y' " + Place(slot.mName, j, k) + kFinite);
                 if (!ToFloat(z, frame.mValue.mData[2]))
                     Fail("'z' " + Place(slot.mName, j, k) + kFinite);
+                ReadRootHeight(key, slot, j == rootIndex, j, k, frame.mTime);
                 frames.push_back(frame);
             }
             double declared;

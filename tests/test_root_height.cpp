@@ -1,0 +1,161 @@
+// The optional root height: keys of the root bone's channel may carry 'h',
+// the root's height above its rest position. Loaded with the same care as
+// every other value, applied to the vertical alone.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include <tinyxml.h>
+
+#include "QV_character.h"
+#include "QV_xml.h"
+#include "data/xml_test_files.h"
+
+using namespace xmltest;
+
+namespace
+{
+const char* const kIdentity = "1,0,0,0,0,1,0,0,0,0,1,0";
+
+std::string HKey(const std::string& t, const std::string& h)
+{
+    return "<key t=\"" + t + "\" h=\"" + h + "\"><quat w=\"1\" x=\"0\" y=\"0\" z=\"0\"/></key>\n";
+}
+
+// Two bones, Root (listed second, so the root's channel is channel 2) and
+// Child; one action whose channels are given.
+std::string TwoBones(const std::string& childChannel, const std::string& rootChannel)
+{
+    const std::string bones = Bone("Child", "1", kIdentity) + Bone("Root", "1", "1,0,0,0,0,1,0,0,0,0,1,0.5");
+    return Document(Armature("t", "2", bones, Node("Root", "NULL") + Node("Child", "Root")),
+                    Action("a", "1000", childChannel + rootChannel));
+}
+
+std::string Plain(int keys)
+{
+    std::string body;
+    for (int i = 0; i < keys; ++i)
+        body += Key(std::to_string(i * 500), "1", "0", "0", "0");
+    return Channel(std::to_string(keys), body);
+}
+} // namespace
+
+TEST(RootHeight, ReadFromTheRootChannelAndRefusedAnywhereElse)
+{
+    // Accepted: every key of the root's channel with a height.
+    {
+        cActor a;
+        const std::string text =
+            TwoBones(Plain(1), Channel("3", HKey("0", "0.25") + HKey("500", "-1e-3") + HKey("1000", "1e6")));
+        ReadActorFromMemory(text.data(), text.size(), a);
+        ASSERT_EQ(a.mAction[0].mRootHeight.size(), 3u);
+        EXPECT_EQ(a.mAction[0].mRootHeight[1].mTime, 500u);
+        EXPECT_EQ(a.mAction[0].mRootHeight[1].mHeight, -1e-3f);
+        EXPECT_EQ(a.mAction[0].mRootHeight[2].mHeight, 1e6f);
+    }
+    struct Case
+    {
+        const char* what;
+        std::string child, root, expected;
+    };
+    const Case refused[] = {
+        {"a height on another bone's channel", Channel("1", HKey("0", "0.1")), Plain(1),
+         "'h' in the action 'a', channel 1, key 1: only the root bone's channel may carry a height."},
+        {"a word", Plain(1), Channel("1", HKey("0", "high")), "'h' in the action 'a', channel 2, key 1 must be"},
+        {"infinity", Plain(1), Channel("1", HKey("0", "inf")), "must be a finite number from -1000000 to 1000000."},
+        {"not a number", Plain(1), Channel("1", HKey("0", "nan")), "must be a finite number"},
+        {"too high", Plain(1), Channel("1", HKey("0", "1000001")), "must be a finite number"},
+        {"a later key without", Plain(1), Channel("2", HKey("0", "0.1") + Key("500", "1", "0", "0", "0")),
+         "channel 2, key 2: the key has no 'h' but the channel's first key has one"},
+        {"a later key with", Plain(1), Channel("2", Key("0", "1", "0", "0", "0") + HKey("500", "0.1")),
+         "channel 2, key 2: the key has an 'h' but the channel's first key has none"},
+    };
+    for (const Case& c : refused)
+    {
+        const std::string message = MessageOf(TwoBones(c.child, c.root));
+        EXPECT_EQ(message.compare(0, 11, "XML ERROR: "), 0) << c.what << ": " << message;
+        EXPECT_NE(message.find(c.expected), std::string::npos) << c.what << ": " << message;
+    }
+}
+
+TEST(RootHeight, InterpolatesLikeTheRotationsAndHoldsAtTheEnds)
+{
+    cAction a;
+    EXPECT_EQ(a.RootHeightAt(100), 0.0f); // no heights keyed
+    a.mRootHeight = {{100, 1.0f}, {300, 3.0f}, {300, 5.0f}, {500, -1.0f}};
+    const struct
+    {
+        unsigned int t;
+        float h;
+    } expect[] = {{0, 1.0f}, {100, 1.0f}, {200, 2.0f}, {299, 2.99f}, {300, 5.0f}, {400, 2.0f}, {500, -1.0f}, {9000, -1.0f}};
+    for (const auto& e : expect)
+        EXPECT_NEAR(a.RootHeightAt(e.t), e.h, 1e-6f) << "t = " << e.t;
+}
+
+// The walker with a bob keyed on its walk: the root rises and falls by the
+// keyed height over its rest height, standing (no heights) puts it back at
+// rest, and the travel the foot locks make is the same as without the bob.
+TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
+{
+    TiXmlDocument doc;
+    ASSERT_TRUE(doc.LoadFile("data/walker.xml"));
+    TiXmlElement* walk = TiXmlHandle(&doc).FirstChildElement("QVArmature").FirstChildElement("actions").FirstChildElement("action").Element();
+    ASSERT_NE(walk, nullptr);
+    double len = 0;
+    walk->Attribute("len", &len);
+    const double period = len - kRestartTime;
+    // The root is the walker's first bone, so its channel is the first.
+    TiXmlElement* key = TiXmlHandle(walk).FirstChildElement("channel").FirstChildElement("keyframes").FirstChildElement("key").Element();
+    for (; key; key = key->NextSiblingElement("key"))
+    {
+        double t = 0;
+        key->Attribute("t", &t);
+        key->SetDoubleAttribute("h", 0.04 * std::cos(4.0 * M_PI * (t - kRestartTime) / period));
+    }
+    TiXmlPrinter printer;
+    doc.Accept(&printer);
+    const std::string bobbing = printer.CStr();
+
+    cActor plain, bob;
+    ReadActorFromXML("data/walker.xml", plain);
+    ReadActorFromMemory(bobbing.data(), bobbing.size(), bob);
+    ASSERT_EQ(plain.mArmature.mRootBone, &plain.mArmature.mBones[0]);
+    ASSERT_FALSE(bob.mAction[kWalkSlot].mRootHeight.empty());
+    for (cActor* a : {&plain, &bob})
+    {
+        a->SetConstraints();
+        a->UpdateArmature();
+    }
+    const float restY = bob.mArmature.mRootBone->mRestTransform._m[13];
+
+    sSteering walking;
+    walking.mWalk = true;
+    float low = 1e9f, high = -1e9f;
+    for (int frame = 0; frame < 600; ++frame)
+    {
+        const bool standing = frame >= 500;
+        sSteering s = standing ? sSteering() : walking;
+        StepCharacter(plain, 16, s);
+        StepCharacter(bob, 16, s);
+        const cVector3D p = plain.mArmature.mRootBone->mWorldTransform.getTransform();
+        const cVector3D b = bob.mArmature.mRootBone->mWorldTransform.getTransform();
+        ASSERT_NEAR(b.mData[0], p.mData[0], 1e-4f) << "frame " << frame;
+        ASSERT_NEAR(b.mData[2], p.mData[2], 1e-4f) << "frame " << frame;
+        const float h = b.mData[1] - restY;
+        if (bob.mCurrentAction == kWalkSlot)
+        {
+            ASSERT_NEAR(h, bob.mAction[kWalkSlot].RootHeightAt(bob.mTime), 1e-5f) << "frame " << frame;
+            low = std::min(low, h);
+            high = std::max(high, h);
+        }
+        if (standing && frame > 502)
+        {
+            ASSERT_EQ(h, 0.0f) << "frame " << frame;
+        }
+    }
+    EXPECT_LT(low, -0.035f);
+    EXPECT_GT(high, 0.035f);
+    EXPECT_GT(std::fabs(bob.mArmature.mRootBone->mWorldTransform._m[14]), 1.0f); // it did travel
+}
