@@ -10,8 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "../tools/gait_author.h"
-#include "../tools/gait_trace.h"
+#include "actor_writer.h"
+#include "gait_params.h"
+#include "gait_trace.h"
 #include "QV_xml.h"
 
 namespace

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "QV_character.h"
+#include "QV_xml.h"
 #include "gait_trace.h"
 
 int main(int argc, char** argv)
@@ -18,8 +20,8 @@ int main(int argc, char** argv)
             walker::Host probe(path);
             printf("%s: %zu bones, height %.3f, leg length %.3f\n", path, probe.actor().mArmature.mBones.size(),
                    probe.height, probe.legLength);
-            for (int i = 0; i < 3; ++i)
-                printf("  slot %d: \"%s\", %u ms\n", i, probe.actor().mAction[i].mName.c_str(),
+            for (unsigned int i = 0; i < kActionSlots; ++i)
+                printf("  slot %u: \"%s\", %u ms\n", i, probe.actor().mAction[i].mName.c_str(),
                        probe.actor().mAction[i].mLength);
         }
         printf("\nWalking, per clip and frame step (dt, ms). speed: leg lengths/s; cadnc: steps/min; strd: stride\n"
@@ -36,7 +38,7 @@ int main(int argc, char** argv)
         walker::PrintWalkHeader(stdout);
         const unsigned int steps[3] = {1, 16, 33};
         std::vector<walker::WalkReport> reports;
-        for (unsigned int slot : {0u, 2u})
+        for (unsigned int slot : {kWalkSlot, kSecondWalkSlot})
             for (unsigned int dt : steps)
             {
                 walker::Host host(path);
@@ -54,7 +56,7 @@ int main(int argc, char** argv)
                 printf("\n%s over the cycle (dt 16 ms; degrees, bob in units):\n", r.clip.c_str());
                 walker::PrintCurves(stdout, r);
             }
-        printf("\nStanding (slot 1, 10 s):\n");
+        printf("\nStanding (slot %u, 10 s):\n", kStandSlot);
         for (unsigned int dt : steps)
         {
             walker::Host host(path);
@@ -62,8 +64,8 @@ int main(int argc, char** argv)
             printf("  dt %2u ms: root drift %.3f %% of height, lowest point %.2f %% of height, ankle travel %.5f\n",
                    dt, r.drift, r.ground, r.ankleTravel);
         }
-        printf("\nSteering at 100 deg/s (travel direction against heading, per stride):\n");
-        for (unsigned int slot : {0u, 2u})
+        printf("\nSteering at %.0f deg/s (travel direction against heading, per stride):\n", kTurnRate * 1000.0);
+        for (unsigned int slot : {kWalkSlot, kSecondWalkSlot})
             for (bool left : {true, false})
                 for (unsigned int dt : steps)
                 {

@@ -1,0 +1,619 @@
+// The gait trace. Index (sections in this order):
+//   [SECTION] Host        the actor as the demo hosts it, and its rest facts
+//   [SECTION] PhaseBins   averaging by phase
+//   [SECTION] Walk        the stages: settle, record, phases, contacts,
+//                         curves, summary; and TraceWalk that runs them
+//   [SECTION] Stand       standing drift
+//   [SECTION] Turn        steering
+//   [SECTION] Print       the report's lines
+#include "gait_trace.h"
+
+#include <math.h>
+
+#include <algorithm>
+
+#include "QV_character.h"
+#include "QV_xml.h"
+#include "gait_params.h"
+
+namespace walker
+{
+
+// ---------------------------------------------------------------------------
+// [SECTION] Host
+
+M3 RotOf(const cMatrix4D& m)
+{
+    return Axes(V3(m._m[0], m._m[1], m._m[2]), V3(m._m[4], m._m[5], m._m[6]), V3(m._m[8], m._m[9], m._m[10]));
+}
+V3 PosOf(const cMatrix4D& m) { return V3(m._m[12], m._m[13], m._m[14]); }
+V3 TailOf(const cBone& b) { return PosOf(b.mWorldTransform) + RotOf(b.mWorldTransform).c[1] * b.mLength; }
+
+Host::Host(const char* path)
+{
+    ReadActorFromXML(path, mActor);
+    Init();
+}
+
+Host::Host(const std::string& text, bool /*fromMemory*/)
+{
+    ReadActorFromMemory(text.data(), text.size(), mActor);
+    Init();
+}
+
+void Host::Init()
+{
+    mActor.SetConstraints();
+    mActor.UpdateArmature();
+    if (mActor.mArmature.mBones.size() != (size_t)kBoneCount)
+        throw std::string("walker: unexpected bone count");
+    for (int i = 0; i < kBoneCount; ++i)
+    {
+        restWorld[i] = RotOf(mActor.mArmature.mBones[i].mWorldTransform);
+        height = std::max(height, std::max(Head(i).y, Tail(i).y));
+    }
+    legLength = 0.5 * (Head(kThighR).y + Head(kThighL).y);
+    for (int s = 0; s < 2; ++s)
+    {
+        // At rest the heel is on the ground straight below the ankle.
+        const cMatrix4D& m = mActor.mArmature.mBones[footIndex[s]].mWorldTransform;
+        const V3 ankle = PosOf(m);
+        const V3 heel(ankle.x, 0, ankle.z);
+        heelOffset[s] = RotOf(m).T() * (heel - ankle);
+    }
+}
+
+void Host::Frame(unsigned int dt, bool walk, bool left, bool right, unsigned int walkCycle)
+{
+    mActor.mWalkCycle = walkCycle;
+    sSteering steering;
+    steering.mWalk = walk;
+    steering.mTurnLeft = left;
+    steering.mTurnRight = right;
+    StepCharacter(mActor, dt, steering);
+}
+
+M3 Host::Anat(int i) const
+{
+    return RotOf(mActor.mArmature.mBones[i].mWorldTransform) * restWorld[i].T() * restWorld[kRoot];
+}
+
+M3 Host::HeadingFrame() const { return restWorld[kRoot] * RotZ(mActor.mHeading); }
+
+V3 Host::Forward(double h) const { return restWorld[kRoot] * RotZ(h) * V3(0, 1, 0); }
+
+V3 Host::Head(int i) const { return PosOf(mActor.mArmature.mBones[i].mWorldTransform); }
+
+V3 Host::Tail(int i) const { return TailOf(mActor.mArmature.mBones[i]); }
+
+V3 Host::Heel(int side) const
+{
+    const cMatrix4D& m = mActor.mArmature.mBones[footIndex[side]].mWorldTransform;
+    return PosOf(m) + RotOf(m) * heelOffset[side];
+}
+
+double Host::Lowest() const
+{
+    double y = 1e30;
+    for (size_t i = 0; i < mActor.mArmature.mBones.size(); ++i)
+        y = std::min(y, std::min(Head((int)i).y, Tail((int)i).y));
+    return y;
+}
+
+double Host::FootLowest(int side) const
+{
+    return std::min(Heel(side).y, std::min(Tail(footIndex[side]).y, Tail(toeIndex[side]).y));
+}
+
+double SagittalFromDown(const M3& a, const V3& v)
+{
+    const V3 l = a.T() * v;
+    return Deg(atan2(l.y, -l.z));
+}
+
+double ContactThreshold(const Host& h) { return 0.001 * h.height; }
+
+// ---------------------------------------------------------------------------
+// [SECTION] PhaseBins
+
+void PhaseBins::Add(double phase, double v)
+{
+    const int n = (int)mSum.size();
+    int i = (int)floor((phase - floor(phase)) * n);
+    i = std::min(n - 1, std::max(0, i));
+    mSum[i] += v;
+    mCount[i]++;
+}
+
+double PhaseBins::At(double phase) const
+{
+    const int n = (int)mSum.size();
+    const double f = (phase - floor(phase)) * n - 0.5;
+    const int i = (int)floor(f);
+    const double w = f - i;
+    return (1 - w) * Bin(i) + w * Bin(i + 1);
+}
+
+double PhaseBins::Bin(int i) const
+{
+    const int n = (int)mSum.size();
+    for (int d = 0; d < n; ++d)
+    {
+        for (int s = -1; s <= 1; s += 2)
+        {
+            const int j = ((i + s * d) % n + n) % n;
+            if (mCount[j])
+                return mSum[j] / mCount[j];
+        }
+    }
+    return 0;
+}
+
+double PhaseBins::Max(double a, double b, double* where) const
+{
+    double best = -1e30;
+    for (double p = a; p < b; p += 1.0 / mSum.size())
+    {
+        const double v = At(p);
+        if (v > best)
+        {
+            best = v;
+            if (where)
+                *where = p;
+        }
+    }
+    return best;
+}
+
+double PhaseBins::Min(double a, double b, double* where) const
+{
+    double best = 1e30;
+    for (double p = a; p < b; p += 1.0 / mSum.size())
+    {
+        const double v = At(p);
+        if (v < best)
+        {
+            best = v;
+            if (where)
+                *where = p;
+        }
+    }
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Walk
+
+void Settle(Host& host, unsigned int dt, double ms, bool walk, unsigned int slot)
+{
+    double t = 0;
+    while (t < ms)
+    {
+        host.Frame(dt, walk, false, false, slot);
+        t += dt;
+    }
+}
+
+namespace
+{
+// The joint angles of one frame, per leg (and the arm on its side).
+void MeasureAngles(const Host& host, sWalkFrame& f)
+{
+    const cArmature& arm = host.actor().mArmature;
+    const M3 pelvis = host.Anat(kPelvis);
+    const M3 chest = host.Anat(kChest);
+    const int thighI[2] = {kThighR, kThighL}, shinI[2] = {kShinR, kShinL};
+    const int upperI[2] = {kUpperArmR, kUpperArmL}, foreI[2] = {kForearmR, kForearmL};
+    for (int s = 0; s < 2; ++s)
+    {
+        const M3 thighW = RotOf(arm.mBones[thighI[s]].mWorldTransform);
+        const M3 shinW = RotOf(arm.mBones[shinI[s]].mWorldTransform);
+        const M3 footW = RotOf(arm.mBones[host.footIndex[s]].mWorldTransform);
+        f.hip[s] = SagittalFromDown(pelvis, thighW.c[1]);
+        f.knee[s] = SagittalFromDown(host.Anat(thighI[s]), thighW.c[1]) -
+                    SagittalFromDown(host.Anat(thighI[s]), shinW.c[1]);
+        // Foot pitch within the shin's frame, relative to its rest pitch.
+        const M3 shinA = host.Anat(shinI[s]);
+        const V3 fl = shinA.T() * footW.c[1];
+        const V3 fr = host.restWorld[kRoot].T() * host.restWorld[host.footIndex[s]].c[1];
+        f.ankleAngle[s] = Deg(atan2(fl.z, fl.y)) - Deg(atan2(fr.z, fr.y));
+        const M3 upperW = RotOf(arm.mBones[upperI[s]].mWorldTransform);
+        const M3 foreW = RotOf(arm.mBones[foreI[s]].mWorldTransform);
+        f.shoulder[s] = SagittalFromDown(chest, upperW.c[1]);
+        f.elbow[s] = Deg(acos(std::min(1.0, std::max(-1.0, upperW.c[1].dot(foreW.c[1])))));
+    }
+}
+} // namespace
+
+sWalkRecord RecordWalk(Host& host, unsigned int slot, unsigned int dt, double runMs)
+{
+    const cActor& a = host.actor();
+    sWalkRecord rec;
+    rec.period = (double)a.mAction[slot].mLength - (kRestartTime - 1);
+    rec.start = host.Head(kRoot);
+    rec.startLocked[0] = a.mRightFoot.mLock;
+    rec.startLocked[1] = a.mLeftFoot.mLock;
+    const cFootLock* locks[2] = {&a.mRightFoot, &a.mLeftFoot};
+    double elapsed = 0;
+    while (elapsed < runMs)
+    {
+        host.Frame(dt, true, false, false, slot);
+        elapsed += dt;
+        sWalkFrame f;
+        f.elapsed = elapsed;
+        f.clock = a.mTime;
+        f.heading = a.mHeading;
+        f.root = host.Head(kRoot);
+        f.lowest = host.Lowest();
+        for (int s = 0; s < 2; ++s)
+        {
+            f.locked[s] = locks[s]->mLock;
+            f.ankle[s] = host.Head(host.footIndex[s]);
+            f.ball[s] = host.Tail(host.footIndex[s]);
+            f.footLowest[s] = host.FootLowest(s);
+            f.toeTip[s] = host.Tail(host.toeIndex[s]).y;
+        }
+        f.hipJoint[0] = host.Head(kThighR);
+        f.hipJoint[1] = host.Head(kThighL);
+        MeasureAngles(host, f);
+        rec.frames.push_back(f);
+    }
+    return rec;
+}
+
+std::vector<double> CyclePhases(const sWalkRecord& rec, double period, double startPhase)
+{
+    std::vector<double> phase;
+    phase.reserve(rec.frames.size());
+    for (const sWalkFrame& f : rec.frames)
+        phase.push_back(((double)f.clock - kRestartTime) / period + startPhase);
+    return phase;
+}
+
+sContacts FindContacts(const sWalkRecord& rec, const std::vector<double>& phase, double eps)
+{
+    sContacts c;
+    bool wasLocked[2] = {rec.startLocked[0], rec.startLocked[1]};
+    double freeSince[2] = {-1e9, -1e9}; // a contact starts with a lock after a swing
+    double slideNow[2] = {0, 0};
+    bool grounded[2] = {false, false};
+    bool wasContact = false;
+    V3 ballStart[2];
+    for (size_t i = 0; i < rec.frames.size(); ++i)
+    {
+        const sWalkFrame& f = rec.frames[i];
+        const double phR = phase[i];
+
+        // Contact and the ground.
+        bool contact[2];
+        for (int s = 0; s < 2; ++s)
+            contact[s] = f.footLowest[s] < eps;
+        c.stanceFrames += (contact[0] ? 1 : 0) + (contact[1] ? 1 : 0);
+        c.doubleFrames += (contact[0] && contact[1]) ? 1 : 0;
+        c.airFrames += (!contact[0] && !contact[1]) ? 1 : 0;
+        c.worstGround = std::max(c.worstGround, fabs(f.lowest));
+        if (i > 0 && contact[0] != wasContact)
+        {
+            // Phase of the change, relative to the right heel strike.
+            double ph = phR - floor(phR);
+            if (contact[0])
+            {
+                c.onSum += ph > 0.5 ? ph - 1 : ph;
+                ++c.onN;
+            }
+            else
+            {
+                c.offSum += ph;
+                ++c.offN;
+            }
+        }
+        wasContact = contact[0];
+
+        // Locks: heel strikes, slide while locked, ball skid while grounded.
+        for (int s = 0; s < 2; ++s)
+        {
+            const bool locked = f.locked[s];
+            if (!locked && wasLocked[s])
+                freeSince[s] = f.elapsed;
+            if (locked && !wasLocked[s] && f.elapsed - freeSince[s] >= 100.0)
+            {
+                c.strikeTimes.push_back(f.elapsed);
+                // Where the ankle stands once this frame's corrections are
+                // applied (the lock records it before them).
+                c.strikePos[s].push_back(f.ankle[s]);
+                slideNow[s] = 0;
+                ++c.contacts;
+            }
+            if (locked && !c.strikePos[s].empty())
+            {
+                const V3 d = f.ankle[s] - c.strikePos[s].back();
+                slideNow[s] = std::max(slideNow[s], Horiz(d));
+                c.worstSlide = std::max(c.worstSlide, slideNow[s]);
+            }
+            wasLocked[s] = locked;
+
+            const V3& ball = f.ball[s];
+            const bool ballDown = ball.y < eps;
+            if (ballDown && !grounded[s])
+                ballStart[s] = ball;
+            if (ballDown)
+                c.worstSkid = std::max(c.worstSkid, Horiz(ball - ballStart[s]));
+            grounded[s] = ballDown;
+            const double own = phR - 0.5 * s - floor(phR - 0.5 * s);
+            if (own > 0.65 && own < 0.9)
+                c.clearance = std::min(c.clearance, std::min(f.footLowest[s], f.toeTip[s]));
+        }
+    }
+    return c;
+}
+
+sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase,
+                         unsigned int dt)
+{
+    sPhaseCurves pc;
+    V3 lastRoot = rec.start;
+    for (size_t i = 0; i < rec.frames.size(); ++i)
+    {
+        const sWalkFrame& f = rec.frames[i];
+        const double phR = phase[i];
+        pc.rootSpeed.Add(phR, Horiz(f.root - lastRoot) / dt);
+        lastRoot = f.root;
+
+        // Angles, per leg at the leg's own phase.
+        for (int s = 0; s < 2; ++s)
+        {
+            const double ph = phR - 0.5 * s;
+            pc.hip.Add(ph, f.hip[s]);
+            pc.knee.Add(ph, f.knee[s]);
+            pc.ankle.Add(ph, f.ankleAngle[s]);
+            pc.shoulder.Add(ph, f.shoulder[s]);
+            pc.elbow.Add(ph, f.elbow[s]);
+            if (s == 0)
+            {
+                const double sh = f.shoulder[s], h = f.hip[s];
+                pc.sumArm += sh;
+                pc.sumArm2 += sh * sh;
+                pc.sumLeg += h;
+                pc.sumLeg2 += h * h;
+                pc.sumArmLeg += sh * h;
+                ++pc.armN;
+            }
+        }
+        // Pelvis list and rotation from the hip joints, in the heading's frame.
+        const V3 hr = f.hipJoint[0], hl = f.hipJoint[1];
+        const M3 hf = host.restWorld[kRoot] * RotZ(f.heading);
+        const V3 d = hf.T() * (hr - hl);
+        pc.list.Add(phR, Deg(atan2(d.z, sqrt(d.x * d.x + d.y * d.y))));
+        pc.rot.Add(phR, Deg(atan2(d.y, d.x)));
+        pc.bob.Add(phR, 0.5 * (hr.y + hl.y));
+    }
+    return pc;
+}
+
+WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sContacts& c, const sPhaseCurves& pc)
+{
+    WalkReport r;
+    const sWalkFrame& last = rec.frames.back();
+    const double elapsed = last.elapsed;
+    const long frames = (long)rec.frames.size();
+    const V3 end = last.root;
+    const double L = host.legLength;
+    r.speed = Horiz(end - rec.start) / L / (elapsed / 1000.0);
+    if (c.strikeTimes.size() > 1)
+        r.cadence = (c.strikeTimes.size() - 1) / ((c.strikeTimes.back() - c.strikeTimes.front()) / 60000.0);
+    double strideSum = 0;
+    int strideN = 0;
+    for (int s = 0; s < 2; ++s)
+        for (size_t i = 1; i < c.strikePos[s].size(); ++i)
+        {
+            strideSum += Horiz(c.strikePos[s][i] - c.strikePos[s][i - 1]);
+            ++strideN;
+        }
+    const double strideUnits = strideN ? strideSum / strideN : 0;
+    r.stride = strideUnits / L;
+    r.stance = 100.0 * c.stanceFrames / (2.0 * frames);
+    r.doubleSupport = 100.0 * c.doubleFrames / frames;
+    r.airFrames = c.airFrames;
+    r.hipPeak = pc.hip.Max(0.7, 1.0, &r.hipPeakPhase);
+    r.hipAt50 = pc.hip.At(0.5);
+    r.kneeStrike = pc.knee.At(0.0);
+    r.kneeAt12 = pc.knee.At(0.12);
+    r.kneeToeOff = pc.knee.At(0.6);
+    r.kneePeak = pc.knee.Max(0.6, 0.9, &r.kneePeakPhase);
+    r.ankleAt8 = pc.ankle.At(0.08);
+    r.ankleAt50 = pc.ankle.At(0.5);
+    r.ankleAt62 = pc.ankle.Min(0.58, 0.68, &r.ankle62Phase);
+    r.list = 0.5 * (pc.list.Max(0, 1) - pc.list.Min(0, 1));
+    r.rotation = 0.5 * (pc.rot.Max(0, 1) - pc.rot.Min(0, 1));
+    r.bob = 100.0 * (pc.bob.Max(0, 1) - pc.bob.Min(0, 1)) / L;
+    // Peaks of the hip height over one stride.
+    r.bobPeaks = 0;
+    const double bobMid = 0.5 * (pc.bob.Max(0, 1) + pc.bob.Min(0, 1));
+    bool above = pc.bob.At(0.0) > bobMid;
+    for (int i = 1; i <= 100; ++i)
+    {
+        const bool now = pc.bob.At(i / 100.0) > bobMid;
+        if (now && !above)
+            ++r.bobPeaks;
+        above = now;
+    }
+    r.shoulderArc = pc.shoulder.Max(0, 1) - pc.shoulder.Min(0, 1);
+    r.elbowMin = pc.elbow.Min(0, 1);
+    r.elbowMax = pc.elbow.Max(0, 1);
+    if (pc.armN > 1)
+    {
+        const long n = pc.armN;
+        const double ma = pc.sumArm / n, ml = pc.sumLeg / n;
+        const double va = pc.sumArm2 / n - ma * ma, vl = pc.sumLeg2 / n - ml * ml;
+        r.armLegCorrelation = (pc.sumArmLeg / n - ma * ml) / sqrt(std::max(1e-12, va * vl));
+    }
+    r.slide = strideUnits > 0 ? 100.0 * c.worstSlide / strideUnits : 0;
+    r.toeSkid = strideUnits > 0 ? 100.0 * c.worstSkid / strideUnits : 0;
+    r.ground = 100.0 * c.worstGround / host.height;
+    r.clearance = 100.0 * c.clearance / host.height;
+    r.contacts = c.contacts;
+    {
+        double mean = 0, lo = 1e30, hi = 0;
+        for (int i = 0; i < 20; ++i)
+        {
+            const double v = pc.rootSpeed.Bin(i);
+            mean += v / 20;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        r.rootSlow = 100.0 * lo / mean;
+        r.rootFast = 100.0 * hi / mean;
+    }
+    r.footOn = c.onN ? c.onSum / c.onN : 0;
+    r.footOff = c.offN ? c.offSum / c.offN : 0;
+    {
+        const V3 d = end - rec.start;
+        const V3 fwd = host.Forward(last.heading);
+        r.heading = Deg(atan2(fwd.z * d.x - fwd.x * d.z, fwd.x * d.x + fwd.z * d.z));
+    }
+    for (int i = 0; i < 20; ++i)
+    {
+        const double ph = i / 20.0;
+        r.curve[0][i] = pc.hip.At(ph);
+        r.curve[1][i] = pc.knee.At(ph);
+        r.curve[2][i] = pc.ankle.At(ph);
+        r.curve[3][i] = pc.bob.At(ph) - pc.bob.Min(0, 1);
+        r.curve[4][i] = pc.shoulder.At(ph);
+        r.curve[5][i] = pc.elbow.At(ph);
+    }
+    return r;
+}
+
+WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs, double runMs)
+{
+    Settle(host, dt, settleMs, true, slot);
+    const sWalkRecord rec = RecordWalk(host, slot, dt, runMs);
+    const std::vector<double> phase = CyclePhases(rec, rec.period, kWalkStartPhase);
+    const sContacts contacts = FindContacts(rec, phase, ContactThreshold(host));
+    const sPhaseCurves curves = PhaseCurves(host, rec, phase, dt);
+    WalkReport r = Summarise(host, rec, contacts, curves);
+    r.clip = host.actor().mAction[slot].mName;
+    r.dt = dt;
+    return r;
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Stand
+
+StandReport TraceStand(Host& host, unsigned int dt, double settleMs, double runMs)
+{
+    StandReport r;
+    Settle(host, dt, settleMs, false, kWalkSlot);
+    const V3 start = host.Head(kRoot);
+    double drift = 0, ground = 0, travel = 0;
+    V3 rel0[2];
+    for (int s = 0; s < 2; ++s)
+        rel0[s] = host.Head(host.footIndex[s]) - host.Head(kRoot);
+    double elapsed = 0;
+    while (elapsed < runMs)
+    {
+        host.Frame(dt, false, false, false, kWalkSlot);
+        elapsed += dt;
+        drift = std::max(drift, Horiz(host.Head(kRoot) - start));
+        ground = std::max(ground, fabs(host.Lowest()));
+        for (int s = 0; s < 2; ++s)
+            travel = std::max(travel, (host.Head(host.footIndex[s]) - host.Head(kRoot) - rel0[s]).len());
+    }
+    r.drift = 100.0 * drift / host.height;
+    r.ground = 100.0 * ground / host.height;
+    r.ankleTravel = travel;
+    return r;
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Turn
+
+TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool left, double settleMs, double runMs)
+{
+    const cActor& a = host.actor();
+    TurnReport r;
+    Settle(host, dt, settleMs, true, slot);
+    const double period = (double)a.mAction[slot].mLength - (kRestartTime - 1);
+    // The step keeps the heading within one turn; follow it unwrapped.
+    double heading = a.mHeading, last = a.mHeading;
+    const double h0 = heading;
+    double elapsed = 0, winStart = 0, headingSum = 0;
+    long winFrames = 0;
+    V3 winPos = host.Head(kRoot);
+    double errSum = 0;
+    int windows = 0;
+    while (elapsed < runMs)
+    {
+        host.Frame(dt, true, left, !left, slot);
+        elapsed += dt;
+        heading += remainder(a.mHeading - last, 360.0);
+        last = a.mHeading;
+        headingSum += heading;
+        ++winFrames;
+        if (elapsed - winStart >= period)
+        {
+            const V3 p = host.Head(kRoot);
+            const V3 d = p - winPos;
+            const double meanHeading = headingSum / winFrames;
+            const V3 fwd = host.Forward(meanHeading);
+            const double cross = fwd.z * d.x - fwd.x * d.z;
+            const double dot = fwd.x * d.x + fwd.z * d.z;
+            const double err = fabs(Deg(atan2(cross, dot)));
+            errSum += err;
+            r.maxError = std::max(r.maxError, err);
+            ++windows;
+            winPos = p;
+            winStart = elapsed;
+            headingSum = 0;
+            winFrames = 0;
+        }
+    }
+    r.meanError = windows ? errSum / windows : 0;
+    r.turned = fabs(heading - h0);
+    return r;
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Print
+
+void PrintWalkHeader(FILE* f)
+{
+    fprintf(f, "%-6s %3s | %5s %6s %5s %5s %5s %3s | %5s %5s | %5s %5s %5s %5s@%-3s | %6s %6s %5s@%-2s | %4s %4s %4s %2s | "
+               "%4s %5s %4s %4s | %5s %5s %5s %5s\n",
+            "clip", "dt", "speed", "cadnc", "strd", "stnc", "dbl", "air", "hipPk", "hip50", "kHS", "k12", "kTO",
+            "kPk", "ph", "ank8", "ank50", "ankPF", "ph", "list", "rot", "bob", "pk", "arm", "corr", "elMn", "elMx",
+            "slide", "skid", "grnd", "clear");
+}
+
+std::string WalkLine(const WalkReport& r)
+{
+    char buf[512];
+    snprintf(buf, sizeof buf,
+             "%-6s %3u | %5.2f %6.1f %5.2f %5.1f %5.1f %3d | %5.1f %5.1f | %5.1f %5.1f %5.1f %5.1f@%-3.0f | "
+             "%6.1f %6.1f %5.1f@%-2.0f | %4.1f %4.1f %4.1f %2d | %4.1f %5.2f %4.1f %4.1f | %5.2f %5.2f %5.2f %5.2f",
+             r.clip.c_str(), r.dt, r.speed, r.cadence, r.stride, r.stance, r.doubleSupport, r.airFrames, r.hipPeak,
+             r.hipAt50, r.kneeStrike, r.kneeAt12, r.kneeToeOff, r.kneePeak, r.kneePeakPhase * 100, r.ankleAt8,
+             r.ankleAt50, r.ankleAt62, r.ankle62Phase * 100, r.list, r.rotation, r.bob, r.bobPeaks, r.shoulderArc,
+             r.armLegCorrelation, r.elbowMin, r.elbowMax, r.slide, r.toeSkid, r.ground, r.clearance);
+    return buf;
+}
+
+void PrintWalk(FILE* f, const WalkReport& r) { fprintf(f, "%s\n", WalkLine(r).c_str()); }
+
+void PrintCurves(FILE* f, const WalkReport& r)
+{
+    static const char* names[6] = {"hip", "knee", "ankle", "bob", "shoulder", "elbow"};
+    fprintf(f, "%-8s", "phase %");
+    for (int i = 0; i < 20; ++i)
+        fprintf(f, " %5d", i * 5);
+    fprintf(f, "\n");
+    for (int c = 0; c < 6; ++c)
+    {
+        fprintf(f, "%-8s", names[c]);
+        for (int i = 0; i < 20; ++i)
+            fprintf(f, c == 3 ? " %5.3f" : " %5.1f", r.curve[c][i]);
+        fprintf(f, "\n");
+    }
+}
+
+} // namespace walker
