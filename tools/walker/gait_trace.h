@@ -29,12 +29,39 @@ V3 PosOf(const cMatrix4D& m);
 V3 TailOf(const cBone& b);
 inline double Horiz(const V3& v) { return sqrt(v.x * v.x + v.z * v.z); }
 
+// One leg, found from its foot bone upwards. Bone indices into the
+// armature's bones.
+struct sLeg
+{
+    int hip = -1;   // the thigh's parent (pelvis or hips); -1 when the thigh is the root
+    int thigh = -1; // the shin's parent
+    int shin = -1;  // the foot's parent
+    int foot = -1;  // the foot bone QV_character.h names; the foot lock holds its head (the ankle)
+    int toe = -1;   // the foot's first child; -1 when it has none and the foot's own tip is the toe
+};
+
+// Where the trace finds what it measures in an armature.
+struct sLayout
+{
+    int root = -1;
+    int marker = -1;     // the root's first child: the foot locks' forward
+    sLeg leg[2];         // right, left
+    bool walker = false; // the generated walker's bones: its anatomical frames and arms are known
+};
+
+// Finds the legs from the two foot bones of QV_character.h: foot, then its
+// parent the shin, its parent the thigh and the thigh's parent. Returns an
+// empty string, or why the armature cannot be traced (one line).
+std::string FindLayout(const cArmature& arm, sLayout& layout);
+
 // The character as the demo hosts it: loaded, locks installed, world
 // matrices computed; Frame() is the character step of one unpaused frame.
 class Host
 {
 public:
-    // Throws the loader's cXmlError on a bad file.
+    // Throws the loader's cXmlError on a bad file, and std::runtime_error
+    // when the legs cannot be found (FindLayout) or the root has no child
+    // ahead of it.
     explicit Host(const char* path);
     Host(const std::string& text, bool fromMemory);
     Host(const Host&) = delete;
@@ -48,22 +75,29 @@ public:
     void Frame(unsigned int dt, bool walk, bool left, bool right, unsigned int walkCycle);
 
     // Rest-pose facts, measured before the first frame.
+    sLayout layout;
     double height = 0;    // top of the skeleton above the ground
-    double legLength = 0; // hip joint above the ground
-    M3 restWorld[kBoneCount];
-    V3 heelOffset[2]; // heel point in each foot bone's frame
-    int footIndex[2] = {kFootR, kFootL};
-    int toeIndex[2] = {kToesR, kToesL};
+    // The unit speed and stride are given in. The walker: its hip joints'
+    // height; other layouts: thigh plus shin, joint to joint.
+    double legLength = 0;
+    std::vector<M3> restWorld; // every bone's rest rotation, world axes
+    M3 bodyRest;               // right, forward, up in the root's rest frame
+    V3 heelOffset[2];          // heel point in each foot bone's frame
+    double restAnkle[2] = {};  // sagittal foot-to-shin angle at rest (layouts but the walker's)
 
     // Anatomical frame (right, forward, up) carried by bone i, in world axes.
+    // The walker's layout only: its bones' rest frames are anatomical.
     M3 Anat(int i) const;
-    // The frame the heading alone gives: right, forward, up of the walker.
-    M3 HeadingFrame() const;
+    // The frame the heading h alone gives: right, forward, up of the character.
+    M3 HeadingFrame(double h) const;
+    M3 HeadingFrame() const { return HeadingFrame(mActor.mHeading); }
     // Forward, in world axes, at heading h degrees.
     V3 Forward(double h) const;
     V3 Head(int i) const;
     V3 Tail(int i) const;
     V3 Heel(int side) const;
+    // The tip of the foot's toe: the toe bone's tail, or the foot's own.
+    V3 ToeTip(int side) const;
     // Lowest point of the skeleton (heads and tails of every bone).
     double Lowest() const;
     // Lowest point of one foot (heel, ball, toe tip).
@@ -83,6 +117,9 @@ struct WalkReport
 {
     std::string clip;
     unsigned int dt = 0;
+    bool anatomical = true; // joint angles against the walker's anatomical frames, and arms
+    double speedUnits = 0;  // units per second
+    double strideUnits = 0; // units
     double speed = 0;       // leg lengths per second
     double cadence = 0;     // steps per minute
     double stride = 0;      // leg lengths
@@ -106,7 +143,10 @@ struct WalkReport
     double footOn = 0, footOff = 0; // mean phase of ground contact start and end (right foot)
     double rootSlow = 0, rootFast = 0; // root speed over the cycle (5 % means), % of its average
     // Curves over the cycle at 5 % steps (leg's own phase): hip, knee, ankle,
-    // hip-centre height over its lowest (units), shoulder, elbow.
+    // hip-centre height over its lowest (units), shoulder, elbow. Without
+    // the walker's frames (anatomical false) the hip is the thigh's angle
+    // from the vertical, knee and ankle come from the joints' positions, and
+    // there are no arm curves.
     double curve[6][20] = {};
 };
 
@@ -166,8 +206,10 @@ struct sWalkFrame
     double footLowest[2] = {}; // heel, ball or toe tip, whichever is lowest
     double toeTip[2] = {};     // height of the toe tip
     V3 hipJoint[2];            // thigh heads
-    // Sagittal angles, degrees (see RecordWalk): hip and knee flexion, ankle
-    // dorsiflexion, shoulder flexion against the chest, elbow bend.
+    // Sagittal angles, degrees: hip and knee flexion, ankle dorsiflexion,
+    // shoulder flexion against the chest, elbow bend. Other layouts than
+    // the walker's: thigh from the vertical, knee and ankle from the joint
+    // positions, no arms.
     double hip[2] = {}, knee[2] = {}, ankleAngle[2] = {}, shoulder[2] = {}, elbow[2] = {};
 };
 
@@ -183,24 +225,45 @@ struct sWalkRecord
 sWalkRecord RecordWalk(Host& host, unsigned int slot, unsigned int dt, double runMs);
 
 // The walk cycle's phase of every frame (0 = right heel strike, growing by
-// one per cycle), from the actor's clock.
+// one per cycle), from the actor's clock: for a clip of one cycle that
+// starts startPhase into it.
 std::vector<double> CyclePhases(const sWalkRecord& rec, double period, double startPhase);
 
-// Steps, stance and the feet on the ground.
+// Heel strikes: a foot lock engaging after at least 100 ms free.
+struct sStrikes
+{
+    std::vector<double> times;      // heel strikes of either foot, ms
+    std::vector<V3> pos[2];         // where each foot's ankle stood at its strikes
+    std::vector<size_t> frames[2];  // the frames they happened in
+    double worstSlide = 0;          // planted ankle, units
+    int contacts = 0;               // lock engagements after a swing
+};
+
+sStrikes FindStrikes(const sWalkRecord& rec);
+
+// The frames in which a foot lands: its lowest point reaches the ground
+// (within eps) after at least 100 ms off it.
+std::vector<size_t> Touchdowns(const sWalkRecord& rec, int side, double eps);
+
+// The phase of every frame from the right foot's landings, for clips whose
+// cycle is not known in advance (several strides, or not starting at a
+// known phase): landing k is phase k, frames between them in proportion,
+// frames outside at the nearest cycle's rate. Landings rather than lock
+// engagements, because a lock engages a frame or two after the foot lands.
+// Empty with fewer than two landings.
+std::vector<double> StrikePhases(const sWalkRecord& rec, double eps);
+
+// Stance and the feet on the ground.
 struct sContacts
 {
-    std::vector<double> strikeTimes;  // heel strikes of either foot, ms
-    std::vector<V3> strikePos[2];     // where each foot's ankle stood at its strikes
     long stanceFrames = 0;            // feet on the ground, summed over frames
     long doubleFrames = 0;            // frames with both feet down
     int airFrames = 0;                // frames with neither
     double onSum = 0, offSum = 0;     // phases of the right foot's contact changes
     int onN = 0, offN = 0;
-    double worstSlide = 0;            // planted ankle, units
     double worstSkid = 0;             // grounded ball, units
     double worstGround = 0;           // |lowest point|, units
     double clearance = 1e30;          // lowest swinging foot point in mid swing
-    int contacts = 0;                 // lock engagements after a swing
 };
 
 sContacts FindContacts(const sWalkRecord& rec, const std::vector<double>& phase, double eps);
@@ -216,7 +279,12 @@ struct sPhaseCurves
 sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase,
                          unsigned int dt);
 
-WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sContacts& c, const sPhaseCurves& pc);
+// The phases a walk's curves are gathered by: from the clock for the
+// walker, from the right foot's landings for other layouts.
+std::vector<double> WalkPhases(const Host& host, const sWalkRecord& rec);
+
+WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sStrikes& st, const sContacts& c,
+                     const sPhaseCurves& pc);
 
 // ---------------------------------------------------------------------------
 // The traces.
@@ -235,10 +303,20 @@ TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool left, 
 // ---------------------------------------------------------------------------
 // Printing.
 
+// The walker's table: a header, then one line per walk.
 void PrintWalkHeader(FILE* f);
 std::string WalkLine(const WalkReport& r);
 void PrintWalk(FILE* f, const WalkReport& r);
+// The curves over the cycle, in 5 % steps.
 void PrintCurves(FILE* f, const WalkReport& r);
+
+// Other layouts' table: what can be measured without the walker's frames.
+void PrintLayoutWalkHeader(FILE* f);
+std::string LayoutWalkLine(const WalkReport& r);
+// The bones the trace measures, by name.
+void PrintLayout(FILE* f, const Host& host);
+// What the trace cannot measure for this layout, one line each.
+std::vector<std::string> Unmeasured(const Host& host);
 
 } // namespace walker
 
