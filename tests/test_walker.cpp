@@ -11,6 +11,7 @@
 #include <string>
 
 #include "actor_writer.h"
+#include "gait_csv.h"
 #include "gait_params.h"
 #include "gait_trace.h"
 #include "QV_character.h"
@@ -616,4 +617,170 @@ TEST(WalkerTraceLayout, AFileWithoutFootBonesIsRefusedByName)
     {
         EXPECT_NE(std::string(e.what()).find(kLeftFootBone), std::string::npos) << e.what();
     }
+}
+
+// ---------------------------------------------------------------------------
+// The CSV export.
+
+struct Csv
+{
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+
+    size_t Col(const std::string& name) const
+    {
+        for (size_t i = 0; i < header.size(); ++i)
+            if (header[i] == name)
+                return i;
+        ADD_FAILURE() << "no column " << name;
+        return 0;
+    }
+    double At(size_t row, const std::string& name) const { return atof(rows[row][Col(name)].c_str()); }
+};
+
+std::vector<std::string> SplitComma(const std::string& line)
+{
+    std::vector<std::string> out;
+    std::stringstream in(line);
+    std::string cell;
+    while (std::getline(in, cell, ','))
+        out.push_back(cell);
+    return out;
+}
+
+Csv ReadCsv(const std::string& path)
+{
+    Csv c;
+    std::ifstream in(path);
+    std::string line;
+    if (std::getline(in, line))
+        c.header = SplitComma(line);
+    while (std::getline(in, line))
+    {
+        c.rows.push_back(SplitComma(line));
+        EXPECT_EQ(c.rows.back().size(), c.header.size()) << path << ": " << line;
+    }
+    return c;
+}
+
+// Exports an actor file's trace into a fresh folder of the build tree and
+// checks what every file holds against the trace itself.
+void CheckExport(const std::string& actor, const std::string& name)
+{
+    const std::string dir = std::string(QV_BINARY_DIR) + "/test_walker_csv_" + name;
+    std::remove((dir + "/walks.csv").c_str());
+    const std::vector<std::string> written = walker::ExportGaitCSV(actor.c_str(), dir);
+    ASSERT_EQ(written.size(), 9u); // the index and four files for each of two walks
+
+    const Csv walks = ReadCsv(dir + "/walks.csv");
+    EXPECT_EQ(walks.header, SplitComma("slot,clip,cycle_ms,layout,leg_length,height"));
+    ASSERT_EQ(walks.rows.size(), 2u);
+    walker::Host host(actor.c_str());
+    for (size_t w = 0; w < 2; ++w)
+    {
+        const unsigned int slot = w == 0 ? kWalkSlot : kSecondWalkSlot;
+        SCOPED_TRACE(testing::Message() << name << " slot " << slot);
+        EXPECT_EQ(walks.At(w, "slot"), slot);
+        EXPECT_EQ(walks.rows[w][walks.Col("clip")], host.actor().mAction[slot].mName);
+        EXPECT_EQ(walks.rows[w][walks.Col("layout")], host.layout.walker ? "walker" : "other");
+        EXPECT_NEAR(walks.At(w, "leg_length"), host.legLength, 1e-4);
+        const double cycle = walks.At(w, "cycle_ms");
+        const std::string prefix = dir + "/slot" + std::to_string(slot) + "_";
+
+        walker::Host h16(actor.c_str());
+        const walker::WalkReport r16 = walker::TraceWalk(h16, slot, 16);
+        EXPECT_NEAR(cycle, 2 * 60000.0 / r16.cadence, 0.02 * cycle);
+
+        // Joint angles: one row per per cent of the cycle; each side's knee
+        // bends most in swing, as deep as the trace's report says.
+        const Csv angles = ReadCsv(prefix + "angles.csv");
+        EXPECT_EQ(angles.header, SplitComma("phase_pct,right_hip_deg,right_knee_deg,right_ankle_deg,left_hip_deg,"
+                                            "left_knee_deg,left_ankle_deg"));
+        ASSERT_EQ(angles.rows.size(), 101u);
+        for (const char* side : {"right", "left"})
+        {
+            double peak = -1e9;
+            int at = 0;
+            for (size_t i = 0; i < angles.rows.size(); ++i)
+            {
+                EXPECT_EQ(angles.At(i, "phase_pct"), (double)i);
+                if (angles.At(i, std::string(side) + "_knee_deg") > peak)
+                {
+                    peak = angles.At(i, std::string(side) + "_knee_deg");
+                    at = (int)i;
+                }
+            }
+            EXPECT_NEAR(peak, r16.kneePeak, 3.0) << side;
+            EXPECT_NEAR(at, 100 * r16.kneePeakPhase, 4.0) << side;
+        }
+
+        // Pelvis: list and rotation swing as far as the report's half ranges.
+        const Csv pelvis = ReadCsv(prefix + "pelvis.csv");
+        EXPECT_EQ(pelvis.header, SplitComma("phase_pct,list_deg,rotation_deg,bob"));
+        ASSERT_EQ(pelvis.rows.size(), 101u);
+        double listLo = 1e9, listHi = -1e9, bobLo = 1e9;
+        for (size_t i = 0; i < pelvis.rows.size(); ++i)
+        {
+            listLo = std::min(listLo, pelvis.At(i, "list_deg"));
+            listHi = std::max(listHi, pelvis.At(i, "list_deg"));
+            bobLo = std::min(bobLo, pelvis.At(i, "bob"));
+        }
+        EXPECT_NEAR(0.5 * (listHi - listLo), r16.list, 0.2);
+        EXPECT_NEAR(bobLo, 0.0, 1e-4);
+
+        // Feet: a few whole cycles; a locked foot's ankle stays put (within
+        // the report's worst slide), and every foot locks and frees.
+        const Csv feet = ReadCsv(prefix + "feet.csv");
+        EXPECT_EQ(feet.header,
+                  SplitComma("time_ms,right_ankle_fwd,right_ankle_up,right_ball_fwd,right_ball_up,right_locked,"
+                             "left_ankle_fwd,left_ankle_up,left_ball_fwd,left_ball_up,left_locked"));
+        ASSERT_FALSE(feet.rows.empty());
+        EXPECT_NEAR(feet.At(feet.rows.size() - 1, "time_ms"), 3 * cycle, 2 * 16.0);
+        for (const std::string side : {"right", "left"})
+        {
+            int locked = 0;
+            double worst = 0, since = 0;
+            for (size_t i = 0; i < feet.rows.size(); ++i)
+            {
+                const bool now = feet.At(i, side + "_locked") == 1;
+                if (now && (i == 0 || feet.At(i - 1, side + "_locked") == 0))
+                    since = feet.At(i, side + "_ankle_fwd");
+                if (now)
+                    worst = std::max(worst, fabs(feet.At(i, side + "_ankle_fwd") - since));
+                locked += now ? 1 : 0;
+                EXPECT_GT(feet.At(i, side + "_ball_up"), -0.02 * host.height);
+            }
+            EXPECT_GT(locked, 0) << side;
+            EXPECT_LT(locked, (int)feet.rows.size()) << side;
+            EXPECT_LE(worst, r16.slide / 100.0 * r16.strideUnits + 0.02 * r16.strideUnits) << side;
+        }
+
+        // Root speed at the three frame steps: over whole cycles it averages
+        // the trace's speed at that step.
+        const Csv speed = ReadCsv(prefix + "root_speed.csv");
+        EXPECT_EQ(speed.header, SplitComma("dt_ms,time_ms,speed"));
+        for (unsigned int dt : {1u, 16u, 33u})
+        {
+            double sum = 0;
+            int n = 0;
+            for (size_t i = 0; i < speed.rows.size(); ++i)
+                if (speed.At(i, "dt_ms") == dt)
+                {
+                    sum += speed.At(i, "speed");
+                    ++n;
+                }
+            ASSERT_GT(n, 0) << dt;
+            walker::Host hdt(actor.c_str());
+            EXPECT_NEAR(sum / n, walker::TraceWalk(hdt, slot, dt).speedUnits, 0.05 * sum / n) << "dt " << dt;
+        }
+    }
+}
+
+TEST(WalkerCsv, ExportsTheWalkersCurvesFeetAndRootSpeed) { CheckExport(kWalkerPath, "walker"); }
+
+TEST(WalkerCsv, ExportsAnotherLayoutsToo)
+{
+    const std::string path = std::string(QV_BINARY_DIR) + "/test_walker_biped.xml";
+    std::ofstream(path) << biped::File();
+    CheckExport(path, "biped");
 }

@@ -2,7 +2,9 @@
 // as the demo's character step does, and prints the gait measurements for
 // each walk clip and frame step, the standing drift and the steering.
 //
-//     walkertrace [FILE]      default ./data/walker.xml
+//     walkertrace [FILE]             default ./data/walker.xml
+//     walkertrace --csv DIR [FILE]   the trace's data as CSV files in DIR
+//                                    instead (docs/gait-csv.md)
 //
 // The generated walker gets its full report, joint-angle norms and arms
 // included. Any other actor file with the two foot bones of QV_character.h
@@ -16,6 +18,7 @@
 
 #include "QV_character.h"
 #include "QV_xml.h"
+#include "gait_csv.h"
 #include "gait_trace.h"
 
 namespace
@@ -125,14 +128,32 @@ void TraceSteering(const char* path, const std::vector<unsigned int>& slots)
 
 int main(int argc, char** argv)
 {
-    if (argc > 2)
+    const char* csvDir = nullptr;
+    int arg = 1;
+    if (arg < argc && std::string(argv[arg]) == "--csv")
     {
-        fprintf(stderr, "usage: walkertrace [actor.xml]\n");
+        if (arg + 1 >= argc)
+        {
+            fprintf(stderr, "usage: walkertrace [--csv DIR] [actor.xml]\n");
+            return 2;
+        }
+        csvDir = argv[arg + 1];
+        arg += 2;
+    }
+    if (argc - arg > 1 || (arg < argc && argv[arg][0] == '-'))
+    {
+        fprintf(stderr, "usage: walkertrace [--csv DIR] [actor.xml]\n");
         return 2;
     }
-    const char* path = argc > 1 ? argv[1] : "./data/walker.xml";
+    const char* path = arg < argc ? argv[arg] : "./data/walker.xml";
     try
     {
+        if (csvDir)
+        {
+            for (const std::string& written : walker::ExportGaitCSV(path, csvDir))
+                printf("%s\n", written.c_str());
+            return 0;
+        }
         bool walker = false;
         std::vector<unsigned int> slots;
         bool stands = false;

@@ -536,6 +536,9 @@ sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::ve
             pc.hip.Add(ph, f.hip[s]);
             pc.knee.Add(ph, f.knee[s]);
             pc.ankle.Add(ph, f.ankleAngle[s]);
+            pc.sideHip[s].Add(ph, f.hip[s]);
+            pc.sideKnee[s].Add(ph, f.knee[s]);
+            pc.sideAnkle[s].Add(ph, f.ankleAngle[s]);
             pc.shoulder.Add(ph, f.shoulder[s]);
             pc.elbow.Add(ph, f.elbow[s]);
             if (s == 0)
@@ -674,18 +677,24 @@ std::vector<double> WalkPhases(const Host& host, const sWalkRecord& rec)
     return phase;
 }
 
+sWalkTrace RunWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs, double runMs)
+{
+    sWalkTrace w;
+    Settle(host, dt, settleMs, true, slot);
+    w.rec = RecordWalk(host, slot, dt, runMs);
+    w.strikes = FindStrikes(w.rec);
+    w.phase = WalkPhases(host, w.rec);
+    w.contacts = FindContacts(w.rec, w.phase, ContactThreshold(host));
+    w.curves = PhaseCurves(host, w.rec, w.phase, dt);
+    w.report = Summarise(host, w.rec, w.strikes, w.contacts, w.curves);
+    w.report.clip = host.actor().mAction[slot].mName;
+    w.report.dt = dt;
+    return w;
+}
+
 WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs, double runMs)
 {
-    Settle(host, dt, settleMs, true, slot);
-    const sWalkRecord rec = RecordWalk(host, slot, dt, runMs);
-    const sStrikes strikes = FindStrikes(rec);
-    const std::vector<double> phase = WalkPhases(host, rec);
-    const sContacts contacts = FindContacts(rec, phase, ContactThreshold(host));
-    const sPhaseCurves curves = PhaseCurves(host, rec, phase, dt);
-    WalkReport r = Summarise(host, rec, strikes, contacts, curves);
-    r.clip = host.actor().mAction[slot].mName;
-    r.dt = dt;
-    return r;
+    return RunWalk(host, slot, dt, settleMs, runMs).report;
 }
 
 // ---------------------------------------------------------------------------

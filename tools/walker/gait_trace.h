@@ -224,9 +224,9 @@ struct sWalkRecord
 // Plays runMs milliseconds of walking and measures every frame.
 sWalkRecord RecordWalk(Host& host, unsigned int slot, unsigned int dt, double runMs);
 
-// The walk cycle's phase of every frame (0 = right heel strike, growing by
-// one per cycle), from the actor's clock: for a clip of one cycle that
-// starts startPhase into it.
+// The walk cycle's phase of every frame (0 = right heel strike), from the
+// actor's clock: for a clip of one cycle that starts startPhase into it.
+// It starts again with the clip's clock (from startPhase to startPhase + 1).
 std::vector<double> CyclePhases(const sWalkRecord& rec, double period, double startPhase);
 
 // Heel strikes: a foot lock engaging after at least 100 ms free.
@@ -271,7 +271,10 @@ sContacts FindContacts(const sWalkRecord& rec, const std::vector<double>& phase,
 // Everything that is averaged by phase.
 struct sPhaseCurves
 {
+    // Both legs together, each at its own phase (the report's norms), and
+    // each leg alone (the exported curves).
     PhaseBins hip, knee, ankle, list, rot, bob, shoulder, elbow, rootSpeed{20};
+    PhaseBins sideHip[2], sideKnee[2], sideAnkle[2];
     double sumArm = 0, sumArm2 = 0, sumLeg = 0, sumLeg2 = 0, sumArmLeg = 0;
     long armN = 0;
 };
@@ -286,8 +289,22 @@ std::vector<double> WalkPhases(const Host& host, const sWalkRecord& rec);
 WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sStrikes& st, const sContacts& c,
                      const sPhaseCurves& pc);
 
+// Everything one walk's trace found, stage by stage.
+struct sWalkTrace
+{
+    sWalkRecord rec;
+    std::vector<double> phase; // of every recorded frame
+    sStrikes strikes;
+    sContacts contacts;
+    sPhaseCurves curves;
+    WalkReport report;
+};
+
 // ---------------------------------------------------------------------------
 // The traces.
+
+// TraceWalk with every stage's result kept.
+sWalkTrace RunWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs = 3000, double runMs = 20000);
 
 // Walks slot `slot` at frames of dt ms: settles for settleMs, then measures
 // runMs.
