@@ -1,6 +1,11 @@
 // The walker: the committed actor file is exactly what the generator makes,
 // it is well formed for the demo, and played through the library the way
 // the demo plays it, it walks, stands and turns like an adult.
+//
+// Index (sections in this order):
+//   The file; The rest pose; Walking; Standing and steering   the walker
+//   Other layouts        a hand-made biped, traced through its own bones
+//   The CSV export       walkertrace --csv, for the walker and the biped
 #include <gtest/gtest.h>
 
 #include <math.h>
@@ -328,7 +333,6 @@ TEST(WalkerSteer, TravelFollowsTheHeadingWhileTurning)
             }
 }
 
-} // namespace
 
 // ---------------------------------------------------------------------------
 // Other layouts: a small hand-made biped with its own bone names.
@@ -784,3 +788,5 @@ TEST(WalkerCsv, ExportsAnotherLayoutsToo)
     std::ofstream(path) << biped::File();
     CheckExport(path, "biped");
 }
+
+} // namespace

@@ -5,8 +5,12 @@
 // gait test.
 //
 // A walk is traced in stages, each a function below: settle into the walk,
-// record the frames, find the strikes and contacts, gather the per-phase
-// curves, and sum it all up in a WalkReport.
+// record the frames, find the strikes, the phases and the contacts, gather
+// the per-phase curves, and sum it all up in a WalkReport.
+//
+// Index: helpers; sLayout and FindLayout (where the legs are); Host;
+// reports (WalkReport, StandReport, TurnReport); PhaseBins; the stages of
+// a walk's trace; the traces; printing.
 #ifndef _QV_GAIT_TRACE_H_
 #define _QV_GAIT_TRACE_H_
 
