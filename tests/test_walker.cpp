@@ -1,6 +1,11 @@
 // The walker: the committed actor file is exactly what the generator makes,
 // it is well formed for the demo, and played through the library the way
 // the demo plays it, it walks, stands and turns like an adult.
+//
+// Index (sections in this order):
+//   The file; The rest pose; Walking; Standing and steering   the walker
+//   Other layouts        a hand-made biped, traced through its own bones
+//   The CSV export       walkertrace --csv, for the walker and the biped
 #include <gtest/gtest.h>
 
 #include <math.h>
@@ -10,8 +15,11 @@
 #include <sstream>
 #include <string>
 
-#include "../tools/gait_author.h"
-#include "../tools/gait_trace.h"
+#include "actor_writer.h"
+#include "gait_csv.h"
+#include "gait_params.h"
+#include "gait_trace.h"
+#include "QV_character.h"
 #include "QV_xml.h"
 
 namespace
@@ -323,6 +331,462 @@ TEST(WalkerSteer, TravelFollowsTheHeadingWhileTurning)
                 EXPECT_GT(r.turned, 1000.0);
                 EXPECT_LT(r.maxError, 10.0);
             }
+}
+
+
+// ---------------------------------------------------------------------------
+// Other layouts: a small hand-made biped with its own bone names.
+
+namespace biped
+{
+using walker::M3;
+using walker::V3;
+
+const double kThigh = 1.0, kShin = 1.0;
+const double kAnkleHeight = 0.1, kFootLength = 0.3, kPelvisDrop = 0.05;
+const double kReach = 0.96 * (kThigh + kShin); // hip joint above the stance ankle
+const double kHalfStep = 0.4;                  // stance ankle from +kHalfStep to -kHalfStep ahead of the hip
+const double kStance = 0.6;                    // share of the cycle a foot is down
+const double kLift = 0.25;                     // ankle lift in mid swing
+
+struct Bone
+{
+    const char* name;
+    int parent;
+    V3 head, dir; // rest, in the root's frame (x right, y forward, z up)
+    double len;
+};
+
+// Twelve bones: the root "Hips" with a forward marker as its first child,
+// a pelvis carrying the legs, a spine and a skull; legs thigh, calf, foot
+// (the foot bone names the character needs), and a toe on the right foot
+// only. The knees are a little bent at rest so that the rest pose stands on
+// the ground with the hips at walking height.
+std::vector<Bone> Bones()
+{
+    const double bend = acos(kReach / (kThigh + kShin));
+    const V3 thighDir(0, sin(bend), -cos(bend)), shinDir(0, -sin(bend), -cos(bend));
+    const V3 footDir = V3(0, kFootLength, -kAnkleHeight).unit();
+    const double footLen = V3(0, kFootLength, -kAnkleHeight).len();
+    std::vector<Bone> b = {{"Hips", -1, V3(0, 0, 0), V3(0, 1, 0), 0.2},
+                           {"Front", 0, V3(0, 0.2, 0), V3(0, 1, 0), 0.05},
+                           {"Pelvis", 0, V3(0, 0, 0), V3(0, 0, -1), kPelvisDrop},
+                           {"Spine", 0, V3(0, 0, 0), V3(0, 0, 1), 0.8},
+                           {"Skull", 3, V3(0, 0, 0.8), V3(0, 0, 1), 0.3}};
+    for (int s = 0; s < 2; ++s)
+    {
+        const double x = s == 0 ? 0.15 : -0.15;
+        const int thigh = (int)b.size();
+        const V3 hip(x, 0, -kPelvisDrop), knee = hip + thighDir * kThigh, ankle = knee + shinDir * kShin;
+        b.push_back({s == 0 ? "R_Thigh" : "L_Thigh", 2, hip, thighDir, kThigh});
+        b.push_back({s == 0 ? "R_Calf" : "L_Calf", thigh, knee, shinDir, kShin});
+        b.push_back({s == 0 ? kRightFootBone : kLeftFootBone, thigh + 1, ankle, footDir, footLen});
+        if (s == 0)
+            b.push_back({"R_Toe", thigh + 2, ankle + footDir * footLen, V3(0, 1, 0), 0.1});
+    }
+    return b;
+}
+
+// Planar two-bone leg: thigh and shin angles from the vertical (forwards
+// positive) that put the ankle (dy, dz) from the hip joint, knee forwards.
+void SolveLeg(double dy, double dz, double& thigh, double& shin)
+{
+    const double D = sqrt(dy * dy + dz * dz);
+    const double knee = walker::kPi - acos((kThigh * kThigh + kShin * kShin - D * D) / (2 * kThigh * kShin));
+    thigh = atan2(dy, -dz) + acos((kThigh * kThigh + D * D - kShin * kShin) / (2 * kThigh * D));
+    shin = thigh - knee;
+}
+
+// The ankle relative to its hip joint at the leg's own phase p: straight
+// back on the ground through stance, forwards and lifted through swing,
+// leaving and landing at rest over the ground (moving back under the hip
+// as in stance).
+void Ankle(double p, double& dy, double& dz)
+{
+    p -= floor(p);
+    const double back = 2 * kHalfStep / kStance; // per unit phase
+    if (p < kStance)
+    {
+        dy = kHalfStep - back * p;
+        dz = -kReach;
+        return;
+    }
+    dy = walker::Hermite({{kStance, -kHalfStep, -back}, {1.0, kHalfStep, -back}}, p);
+    dz = -kReach + kLift * sin(walker::kPi * (p - kStance) / (1 - kStance));
+}
+
+std::string Number(double v)
+{
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.7f", v);
+    return buf;
+}
+
+std::string Quat(double xAngle) // a turn about the bone's own x axis, radians
+{
+    return "<quat w=\"" + Number(cos(xAngle / 2)) + "\" x=\"" + Number(sin(xAngle / 2)) + "\" y=\"0\" z=\"0\"/>";
+}
+
+// One cycle of `period` ms keyed as the walker's clips are (from the clock's
+// restart time), starting `startPhase` into the cycle; or, with period 0, a
+// still stand.
+std::string Action(const char* name, const std::vector<Bone>& bones, int period, double startPhase)
+{
+    const double bend = acos(kReach / (kThigh + kShin));
+    const std::vector<int> times = period ? walker::KeyTimes(period, 20.0) : std::vector<int>{0, 1000};
+    std::string s = std::string("<action name=\"") + name + "\" len=\"" + std::to_string(times.back()) + "\">\n";
+    for (size_t i = 0; i < bones.size(); ++i)
+    {
+        s += "<channel><keyframes keys=\"" + std::to_string(times.size()) + "\">\n";
+        for (int t : times)
+        {
+            double angle = 0;
+            const int leg = i >= 5 && i < 9 ? 0 : i >= 9 ? 1 : -1;
+            const int part = leg == 0 ? (int)i - 5 : (int)i - 9; // thigh, calf, foot
+            if (period && leg >= 0 && part < 3)
+            {
+                const double ph = (double)(t - (int)kRestartTime) / period + startPhase - 0.5 * leg;
+                double dy, dz, thigh, shin;
+                Ankle(ph, dy, dz);
+                SolveLeg(dy, dz, thigh, shin);
+                // Keys turn each bone about the common right axis, relative to
+                // its rest angle; the foot keeps its rest pitch.
+                const double thighKey = thigh - bend, shinKey = shin + bend - thighKey;
+                angle = part == 0 ? thighKey : part == 1 ? shinKey : -(thighKey + shinKey);
+            }
+            s += "<key t=\"" + std::to_string(t) + "\">" + Quat(angle) + "</key>\n";
+        }
+        s += "</keyframes></channel>\n";
+    }
+    return s + "</action>\n";
+}
+
+// The biped's actor file: a walk of 1000 ms, a stand, and a second walk of
+// 800 ms, each walk starting at its own phase.
+std::string File()
+{
+    const std::vector<Bone> bones = Bones();
+    const double rootHeight = kPelvisDrop + kReach + kAnkleHeight;
+    std::string s = "<QVArmature><armature name=\"biped\"><skeleton bones=\"" + std::to_string(bones.size()) + "\">\n";
+    std::vector<M3> rest;
+    for (const Bone& b : bones)
+        rest.push_back(walker::FrameFrom(b.dir, V3(1, 0, 0)));
+    for (size_t i = 0; i < bones.size(); ++i)
+    {
+        const Bone& b = bones[i];
+        M3 r = rest[i];
+        V3 t(0, 0, rootHeight);
+        if (b.parent >= 0)
+        {
+            r = rest[b.parent].T() * rest[i];
+            t = rest[b.parent].T() * (b.head - bones[b.parent].head);
+        }
+        s += std::string("<bone name=\"") + b.name + "\" len=\"" + Number(b.len) + "\"><matrix>";
+        for (int row = 0; row < 3; ++row)
+            s += Number(r.at(row, 0)) + "," + Number(r.at(row, 1)) + "," + Number(r.at(row, 2)) + "," +
+                 Number(row == 0 ? t.x : row == 1 ? t.y : t.z) + (row < 2 ? "," : "");
+        s += "</matrix></bone>\n";
+    }
+    s += "</skeleton><heirachy>\n";
+    for (const Bone& b : bones)
+        s += std::string("<node name=\"") + b.name + "\">" + (b.parent < 0 ? "NULL" : bones[b.parent].name) +
+             "</node>\n";
+    s += "</heirachy></armature><actions>\n";
+    s += Action("stride", bones, 1000, 0.3) + Action("idle", bones, 0, 0) + Action("quick", bones, 800, 0.7);
+    return s + "</actions></QVArmature>\n";
+}
+} // namespace biped
+
+TEST(WalkerTraceLayout, FindsTheBipedsLegsFromItsFootBones)
+{
+    walker::Host host(biped::File(), true);
+    const walker::sLayout& l = host.layout;
+    const std::vector<cBone>& bones = host.actor().mArmature.mBones;
+    EXPECT_FALSE(l.walker);
+    EXPECT_EQ(bones[l.marker].mName, "Front");
+    EXPECT_EQ(bones[l.leg[0].hip].mName, "Pelvis");
+    EXPECT_EQ(bones[l.leg[0].thigh].mName, "R_Thigh");
+    EXPECT_EQ(bones[l.leg[0].shin].mName, "R_Calf");
+    EXPECT_EQ(bones[l.leg[0].toe].mName, "R_Toe");
+    EXPECT_EQ(bones[l.leg[1].thigh].mName, "L_Thigh");
+    EXPECT_EQ(l.leg[1].toe, -1) << "the left foot has no toe: its own tip serves";
+    EXPECT_NEAR(host.legLength, biped::kThigh + biped::kShin, 1e-4);
+    EXPECT_NEAR(host.Lowest(), 0.0, 1e-4) << "the biped stands on the ground at rest";
+    // The heel lies on the ground below the ankle.
+    EXPECT_NEAR(host.Heel(0).y, 0.0, 1e-4);
+    EXPECT_NEAR(walker::Horiz(host.Heel(1) - host.Head(l.leg[1].foot)), 0.0, 1e-4);
+    // Forward is towards the marker; the character's right is where the
+    // right leg is.
+    const walker::M3 body = host.HeadingFrame();
+    EXPECT_GT(body.c[1].dot(host.Head(l.marker) - host.Head(l.root)), 0.0);
+    EXPECT_GT(body.c[0].dot(host.Head(l.leg[0].thigh) - host.Head(l.leg[1].thigh)), 0.0);
+
+    const std::vector<std::string> unmeasured = walker::Unmeasured(host);
+    ASSERT_EQ(unmeasured.size(), 2u);
+    EXPECT_NE(unmeasured[0].find("hip flexion"), std::string::npos);
+    EXPECT_NE(unmeasured[0].find("anatomical"), std::string::npos);
+    EXPECT_NE(unmeasured[1].find("arm swing"), std::string::npos);
+}
+
+TEST(WalkerTraceLayout, TheWalkerIsRecognisedAndMissesNothing)
+{
+    walker::Host host(kWalkerPath.c_str());
+    EXPECT_TRUE(host.layout.walker);
+    EXPECT_TRUE(walker::Unmeasured(host).empty());
+}
+
+// The biped's clips give, by construction: a cycle of 1000 ms (120 steps a
+// minute) and 800 ms (150), each foot down for 60 % of it, and a stride of
+// twice the ankle's travel under the hip over stance's share of the cycle.
+// Frames of dt stretch a cycle to whole frames (the clock restarts at 34 ms
+// dropping its overshoot), and a lock engages a frame or two after its foot
+// lands, which costs a little travel per step.
+TEST(WalkerTraceLayout, MeasuresTheBipedsWalkAsItWasKeyed)
+{
+    const std::string file = biped::File();
+    const double stride = 2 * biped::kHalfStep / biped::kStance;
+    double kneePeak = 0; // the keyed swing's deepest knee bend
+    for (double p = biped::kStance; p < 1.0; p += 0.001)
+    {
+        double dy, dz, thigh, shin;
+        biped::Ankle(p, dy, dz);
+        biped::SolveLeg(dy, dz, thigh, shin);
+        kneePeak = std::max(kneePeak, walker::Deg(thigh - shin));
+    }
+    for (unsigned int slot : {kWalkSlot, kSecondWalkSlot})
+        for (unsigned int dt : {1u, 16u, 33u})
+        {
+            walker::Host host(file, true);
+            const walker::WalkReport r = walker::TraceWalk(host, slot, dt);
+            SCOPED_TRACE(testing::Message() << "slot " << slot << " dt " << dt << ": " << walker::LayoutWalkLine(r));
+            EXPECT_FALSE(r.anatomical);
+            const int period = slot == kWalkSlot ? 1000 : 800;
+            const double cycle = dt * ((period - 1) / dt + 1); // ms, whole frames
+            EXPECT_NEAR(r.cadence, 2 * 60000.0 / cycle, 1.0);
+            EXPECT_NEAR(r.contacts, 2 * 20000.0 / cycle, 2.0);
+            EXPECT_NEAR(r.strideUnits, stride, stride * (0.01 + 2.5 * dt / period));
+            // The root's travel and the planted feet agree.
+            EXPECT_NEAR(r.speedUnits, r.strideUnits * r.cadence / 120.0, 0.03 * r.speedUnits);
+            EXPECT_NEAR(r.speed * host.legLength, r.speedUnits, 1e-9);
+            const double frameShare = 100.0 * dt / period;
+            EXPECT_NEAR(r.stance, 100 * biped::kStance, 1.0 + frameShare);
+            EXPECT_NEAR(r.doubleSupport, 100 * (2 * biped::kStance - 1), 2.0 + 2 * frameShare);
+            EXPECT_EQ(r.airFrames, 0);
+            EXPECT_LT(r.slide, 1.0 + 1.5 * frameShare);
+            EXPECT_LT(r.ground, 0.5);
+            EXPECT_NEAR(r.heading, 0.0, 1.0);
+            EXPECT_NEAR(r.list, 0.0, 0.1); // the biped's pelvis stays level
+            EXPECT_NEAR(r.bob, 0.0, 0.1);
+            // The cycle starts at the right foot's landing whatever phase the
+            // clip starts at: the knee bends most in swing, as keyed, lifting
+            // the foot clear of the ground.
+            EXPECT_NEAR(r.kneePeak, kneePeak, 2.0);
+            EXPECT_GT(r.kneePeakPhase, biped::kStance);
+            EXPECT_NEAR(100 * r.footOn, 0.0, 1.0 + frameShare);
+            EXPECT_NEAR(100 * r.footOff, 100 * biped::kStance, 1.0 + frameShare);
+            EXPECT_GT(r.clearance, 0.5);
+        }
+}
+
+TEST(WalkerTraceLayout, TheBipedStandsAndSteers)
+{
+    const std::string file = biped::File();
+    {
+        walker::Host host(file, true);
+        const walker::StandReport r = walker::TraceStand(host, 16);
+        EXPECT_LT(r.drift, 0.01);
+        EXPECT_LT(r.ankleTravel, 1e-4);
+    }
+    for (bool left : {true, false})
+    {
+        walker::Host host(file, true);
+        const walker::TurnReport r = walker::TraceTurn(host, kWalkSlot, 16, left);
+        EXPECT_GT(r.turned, 1000.0);
+        EXPECT_LT(r.maxError, 10.0);
+    }
+}
+
+TEST(WalkerTraceLayout, AFileWithoutFootBonesIsRefusedByName)
+{
+    std::string file = biped::File();
+    const std::string foot = std::string("\"") + kLeftFootBone + "\"";
+    for (size_t at = file.find(foot); at != std::string::npos; at = file.find(foot))
+        file.replace(at, foot.size(), "\"LeftFoot\"");
+    try
+    {
+        walker::Host host(file, true);
+        FAIL() << "a file without a left foot bone was accepted";
+    }
+    catch (const std::runtime_error& e)
+    {
+        EXPECT_NE(std::string(e.what()).find(kLeftFootBone), std::string::npos) << e.what();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The CSV export.
+
+struct Csv
+{
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+
+    size_t Col(const std::string& name) const
+    {
+        for (size_t i = 0; i < header.size(); ++i)
+            if (header[i] == name)
+                return i;
+        ADD_FAILURE() << "no column " << name;
+        return 0;
+    }
+    double At(size_t row, const std::string& name) const { return atof(rows[row][Col(name)].c_str()); }
+};
+
+std::vector<std::string> SplitComma(const std::string& line)
+{
+    std::vector<std::string> out;
+    std::stringstream in(line);
+    std::string cell;
+    while (std::getline(in, cell, ','))
+        out.push_back(cell);
+    return out;
+}
+
+Csv ReadCsv(const std::string& path)
+{
+    Csv c;
+    std::ifstream in(path);
+    std::string line;
+    if (std::getline(in, line))
+        c.header = SplitComma(line);
+    while (std::getline(in, line))
+    {
+        c.rows.push_back(SplitComma(line));
+        EXPECT_EQ(c.rows.back().size(), c.header.size()) << path << ": " << line;
+    }
+    return c;
+}
+
+// Exports an actor file's trace into a fresh folder of the build tree and
+// checks what every file holds against the trace itself.
+void CheckExport(const std::string& actor, const std::string& name)
+{
+    const std::string dir = std::string(QV_BINARY_DIR) + "/test_walker_csv_" + name;
+    std::remove((dir + "/walks.csv").c_str());
+    const std::vector<std::string> written = walker::ExportGaitCSV(actor.c_str(), dir);
+    ASSERT_EQ(written.size(), 9u); // the index and four files for each of two walks
+
+    const Csv walks = ReadCsv(dir + "/walks.csv");
+    EXPECT_EQ(walks.header, SplitComma("slot,clip,cycle_ms,layout,leg_length,height"));
+    ASSERT_EQ(walks.rows.size(), 2u);
+    walker::Host host(actor.c_str());
+    for (size_t w = 0; w < 2; ++w)
+    {
+        const unsigned int slot = w == 0 ? kWalkSlot : kSecondWalkSlot;
+        SCOPED_TRACE(testing::Message() << name << " slot " << slot);
+        EXPECT_EQ(walks.At(w, "slot"), slot);
+        EXPECT_EQ(walks.rows[w][walks.Col("clip")], host.actor().mAction[slot].mName);
+        EXPECT_EQ(walks.rows[w][walks.Col("layout")], host.layout.walker ? "walker" : "other");
+        EXPECT_NEAR(walks.At(w, "leg_length"), host.legLength, 1e-4);
+        const double cycle = walks.At(w, "cycle_ms");
+        const std::string prefix = dir + "/slot" + std::to_string(slot) + "_";
+
+        walker::Host h16(actor.c_str());
+        const walker::WalkReport r16 = walker::TraceWalk(h16, slot, 16);
+        EXPECT_NEAR(cycle, 2 * 60000.0 / r16.cadence, 0.02 * cycle);
+
+        // Joint angles: one row per per cent of the cycle; each side's knee
+        // bends most in swing, as deep as the trace's report says.
+        const Csv angles = ReadCsv(prefix + "angles.csv");
+        EXPECT_EQ(angles.header, SplitComma("phase_pct,right_hip_deg,right_knee_deg,right_ankle_deg,left_hip_deg,"
+                                            "left_knee_deg,left_ankle_deg"));
+        ASSERT_EQ(angles.rows.size(), 101u);
+        for (const char* side : {"right", "left"})
+        {
+            double peak = -1e9;
+            int at = 0;
+            for (size_t i = 0; i < angles.rows.size(); ++i)
+            {
+                EXPECT_EQ(angles.At(i, "phase_pct"), (double)i);
+                if (angles.At(i, std::string(side) + "_knee_deg") > peak)
+                {
+                    peak = angles.At(i, std::string(side) + "_knee_deg");
+                    at = (int)i;
+                }
+            }
+            EXPECT_NEAR(peak, r16.kneePeak, 3.0) << side;
+            EXPECT_NEAR(at, 100 * r16.kneePeakPhase, 4.0) << side;
+        }
+
+        // Pelvis: list and rotation swing as far as the report's half ranges.
+        const Csv pelvis = ReadCsv(prefix + "pelvis.csv");
+        EXPECT_EQ(pelvis.header, SplitComma("phase_pct,list_deg,rotation_deg,bob"));
+        ASSERT_EQ(pelvis.rows.size(), 101u);
+        double listLo = 1e9, listHi = -1e9, bobLo = 1e9;
+        for (size_t i = 0; i < pelvis.rows.size(); ++i)
+        {
+            listLo = std::min(listLo, pelvis.At(i, "list_deg"));
+            listHi = std::max(listHi, pelvis.At(i, "list_deg"));
+            bobLo = std::min(bobLo, pelvis.At(i, "bob"));
+        }
+        EXPECT_NEAR(0.5 * (listHi - listLo), r16.list, 0.2);
+        EXPECT_NEAR(bobLo, 0.0, 1e-4);
+
+        // Feet: a few whole cycles; a locked foot's ankle stays put (within
+        // the report's worst slide), and every foot locks and frees.
+        const Csv feet = ReadCsv(prefix + "feet.csv");
+        EXPECT_EQ(feet.header,
+                  SplitComma("time_ms,right_ankle_fwd,right_ankle_up,right_ball_fwd,right_ball_up,right_locked,"
+                             "left_ankle_fwd,left_ankle_up,left_ball_fwd,left_ball_up,left_locked"));
+        ASSERT_FALSE(feet.rows.empty());
+        EXPECT_NEAR(feet.At(feet.rows.size() - 1, "time_ms"), 3 * cycle, 2 * 16.0);
+        for (const std::string side : {"right", "left"})
+        {
+            int locked = 0;
+            double worst = 0, since = 0;
+            for (size_t i = 0; i < feet.rows.size(); ++i)
+            {
+                const bool now = feet.At(i, side + "_locked") == 1;
+                if (now && (i == 0 || feet.At(i - 1, side + "_locked") == 0))
+                    since = feet.At(i, side + "_ankle_fwd");
+                if (now)
+                    worst = std::max(worst, fabs(feet.At(i, side + "_ankle_fwd") - since));
+                locked += now ? 1 : 0;
+                EXPECT_GT(feet.At(i, side + "_ball_up"), -0.02 * host.height);
+            }
+            EXPECT_GT(locked, 0) << side;
+            EXPECT_LT(locked, (int)feet.rows.size()) << side;
+            EXPECT_LE(worst, r16.slide / 100.0 * r16.strideUnits + 0.02 * r16.strideUnits) << side;
+        }
+
+        // Root speed at the three frame steps: over whole cycles it averages
+        // the trace's speed at that step.
+        const Csv speed = ReadCsv(prefix + "root_speed.csv");
+        EXPECT_EQ(speed.header, SplitComma("dt_ms,time_ms,speed"));
+        for (unsigned int dt : {1u, 16u, 33u})
+        {
+            double sum = 0;
+            int n = 0;
+            for (size_t i = 0; i < speed.rows.size(); ++i)
+                if (speed.At(i, "dt_ms") == dt)
+                {
+                    sum += speed.At(i, "speed");
+                    ++n;
+                }
+            ASSERT_GT(n, 0) << dt;
+            walker::Host hdt(actor.c_str());
+            EXPECT_NEAR(sum / n, walker::TraceWalk(hdt, slot, dt).speedUnits, 0.05 * sum / n) << "dt " << dt;
+        }
+    }
+}
+
+TEST(WalkerCsv, ExportsTheWalkersCurvesFeetAndRootSpeed) { CheckExport(kWalkerPath, "walker"); }
+
+TEST(WalkerCsv, ExportsAnotherLayoutsToo)
+{
+    const std::string path = std::string(QV_BINARY_DIR) + "/test_walker_biped.xml";
+    std::ofstream(path) << biped::File();
+    CheckExport(path, "biped");
 }
 
 } // namespace

@@ -8,7 +8,8 @@
 
 #include <string>
 
-#include "gait_author.h"
+#include "actor_writer.h"
+#include "gait_params.h"
 
 int main(int argc, char** argv)
 {
