@@ -1,0 +1,333 @@
+// Stage: read scene. Assimp loads the file; the animated joints and their
+// common ancestor's subtree become the capture, sampled at the rate of the
+// densest channel.
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "qvimport.h"
+
+namespace qvimport
+{
+namespace
+{
+
+// Bounds that keep a hostile file from asking for unbounded memory.
+const size_t kMaxFrames = 200000;
+const size_t kMaxSamples = 20000000; // frames x joints
+const size_t kMaxJoints = 5000;
+
+struct sMat4
+{
+    double m[4][4]; // row-major, translation in column 3
+
+    static sMat4 Identity()
+    {
+        sMat4 r;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                r.m[i][j] = i == j ? 1 : 0;
+        return r;
+    }
+    static sMat4 From(const aiMatrix4x4& a)
+    {
+        sMat4 r;
+        const ai_real* p = &a.a1;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                r.m[i][j] = p[i * 4 + j];
+        return r;
+    }
+    static sMat4 Compose(const sVec3& t, const sQuat& q, const sVec3& s)
+    {
+        sMat4 r = Identity();
+        double rot[3][3];
+        q.Unit().ToMatrix(rot);
+        const double sc[3] = {s.x, s.y, s.z};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                r.m[i][j] = rot[i][j] * sc[j];
+        r.m[0][3] = t.x;
+        r.m[1][3] = t.y;
+        r.m[2][3] = t.z;
+        return r;
+    }
+    sMat4 operator*(const sMat4& o) const
+    {
+        sMat4 r;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+            {
+                double s = 0;
+                for (int k = 0; k < 4; ++k)
+                    s += m[i][k] * o.m[k][j];
+                r.m[i][j] = s;
+            }
+        return r;
+    }
+    sVec3 Translation() const { return {m[0][3], m[1][3], m[2][3]}; }
+    // The rotation of the upper 3 x 3 with scale and shear taken out
+    // (Gram-Schmidt on the columns); a degenerate block gives the identity.
+    sQuat Rotation() const
+    {
+        sVec3 c0(m[0][0], m[1][0], m[2][0]), c1(m[0][1], m[1][1], m[2][1]);
+        c0 = c0.Unit();
+        c1 = (c1 - c0 * c0.Dot(c1)).Unit();
+        sVec3 c2 = c0.Cross(c1);
+        if (c0.Length() < 0.5 || c1.Length() < 0.5)
+            return sQuat();
+        const double r[3][3] = {{c0.x, c1.x, c2.x}, {c0.y, c1.y, c2.y}, {c0.z, c1.z, c2.z}};
+        return sQuat::FromMatrix(r);
+    }
+};
+
+bool IsFinite(const sMat4& a)
+{
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            if (!std::isfinite(a.m[i][j]))
+                return false;
+    return true;
+}
+
+// Key lookup: the value at tick t, linear between keys, clamped at the ends.
+template <class K, class F>
+auto Sample(const K* keys, unsigned n, double t, F lerp) -> decltype(lerp(keys[0].mValue, keys[0].mValue, 0.0))
+{
+    if (n == 1 || t <= keys[0].mTime)
+        return lerp(keys[0].mValue, keys[0].mValue, 0.0);
+    if (t >= keys[n - 1].mTime)
+        return lerp(keys[n - 1].mValue, keys[n - 1].mValue, 0.0);
+    unsigned lo = 0, hi = n - 1;
+    while (hi - lo > 1)
+    {
+        const unsigned mid = (lo + hi) / 2;
+        (keys[mid].mTime <= t ? lo : hi) = mid;
+    }
+    const double span = keys[hi].mTime - keys[lo].mTime;
+    const double f = span > 0 ? (t - keys[lo].mTime) / span : 0.0;
+    return lerp(keys[lo].mValue, keys[hi].mValue, f);
+}
+
+sVec3 LerpVec(const aiVector3D& a, const aiVector3D& b, double f)
+{
+    return {a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f};
+}
+
+sQuat SlerpQuat(const aiQuaternion& a, const aiQuaternion& b, double f)
+{
+    return Slerp(sQuat(a.w, a.x, a.y, a.z).Unit(), sQuat(b.w, b.x, b.y, b.z).Unit(), f);
+}
+
+// A channel's keys must be usable: finite values and times that do not go
+// backwards. Assimp's own checks do not cover every format.
+template <class K>
+bool KeysUsable(const K* keys, unsigned n)
+{
+    for (unsigned i = 0; i < n; ++i)
+        if (!std::isfinite(keys[i].mTime) || (i > 0 && keys[i].mTime < keys[i - 1].mTime))
+            return false;
+    return true;
+}
+
+const aiAnimation* LongestAnimation(const aiScene* scene)
+{
+    const aiAnimation* best = nullptr;
+    for (unsigned i = 0; i < scene->mNumAnimations; ++i)
+    {
+        const aiAnimation* a = scene->mAnimations[i];
+        if (a && a->mNumChannels > 0 && (!best || a->mDuration > best->mDuration))
+            best = a;
+    }
+    return best;
+}
+
+// The deepest node that has every animated node below it (or is one).
+const aiNode* CommonAncestor(const std::vector<const aiNode*>& nodes)
+{
+    std::vector<const aiNode*> path;
+    for (const aiNode* n = nodes[0]; n; n = n->mParent)
+        path.insert(path.begin(), n);
+    size_t common = path.size();
+    for (const aiNode* other : nodes)
+    {
+        std::vector<const aiNode*> p;
+        for (const aiNode* n = other; n; n = n->mParent)
+            p.insert(p.begin(), n);
+        size_t k = 0;
+        while (k < common && k < p.size() && p[k] == path[k])
+            ++k;
+        common = k;
+    }
+    return common > 0 ? path[common - 1] : nullptr;
+}
+
+sCapture Convert(const aiScene* scene)
+{
+    if (!scene || !scene->mRootNode)
+        throw cImportError("the file holds no scene");
+    const aiAnimation* anim = LongestAnimation(scene);
+    if (!anim)
+        throw cImportError("the file has no animation");
+
+    // Channels by node name; a channel whose node is missing is ignored.
+    std::map<std::string, const aiNodeAnim*> channels;
+    std::vector<const aiNode*> animated;
+    double firstTick = INFINITY, lastTick = -INFINITY, density = 0;
+    for (unsigned c = 0; c < anim->mNumChannels; ++c)
+    {
+        const aiNodeAnim* ch = anim->mChannels[c];
+        if (!ch || (ch->mNumRotationKeys == 0 && ch->mNumPositionKeys == 0))
+            continue;
+        if (!KeysUsable(ch->mRotationKeys, ch->mNumRotationKeys) ||
+            !KeysUsable(ch->mPositionKeys, ch->mNumPositionKeys) ||
+            !KeysUsable(ch->mScalingKeys, ch->mNumScalingKeys))
+            throw cImportError("the animation has keys out of time order or not finite");
+        const aiNode* node = scene->mRootNode->FindNode(ch->mNodeName);
+        if (!node || channels.count(ch->mNodeName.C_Str()))
+            continue;
+        channels[ch->mNodeName.C_Str()] = ch;
+        animated.push_back(node);
+        const unsigned n[2] = {ch->mNumRotationKeys, ch->mNumPositionKeys};
+        const double t0[2] = {n[0] ? ch->mRotationKeys[0].mTime : 0, n[1] ? ch->mPositionKeys[0].mTime : 0};
+        const double t1[2] = {n[0] ? ch->mRotationKeys[n[0] - 1].mTime : 0,
+                              n[1] ? ch->mPositionKeys[n[1] - 1].mTime : 0};
+        for (int k = 0; k < 2; ++k)
+        {
+            if (!n[k])
+                continue;
+            firstTick = std::min(firstTick, t0[k]);
+            lastTick = std::max(lastTick, t1[k]);
+            if (n[k] > 1 && t1[k] > t0[k])
+                density = std::max(density, (n[k] - 1) / (t1[k] - t0[k]));
+        }
+    }
+    if (animated.empty())
+        throw cImportError("the animation drives no joint of the scene");
+    if (!(density > 0) || !(lastTick > firstTick))
+        throw cImportError("the animation has fewer than two keys in time");
+
+    const double tps = anim->mTicksPerSecond > 0 && std::isfinite(anim->mTicksPerSecond) ? anim->mTicksPerSecond : 25.0;
+    // Sampled as densely as the densest channel is keyed, within sane rates.
+    const double rate = std::min(240.0, std::max(10.0, density * tps));
+    const double seconds = (lastTick - firstTick) / tps;
+    if (!std::isfinite(seconds) || seconds * rate + 1 > (double)kMaxFrames)
+        throw cImportError("the animation is too long to import");
+    const size_t frames = (size_t)std::floor(seconds * rate + 1e-6) + 1;
+
+    // The joints: the common ancestor and everything below it, parents first.
+    const aiNode* top = CommonAncestor(animated);
+    if (!top)
+        throw cImportError("the file has no skeleton");
+    sCapture cap;
+    cap.mRate = rate;
+    std::vector<const aiNode*> nodes;
+    std::vector<std::pair<const aiNode*, int>> queue{{top, -1}};
+    for (size_t i = 0; i < queue.size(); ++i)
+    {
+        if (queue.size() > kMaxJoints)
+            throw cImportError("the skeleton has more than " + std::to_string(kMaxJoints) + " joints");
+        const aiNode* n = queue[i].first;
+        sJoint j;
+        j.mName = n->mName.C_Str();
+        j.mParent = queue[i].second;
+        j.mAnimated = channels.count(j.mName) > 0;
+        cap.mJoints.push_back(j);
+        nodes.push_back(n);
+        for (unsigned c = 0; c < n->mNumChildren; ++c)
+            if (n->mChildren[c])
+                queue.push_back({n->mChildren[c], (int)i});
+    }
+    if (cap.mJoints.size() < 3)
+        throw cImportError("the file has no skeleton (fewer than three joints under the animated ones)");
+    if (frames * cap.mJoints.size() > kMaxSamples)
+        throw cImportError("the animation is too long to import");
+
+    // Everything above the skeleton stays as the scene places it.
+    sMat4 above = sMat4::Identity();
+    for (const aiNode* n = top->mParent; n; n = n->mParent)
+        above = sMat4::From(n->mTransformation) * above;
+
+    const size_t nj = cap.mJoints.size();
+    cap.mRotation.assign(frames, std::vector<sQuat>(nj));
+    cap.mPosition.assign(frames, std::vector<sVec3>(nj));
+    std::vector<sMat4> world(nj);
+    for (size_t f = 0; f < frames; ++f)
+    {
+        const double tick = firstTick + (double)f / rate * tps;
+        for (size_t j = 0; j < nj; ++j)
+        {
+            const aiNode* n = nodes[j];
+            sMat4 local = sMat4::From(n->mTransformation);
+            auto it = channels.find(cap.mJoints[j].mName);
+            if (it != channels.end())
+            {
+                const aiNodeAnim* ch = it->second;
+                aiVector3D s0, t0;
+                aiQuaternion r0;
+                n->mTransformation.Decompose(s0, r0, t0);
+                const sVec3 t = ch->mNumPositionKeys ? Sample(ch->mPositionKeys, ch->mNumPositionKeys, tick, LerpVec)
+                                                     : sVec3(t0.x, t0.y, t0.z);
+                const sQuat r = ch->mNumRotationKeys
+                                    ? Sample(ch->mRotationKeys, ch->mNumRotationKeys, tick, SlerpQuat)
+                                    : sQuat(r0.w, r0.x, r0.y, r0.z).Unit();
+                const sVec3 s = ch->mNumScalingKeys ? Sample(ch->mScalingKeys, ch->mNumScalingKeys, tick, LerpVec)
+                                                    : sVec3(s0.x, s0.y, s0.z);
+                local = sMat4::Compose(t, r, s);
+            }
+            const int p = cap.mJoints[j].mParent;
+            world[j] = (p < 0 ? above : world[p]) * local;
+            if (!IsFinite(world[j]))
+                throw cImportError("the joint '" + cap.mJoints[j].mName + "' has transforms that are not finite");
+            cap.mRotation[f][j] = world[j].Rotation();
+            cap.mPosition[f][j] = world[j].Translation();
+        }
+    }
+    return cap;
+}
+
+const unsigned kReadFlags = aiProcess_ValidateDataStructure;
+
+void Configure(Assimp::Importer& imp)
+{
+    // Pivot helper nodes would turn one FBX joint into several.
+    imp.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+}
+
+std::string OneLine(std::string s)
+{
+    for (char& c : s)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+} // namespace
+
+sCapture ReadScene(const std::string& path)
+{
+    Assimp::Importer imp;
+    Configure(imp);
+    const aiScene* scene = imp.ReadFile(path, kReadFlags);
+    if (!scene)
+        throw cImportError("cannot read '" + path + "': " + OneLine(imp.GetErrorString()));
+    return Convert(scene);
+}
+
+sCapture ReadSceneFromMemory(const void* data, size_t size, const char* hint)
+{
+    Assimp::Importer imp;
+    Configure(imp);
+    const aiScene* scene = imp.ReadFileFromMemory(data, size, kReadFlags, hint);
+    if (!scene)
+        throw cImportError("cannot read the data: " + OneLine(imp.GetErrorString()));
+    return Convert(scene);
+}
+
+} // namespace qvimport
