@@ -1,0 +1,571 @@
+// qvimport: captured walks imported, loaded with the library's loader and
+// played the way the demo plays its character walk forwards on planted feet
+// at the captured cadence; key reduction keeps its bound; every bad input is
+// one line and a failing status.
+//
+// Index
+//   [SECTION] Playing    the demo's character step and what is measured
+//   [SECTION] Captured   the two BVH clips end to end (skipped without them)
+//   [SECTION] glTF       a small walking skeleton written here as .gltf
+//   [SECTION] Keys       the reduction bound over hand-picked channels
+//   [SECTION] Errors     the program's failures
+//
+// The BVH clips are from the CMU Graphics Lab Motion Capture Database
+// (mocap.cs.cmu.edu), created with funding from NSF EIA-0196217.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "QV_xml.h"
+#include "qvimport.h"
+
+using namespace qvimport;
+
+namespace
+{
+
+const std::string kMocap = std::string(QV_SOURCE_DIR) + "/../shared/mocap/";
+const std::string kProgram = std::string(QV_BINARY_DIR) + "/qvimport";
+
+std::string TempPath(const std::string& name) { return ::testing::TempDir() + "qvimport_" + name; }
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+
+// ---- [SECTION] Playing ---------------------------------------------------------
+
+bool Finite(const cMatrix4D& m)
+{
+    for (float v : m._m)
+        if (!std::isfinite(v))
+            return false;
+    return true;
+}
+
+cVector3D Head(const cBone& b) { return b.mWorldTransform.getTransform(); }
+cVector3D Tail(const cBone& b)
+{
+    const float* m = b.mWorldTransform._m;
+    return Head(b) + cVector3D(m[4], m[5], m[6]) * b.mLength;
+}
+
+// The foot's lowest point: the foot bone's head (the ankle) and the tips of
+// the bones below it (the toes).
+double FootLowest(const cBone& foot)
+{
+    double y = Head(foot).mData[1];
+    for (const cBone* c : foot.mChildren)
+        y = std::min(y, (double)std::min(Head(*c).mData[1], Tail(*c).mData[1]));
+    return y;
+}
+
+struct sPlay
+{
+    double mSeconds = 0;       // walking time measured (after the first two seconds)
+    double mTravel = 0;        // root's horizontal travel over it
+    double mForward = 0;       // travel along the forward direction at the start of the walk
+    double mLeft = 0;          // travel to the figure's left of it
+    double mCycleMs = 0;       // mean time between clock restarts
+    double mLowest = 1e30;     // per frame lowest foot point: its smallest and largest
+    double mLowestMax = -1e30;
+    int mStanceFrames = 0;     // foot frames on the ground, and of those, locked
+    int mLockedFrames = 0;
+    int mGroundFrames = 0;     // frames with a foot on the ground, and of those, carried by a locked foot
+    int mCarriedFrames = 0;
+    bool mFinite = true;
+};
+
+// The character step of cQVApp::Update, without the window: the walk slot
+// while walking, the stand otherwise, the heading turned at turnRate
+// degrees per millisecond while walking.
+sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate = 0)
+{
+    sPlay p;
+    for (unsigned t = 0; t < 500; t += dt)
+    {
+        a.mNextAction = 1;
+        a.Animate(dt);
+    }
+    const cVector3D dir0 = a.mLeftFoot.mDir;
+    const cVector3D start0 = Head(*a.mArmature.mRootBone);
+    cVector3D start;
+    double clock = 0, firstWrap = -1, lastWrap = -1;
+    int wraps = 0;
+    unsigned prevTime = a.mTime;
+    for (double t = 0; t < walkMs; t += dt)
+    {
+        a.mHeading = (float)(a.mHeading + dt * turnRate);
+        a.mNextAction = 0;
+        a.Animate(dt);
+        clock += dt;
+        for (const cBone& b : a.mArmature.mBones)
+            p.mFinite = p.mFinite && Finite(b.mWorldTransform);
+        if (clock < 2000)
+        {
+            start = Head(*a.mArmature.mRootBone);
+            prevTime = a.mTime;
+            continue;
+        }
+        if (a.mTime == 34 && prevTime != 34)
+        {
+            if (firstWrap < 0)
+                firstWrap = clock;
+            lastWrap = clock;
+            ++wraps;
+        }
+        prevTime = a.mTime;
+        p.mSeconds += dt / 1000.0;
+        const double low = std::min(FootLowest(*a.mLeftFoot.mBone), FootLowest(*a.mRightFoot.mBone));
+        p.mLowest = std::min(p.mLowest, low);
+        p.mLowestMax = std::max(p.mLowestMax, low);
+        bool down = false, carried = false;
+        for (const cFootLock* lock : {&a.mLeftFoot, &a.mRightFoot})
+            if (FootLowest(*lock->mBone) < 0.01 * height)
+            {
+                ++p.mStanceFrames;
+                p.mLockedFrames += lock->mLock ? 1 : 0;
+                down = true;
+                carried = carried || lock->mLock;
+            }
+        p.mGroundFrames += down ? 1 : 0;
+        p.mCarriedFrames += carried ? 1 : 0;
+    }
+    const cVector3D end = Head(*a.mArmature.mRootBone);
+    const cVector3D d(end.mData[0] - start.mData[0], 0, end.mData[2] - start.mData[2]);
+    p.mTravel = d.length();
+    const cVector3D whole(end.mData[0] - start0.mData[0], 0, end.mData[2] - start0.mData[2]);
+    const cVector3D up(0, 1, 0);
+    p.mForward = whole.dot(dir0);
+    p.mLeft = whole.dot(up.cross(dir0));
+    p.mCycleMs = wraps > 1 ? (lastWrap - firstWrap) / (wraps - 1) : 0;
+    return p;
+}
+
+// Loads the file the way the demo does.
+void Load(const std::string& path, cActor& a)
+{
+    ReadActorFromXML(path.c_str(), a);
+    a.SetConstraints();
+    a.UpdateArmature();
+}
+
+// The file holds what the importer meant to write: the demo's bones and
+// slots, and every key as built.
+void ExpectRoundTrip(const sActorOut& out, cActor& a)
+{
+    ASSERT_EQ(a.mArmature.mBones.size(), out.mBones.size());
+    for (size_t i = 0; i < out.mBones.size(); ++i)
+        EXPECT_EQ(a.mArmature.mBones[i].mName, out.mBones[i].mName);
+    ASSERT_NE(a.mLeftFoot.mBone, nullptr);
+    ASSERT_NE(a.mRightFoot.mBone, nullptr);
+    EXPECT_EQ(a.mLeftFoot.mBone->mName, "Bone.008");
+    EXPECT_EQ(a.mRightFoot.mBone->mName, "Bone.007");
+    ASSERT_FALSE(a.mArmature.mRootBone->mChildren.empty());
+    for (int s = 0; s < 3; ++s)
+    {
+        ASSERT_EQ(a.mAction[s].mChannels.size(), out.mBones.size());
+        EXPECT_EQ(a.mAction[s].mLength, out.mAction[s].mLength);
+        for (size_t c = 0; c < out.mBones.size(); ++c)
+        {
+            const KeyFrameVector& k = a.mAction[s].mChannels[c].mKeyFrames;
+            const std::vector<sKey>& w = out.mAction[s].mChannels[c];
+            ASSERT_EQ(k.size(), w.size());
+            EXPECT_EQ(k.front().mTime, 34u);
+            EXPECT_EQ(k.back().mTime, a.mAction[s].mLength);
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(k.front().mValue.mData[i], k.back().mValue.mData[i]) << "a cycle must loop seamlessly";
+            for (size_t i = 0; i < k.size(); ++i)
+            {
+                EXPECT_EQ(k[i].mTime, w[i].mTime);
+                EXPECT_NEAR(k[i].mValue.mData[3], w[i].mValue.w, 1e-6);
+                EXPECT_NEAR(k[i].mValue.mData[0], w[i].mValue.x, 1e-6);
+            }
+        }
+    }
+}
+
+// Imports the clip, loads the result, plays it at 1, 16 and 33 ms frames,
+// checks it walks like the capture, and prints the figures.
+void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarried)
+{
+    const sImportResult r = Import(cap, sOptions());
+    const std::string path = TempPath(label + ".xml");
+    WriteFile(path, r.mXml);
+
+    cActor loaded;
+    ASSERT_NO_THROW(Load(path, loaded));
+    ExpectRoundTrip(r.mActor, loaded);
+
+    const double height = r.mActor.mFigureHeight;
+    const double leg = r.mActor.mLegLength;
+    const double cycleS = (r.mActor.mCycleFrames[0][1] - r.mActor.mCycleFrames[0][0]) / r.mRate;
+    const double cycleCadence = 120.0 / cycleS;
+    printf("%s: captured %.3f leg/s, %.1f steps/min over %d steady cycles; the imported cycle %.3f leg/s, %.1f "
+           "steps/min\n",
+           label.c_str(), r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles,
+           r.mCapturedWalk.mSpeedLegs, cycleCadence);
+    for (unsigned dt : {1u, 16u, 33u})
+    {
+        SCOPED_TRACE(testing::Message() << label << " at " << dt << " ms frames");
+        cActor a;
+        Load(path, a);
+        const sPlay p = Play(a, dt, 20000, height);
+        const double speed = p.mTravel / p.mSeconds / leg;
+        const double cadence = p.mCycleMs > 0 ? 120000.0 / p.mCycleMs : 0;
+        const double lockShare = p.mStanceFrames ? (double)p.mLockedFrames / p.mStanceFrames : 0;
+        const double carriedShare = p.mGroundFrames ? (double)p.mCarriedFrames / p.mGroundFrames : 0;
+        printf("  %2u ms: %.3f leg/s (%.0f %% of captured, %.0f %% of the cycle's), %.1f steps/min (%+.1f %% of the "
+               "cycle's), lowest foot point %+.2f .. %+.2f %% of height (captured up to %+.2f), feet locked on %.0f "
+               "%% of their ground frames, a foot locked on %.0f %% of frames with one down\n",
+               dt, speed, 100 * speed / r.mCaptured.mSpeedLegs, 100 * speed / r.mCapturedWalk.mSpeedLegs, cadence,
+               100 * (cadence / cycleCadence - 1), 100 * p.mLowest / height, 100 * p.mLowestMax / height,
+               100 * r.mActor.mWalkLowestMax / height, 100 * lockShare, 100 * carriedShare);
+        EXPECT_TRUE(p.mFinite);
+        EXPECT_GT(p.mForward, 0.5 * r.mCaptured.mSpeedLegs * leg * 18.0) << "the root travels forward";
+        EXPECT_GT(speed, 0.5 * r.mCaptured.mSpeedLegs);
+        EXPECT_LT(speed, 1.5 * r.mCaptured.mSpeedLegs);
+        EXPECT_NEAR(cadence / cycleCadence, 1.0, 0.03);
+        // The feet reach the ground and never sink through it; no frame has
+        // them higher than the capture has them (its heels are not joints,
+        // so at heel strike its lowest joint is the other foot's toe).
+        EXPECT_GT(p.mLowest, -0.01 * height) << "a foot goes through the ground";
+        EXPECT_LT(p.mLowest, 0.01 * height) << "the feet never reach the ground";
+        EXPECT_LT(p.mLowestMax, r.mActor.mWalkLowestMax + 0.01 * height) << "both feet leave the ground";
+        EXPECT_GT(carriedShare, minCarried) << "the locks carry the body on most frames";
+    }
+
+    // Turning with A held: the path curves to the figure's left.
+    cActor a;
+    Load(path, a);
+    const sPlay turn = Play(a, 16, 4000, height, 0.02);
+    EXPECT_GT(turn.mLeft, 0.05 * turn.mForward);
+    cActor b;
+    Load(path, b);
+    const sPlay right = Play(b, 16, 4000, height, -0.02);
+    EXPECT_LT(right.mLeft, -0.05 * right.mForward);
+}
+
+// ---- [SECTION] Captured --------------------------------------------------------
+
+TEST(QvImportCaptured, BothClipsWalkInTheDemoAtTheCapturedCadenceOnTheGround)
+{
+    // 131_02 is stylised: its feet slide backwards on the floor, both at
+    // once, through much of the cycle. The library's locks then take turns
+    // (each sees the other's correction as its foot moving forwards), so a
+    // lock holds on only about a third of its frames.
+    const std::pair<const char*, double> clips[2] = {{"131_01", 0.8}, {"131_02", 0.15}};
+    for (const auto& clip : clips)
+    {
+        const std::string path = kMocap + clip.first + ".bvh";
+        if (!Exists(path))
+            GTEST_SKIP() << "no captured clips in " << kMocap;
+        SCOPED_TRACE(clip.first);
+        ImportAndWalk(clip.first, ReadScene(path), clip.second);
+    }
+}
+
+TEST(QvImportCaptured, ChosenCycleAndFrameRangeGiveThatWalk)
+{
+    const std::string path = kMocap + "131_01.bvh";
+    if (!Exists(path))
+        GTEST_SKIP() << "no captured clips in " << kMocap;
+    const sCapture cap = ReadScene(path);
+    sOptions opt;
+    opt.mFrameA = 560;
+    opt.mFrameB = 680;
+    const sImportResult r = Import(cap, opt);
+    EXPECT_EQ(r.mActor.mCycleFrames[0][0], 560);
+    EXPECT_EQ(r.mActor.mCycleFrames[0][1], 680);
+    EXPECT_EQ(r.mActor.mAction[0].mLength, 34u + 1000u);
+    opt = sOptions();
+    opt.mCycle = 1;
+    const sImportResult c = Import(cap, opt);
+    EXPECT_EQ(c.mActor.mCycleFrames[0][0], c.mCycles[0].mBegin);
+    opt.mHipHeight = 1.0;
+    const sImportResult half = Import(cap, opt);
+    EXPECT_NEAR(half.mActor.mLegLength, 0.5 * c.mActor.mLegLength, 1e-9);
+}
+
+// ---- [SECTION] glTF ------------------------------------------------------------
+
+std::string Base64(const std::vector<unsigned char>& bytes)
+{
+    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string s;
+    for (size_t i = 0; i < bytes.size(); i += 3)
+    {
+        const unsigned v = bytes[i] << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
+                           (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+        s += k[v >> 18 & 63];
+        s += k[v >> 12 & 63];
+        s += i + 1 < bytes.size() ? k[v >> 6 & 63] : '=';
+        s += i + 2 < bytes.size() ? k[v & 63] : '=';
+    }
+    return s;
+}
+
+// A glTF 2.0 walker (metres, +Y up, facing and walking +Z): hips, two
+// three-bone legs with toe tips, a spine and a head. Each foot is planted for
+// 60 % of a one-second cycle while the hips move on at stride/second, and
+// swings forwards over the rest; the legs reach their ankles by two-bone IK.
+std::string WalkingGltf(double stride)
+{
+    const double l1 = 0.45, l2 = 0.43, ankleY = 0.07, hipY = 0.93;
+    const int fps = 30, frames = 4 * fps + 1;
+    std::vector<float> times, hips, rot[3][2]; // thigh, shin, foot rotations, left and right
+    auto quatX = [](std::vector<float>& v, double a) {
+        v.insert(v.end(), {(float)std::sin(a / 2), 0.0f, 0.0f, (float)std::cos(a / 2)});
+    };
+    for (int f = 0; f < frames; ++f)
+    {
+        const double t = (double)f / fps, hz = stride * t;
+        times.push_back((float)t);
+        hips.insert(hips.end(), {0.0f, (float)(hipY + 0.01 * std::cos(4 * M_PI * t)), (float)hz});
+        for (int s = 0; s < 2; ++s)
+        {
+            const double phase = t + 0.5 * s, cycle = std::floor(phase), p = phase - cycle;
+            double az, ay = ankleY;
+            if (p < 0.6) // planted: the hips pass over it
+                az = stride * (cycle - 0.5 * s) + 0.3 * stride;
+            else
+            {
+                const double u = (p - 0.6) / 0.4;
+                const double from = stride * (cycle - 0.5 * s) + 0.3 * stride;
+                az = from + stride * (u - std::sin(2 * M_PI * u) / (2 * M_PI));
+                ay += 0.08 * std::sin(M_PI * u);
+            }
+            const double dz = az - hz, dy = ay - (hipY + 0.01 * std::cos(4 * M_PI * t) - 0.05);
+            const double d = std::min(l1 + l2 - 1e-4, std::sqrt(dz * dz + dy * dy));
+            const double alpha = std::atan2(dz, -dy);
+            const double beta = std::acos((l1 * l1 + d * d - l2 * l2) / (2 * l1 * d));
+            const double knee = M_PI - std::acos((l1 * l1 + l2 * l2 - d * d) / (2 * l1 * l2));
+            const double thigh = -(alpha + beta); // about +X: negative swings the leg forwards
+            quatX(rot[0][s], thigh);
+            quatX(rot[1][s], knee);
+            quatX(rot[2][s], -(thigh + knee));
+        }
+    }
+    std::vector<unsigned char> buf;
+    std::vector<std::pair<size_t, size_t>> views; // offset, length
+    auto add = [&](const std::vector<float>& v) {
+        views.push_back({buf.size(), v.size() * 4});
+        const unsigned char* b = (const unsigned char*)v.data();
+        buf.insert(buf.end(), b, b + v.size() * 4);
+    };
+    add(times);
+    add(hips);
+    for (int j = 0; j < 3; ++j)
+        for (int s = 0; s < 2; ++s)
+            add(rot[j][s]);
+
+    std::ostringstream g;
+    g << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)"
+      << R"({"name":"Hips","translation":[0,0.93,0],"children":[1,6,11]},)"
+      << R"({"name":"LeftUpLeg","translation":[0.1,-0.05,0],"children":[2]},)"
+      << R"({"name":"LeftLeg","translation":[0,-0.45,0],"children":[3]},)"
+      << R"({"name":"LeftFoot","translation":[0,-0.43,0],"children":[4]},)"
+      << R"({"name":"LeftToeBase","translation":[0,-0.06,0.13],"children":[5]},)"
+      << R"({"name":"LeftToe_End","translation":[0,-0.01,0.06]},)"
+      << R"({"name":"RightUpLeg","translation":[-0.1,-0.05,0],"children":[7]},)"
+      << R"({"name":"RightLeg","translation":[0,-0.45,0],"children":[8]},)"
+      << R"({"name":"RightFoot","translation":[0,-0.43,0],"children":[9]},)"
+      << R"({"name":"RightToeBase","translation":[0,-0.06,0.13],"children":[10]},)"
+      << R"({"name":"RightToe_End","translation":[0,-0.01,0.06]},)"
+      << R"({"name":"Spine","translation":[0,0.1,0],"children":[12]},)"
+      << R"({"name":"Head","translation":[0,0.55,0],"children":[13]},)"
+      << R"({"name":"Head_End","translation":[0,0.2,0]}],)";
+    g << R"("buffers":[{"byteLength":)" << buf.size() << R"(,"uri":"data:application/octet-stream;base64,)"
+      << Base64(buf) << R"("}],"bufferViews":[)";
+    for (size_t i = 0; i < views.size(); ++i)
+        g << (i ? "," : "") << R"({"buffer":0,"byteOffset":)" << views[i].first << R"(,"byteLength":)"
+          << views[i].second << "}";
+    g << R"(],"accessors":[)";
+    g << R"({"bufferView":0,"componentType":5126,"count":)" << frames << R"(,"type":"SCALAR","min":[0],"max":[)"
+      << times.back() << "]}";
+    g << R"(,{"bufferView":1,"componentType":5126,"count":)" << frames << R"(,"type":"VEC3"})";
+    for (int i = 0; i < 6; ++i)
+        g << R"(,{"bufferView":)" << 2 + i << R"(,"componentType":5126,"count":)" << frames << R"(,"type":"VEC4"})";
+    g << R"(],"animations":[{"name":"walk","samplers":[)";
+    for (int i = 0; i < 7; ++i)
+        g << (i ? "," : "") << R"({"input":0,"output":)" << 1 + i << R"(,"interpolation":"LINEAR"})";
+    // Samplers 1.. drive: left thigh, right thigh, left shin, right shin, left foot, right foot.
+    const int nodeOf[6] = {1, 6, 2, 7, 3, 8};
+    g << R"(],"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}})";
+    for (int i = 0; i < 6; ++i)
+        g << R"(,{"sampler":)" << 1 + i << R"(,"target":{"node":)" << nodeOf[i] << R"(,"path":"rotation"}})";
+    g << "]}]}";
+    return g.str();
+}
+
+TEST(QvImportGltf, SmallGltfWalkerImportsAndWalks)
+{
+    const std::string path = TempPath("walker.gltf");
+    WriteFile(path, WalkingGltf(1.2));
+    const sCapture cap = ReadScene(path);
+    EXPECT_NEAR(cap.mRate, 30.0, 1e-6);
+    const sImportResult r = Import(cap, sOptions());
+    // Two whole steady cycles fit in four seconds; each lasts one second.
+    ASSERT_GE(r.mCycles.size(), 2u);
+    EXPECT_NEAR(r.mCaptured.mCadence, 120.0, 120.0 * 0.03);
+    EXPECT_NEAR(r.mActor.mAction[0].mLength, 34.0 + 1000.0, 1.0);
+    ImportAndWalk("gltf", cap, 0.8);
+}
+
+// ---- [SECTION] Keys ------------------------------------------------------------
+
+std::vector<sKey> Channel(int n, unsigned stepMs, const std::function<sQuat(double)>& at)
+{
+    std::vector<sKey> keys;
+    for (int i = 0; i < n; ++i)
+    {
+        sKey k;
+        k.mTime = 34 + i * stepMs;
+        k.mValue = at((double)i / (n - 1)).Unit();
+        if (!keys.empty() && k.mValue.Dot(keys.back().mValue) < 0)
+            k.mValue = k.mValue.Neg();
+        keys.push_back(k);
+    }
+    return keys;
+}
+
+TEST(QvImportKeys, ReducedChannelsStayWithinTheBoundUnderTheLibrarysInterpolation)
+{
+    const sVec3 x(1, 0, 0), y(0, 1, 0), tilted(0.3, 0.9, -0.3);
+    const std::vector<std::pair<const char*, std::function<sQuat(double)>>> cases = {
+        {"still", [](double) { return sQuat(); }},
+        {"steady turn", [&](double u) { return sQuat::AxisAngle(x, 0.8 * u); }},
+        {"half a turn", [&](double u) { return sQuat::AxisAngle(y, 3.0 * u); }},
+        {"knee in swing", [&](double u) { return sQuat::AxisAngle(x, 1.1 * std::pow(std::sin(M_PI * u), 4)); }},
+        {"two axes", [&](double u) {
+             return sQuat::AxisAngle(x, 0.5 * std::sin(2 * M_PI * u)) * sQuat::AxisAngle(y, 0.3 * std::cos(6 * M_PI * u));
+         }},
+        {"tilted wobble", [&](double u) { return sQuat::AxisAngle(tilted, 0.2 * std::sin(14 * M_PI * u)); }},
+        {"jump", [&](double u) { return sQuat::AxisAngle(x, u < 0.5 ? 0.0 : 0.7); }},
+        {"noise", [&](double u) {
+             const double n = std::sin(12345.678 * u) * 43758.5453;
+             return sQuat::AxisAngle(tilted, 0.01 * (n - std::floor(n)));
+         }},
+    };
+    for (const auto& c : cases)
+        for (unsigned step : {8u, 33u})
+            for (double tol : {0.0, 0.05, 0.1, 1.0, 5.0})
+            {
+                SCOPED_TRACE(testing::Message() << c.first << ", " << step << " ms apart, " << tol << " degrees");
+                const std::vector<sKey> full = Channel(121, step, c.second);
+                const std::vector<sKey> reduced = ReduceKeys(full, tol);
+                ASSERT_GE(reduced.size(), 2u);
+                EXPECT_EQ(reduced.front().mTime, full.front().mTime);
+                EXPECT_EQ(reduced.back().mTime, full.back().mTime);
+                EXPECT_LE(reduced.size(), full.size());
+                // Single precision reads back a key to about 0.005 degrees.
+                EXPECT_LE(ReductionError(full, reduced), tol + 0.01);
+                for (size_t i = 1; i < reduced.size(); ++i)
+                    EXPECT_GT(reduced[i].mTime, reduced[i - 1].mTime);
+            }
+    // A small steady turn needs no key between its ends.
+    EXPECT_EQ(ReduceKeys(Channel(121, 8, [&](double u) { return sQuat::AxisAngle(x, 0.2 * u); }), 0.1).size(), 2u);
+}
+
+// ---- [SECTION] Errors ----------------------------------------------------------
+
+struct sRun
+{
+    int mStatus = -1;
+    std::string mErr;
+};
+
+sRun RunProgram(const std::string& args)
+{
+    const std::string err = TempPath("stderr.txt");
+    const std::string cmd = "'" + kProgram + "' " + args + " >/dev/null 2>'" + err + "'";
+    sRun r;
+    const int s = std::system(cmd.c_str());
+    r.mStatus = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    std::ifstream in(err);
+    std::ostringstream text;
+    text << in.rdbuf();
+    r.mErr = text.str();
+    return r;
+}
+
+// A BVH of two joints that walk nowhere, with no foot among them.
+const char* kFootlessBvh = "HIERARCHY\nROOT Body\n{\n  OFFSET 0 0 0\n  CHANNELS 6 Xposition Yposition Zposition "
+                           "Zrotation Xrotation Yrotation\n  JOINT Arm\n  {\n    OFFSET 1 0 0\n    CHANNELS 3 Zrotation "
+                           "Xrotation Yrotation\n    JOINT Hand\n    {\n      OFFSET 1 0 0\n      CHANNELS 3 Zrotation "
+                           "Xrotation Yrotation\n      End Site\n      {\n        OFFSET 1 0 0\n      }\n    }\n  }\n}\n"
+                           "MOTION\nFrames: 3\nFrame Time: 0.0333333\n0 1 0 0 0 0 0 0 0 0 0 0\n0 1 0 0 0 0 0 10 0 0 0 "
+                           "0\n0 1 0 0 0 0 0 20 0 0 0 0\n";
+
+TEST(QvImportErrors, EveryFailureIsOneLineAndAFailingStatus)
+{
+    if (!Exists(kProgram))
+        GTEST_SKIP() << "qvimport is not built";
+    const std::string garbage = TempPath("garbage.bvh"), footless = TempPath("footless.bvh");
+    WriteFile(garbage, std::string("HIERARCHY\nROOT \x01\x02{{{ OFFSET nan", 32));
+    WriteFile(footless, kFootlessBvh);
+    const std::string out = TempPath("out.xml");
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"missing file", "'" + TempPath("nothing-here.bvh") + "' '" + out + "'"},
+        {"garbage", "'" + garbage + "' '" + out + "'"},
+        {"no feet", "'" + footless + "' '" + out + "'"},
+        {"no arguments", ""},
+        {"unknown option", "a.bvh b.xml --fast"},
+        {"bad tolerance", "a.bvh b.xml --tolerance lots"},
+        {"bad frames", "a.bvh b.xml --frames 9:3"},
+        {"option without value", "a.bvh b.xml --cycle"},
+    };
+    const std::string clip = kMocap + "131_01.bvh";
+    if (Exists(clip))
+    {
+        cases.push_back({"range outside the clip", "'" + clip + "' '" + out + "' --frames 10:100000"});
+        cases.push_back({"no such cycle", "'" + clip + "' '" + out + "' --cycle 40"});
+        cases.push_back({"named foot missing", "'" + clip + "' '" + out + "' --left-foot NoSuchJoint"});
+    }
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.first);
+        const sRun r = RunProgram(c.second);
+        EXPECT_NE(r.mStatus, 0);
+        EXPECT_EQ(r.mErr.rfind("qvimport: ", 0), 0u) << r.mErr;
+        EXPECT_EQ(std::count(r.mErr.begin(), r.mErr.end(), '\n'), 1) << r.mErr;
+    }
+    // Without feet the message lists the joints that could be named instead.
+    EXPECT_NE(RunProgram("'" + footless + "' '" + out + "'").mErr.find("'Arm'"), std::string::npos);
+}
+
+TEST(QvImportErrors, ClipShorterThanACycleIsRefused)
+{
+    const std::string path = kMocap + "131_02.bvh";
+    if (!Exists(path))
+        GTEST_SKIP() << "no captured clips in " << kMocap;
+    sCapture cap = ReadScene(path);
+    // The first second: the walker stands and starts off, no whole stride.
+    cap.mRotation.resize(120);
+    cap.mPosition.resize(120);
+    try
+    {
+        Import(cap, sOptions());
+        FAIL() << "imported a clip without a whole gait cycle";
+    }
+    catch (const cImportError& e)
+    {
+        EXPECT_NE(std::string(e.what()).find("cycle"), std::string::npos) << e.what();
+    }
+}
+
+} // namespace
