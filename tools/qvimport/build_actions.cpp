@@ -33,6 +33,12 @@ namespace
 const unsigned kRestartMs = 34;
 // The still stand is keyed over this long.
 const unsigned kStandMs = 1000;
+// Once the clock passes an action's length, the frame that passes it shows
+// the restart pose and the overshoot is lost: a cycle keyed over P plays
+// over P plus, on average, half a frame. Cycles are keyed this much short,
+// half of the demo's usual 16 ms frame, so that they play at their captured
+// pace (within a few tenths of a per cent at 16 ms, about 1 % at 1 or 33 ms).
+const double kWrapAllowanceS = 0.008;
 
 // ---- [SECTION] Layout ----------------------------------------------------------
 
@@ -245,11 +251,13 @@ std::vector<sQuat> KeyValues(const sActorOut& out, const sFrameRotations& pose)
 
 unsigned Millis(double seconds) { return (unsigned)std::lround(seconds * 1000.0); }
 
+double PlaySeconds(const sCycle& c, double rate) { return c.mPlaySeconds > 0 ? c.mPlaySeconds : (c.mEnd - c.mBegin) / rate; }
+
 // One cycle as an action: frames a..b keyed from the restart time, the last
 // pose made equal to the first by spreading the difference over the cycle.
 sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet& feet,
                        const std::vector<sBoneSource>& src, const sLift& lift, const sActorOut& out,
-                       const sHeading& heading, double ground, double scale)
+                       const sHeading& heading, double seconds, double ground, double scale)
 {
     sOutAction act;
     act.mName = name;
@@ -263,7 +271,7 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
         for (size_t k = 0; k < bones; ++k)
         {
             sKey key;
-            key.mTime = kRestartMs + Millis(i / cap.mRate);
+            key.mTime = kRestartMs + Millis((seconds - kWrapAllowanceS) * i / n);
             key.mValue = q[k];
             // The library interpolates without taking the shorter arc: keep
             // each key on the same side as the one before.
@@ -445,9 +453,9 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
             out.mBones[i].mRest = (restWorld[p].Conj() * restWorld[i]).Unit();
     }
 
-    out.mAction[0] = CycleAction("walk", cap, feet, src, lift, out, head1, ground1, scale);
+    out.mAction[0] = CycleAction("walk", cap, feet, src, lift, out, head1, PlaySeconds(walk, cap.mRate), ground1, scale);
     out.mAction[1] = StandAction(cap, feet, src, lift, out, stance, standYaw, groundStand, scale);
-    out.mAction[2] = CycleAction("walk2", cap, feet, src, lift, out, head2, ground2, scale);
+    out.mAction[2] = CycleAction("walk2", cap, feet, src, lift, out, head2, PlaySeconds(walk2, cap.mRate), ground2, scale);
     return out;
 }
 

@@ -80,10 +80,19 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
     const sContacts contacts = FindContacts(cap, feet);
     r.mCycles = FindCycles(cap, feet, contacts);
     r.mCaptured = MeasureCapture(cap, feet, r.mCycles);
+    const bool chosenByHand = opt.mFrameA >= 0 || opt.mCycle > 0;
     sCycle walk = ChooseWalk(cap, feet, r.mCycles, opt);
-    walk.mSteady = true;
-    r.mCapturedWalk = MeasureCapture(cap, feet, {walk});
-    const sCycle walk2 = opt.mFrameA >= 0 || opt.mCycle > 0 ? walk : ChooseSecondWalk(r.mCycles, walk);
+    sCycle walk2 = chosenByHand ? walk : ChooseSecondWalk(r.mCycles, walk);
+    // A found cycle plays at the steady walk's mean pace, so that the demo's
+    // cadence is the capture's even where its strides vary in length of time
+    // (a cycle the user names plays at its own).
+    if (!chosenByHand && !opt.mOwnTiming && r.mCaptured.mCycles > 0)
+        walk.mPlaySeconds = walk2.mPlaySeconds = 120.0 / r.mCaptured.mCadence;
+    const double played = walk.mPlaySeconds > 0 ? walk.mPlaySeconds : (walk.mEnd - walk.mBegin) / cap.mRate;
+    const double leg = 0.5 * (feet.mLeg[0].mLength + feet.mLeg[1].mLength);
+    r.mCapturedWalk.mCycles = 1;
+    r.mCapturedWalk.mCadence = 120.0 / played;
+    r.mCapturedWalk.mSpeedLegs = walk.mSpeed * (walk.mEnd - walk.mBegin) / cap.mRate / played / leg;
     const int stance = FindStance(cap, feet, contacts);
     r.mActor = BuildActor(cap, sk, feet, walk, walk2, stance, opt);
     for (sOutAction& a : r.mActor.mAction)
@@ -156,6 +165,8 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
             if (opt.mToleranceDeg < 0 || opt.mToleranceDeg > 45)
                 throw cImportError("--tolerance is in degrees, from 0 to 45");
         }
+        else if (a == "--own-timing")
+            opt.mOwnTiming = true;
         else if (a == "--hip-height")
         {
             opt.mHipHeight = Number(a, value());
@@ -169,7 +180,7 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
     }
     if (files.size() != 2)
         throw cImportError("usage: qvimport IN OUT.xml [--left-foot NAME] [--right-foot NAME] [--cycle N] "
-                           "[--frames FIRST:LAST] [--tolerance DEG] [--hip-height UNITS]");
+                           "[--frames FIRST:LAST] [--own-timing] [--tolerance DEG] [--hip-height UNITS]");
     in = files[0];
     out = files[1];
     return opt;

@@ -43,6 +43,7 @@ struct sOptions
     int mFrameB = -1;
     double mToleranceDeg = 0.1; // key reduction bound per joint rotation, degrees
     double mHipHeight = 2.0;  // standing hip height in the file, units
+    bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
 };
 
 // ---- Stage: read scene -------------------------------------------------------
@@ -122,6 +123,7 @@ struct sCycle
     double mSpeed = 0;          // pelvis travel per second, source units
     double mClosure = 0;        // how far the last pose is from the first, radians summed over joints
     bool mSteady = false;       // part of the steady walk
+    double mPlaySeconds = 0;    // the action's period; 0: as captured
 };
 
 // A cycle over frames [begin, end] (begin < end), not steady.
@@ -211,7 +213,7 @@ struct sImportResult
     sActorOut mActor;
     std::string mXml;
     sGaitMeasure mCaptured;      // over the steady cycles
-    sGaitMeasure mCapturedWalk;  // over the cycle the walk plays
+    sGaitMeasure mCapturedWalk;  // the cycle the walk plays, at the pace it plays it
     std::vector<sCycle> mCycles;
     double mRate = 0;
 };
