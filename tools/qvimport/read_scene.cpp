@@ -6,7 +6,11 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "qvimport.h"
@@ -290,6 +294,52 @@ sCapture Convert(const aiScene* scene)
     return cap;
 }
 
+// Assimp 5.2's BVH reader keeps a reference into its growing node list while
+// it reads a joint's children, so a joint whose CHANNELS (or OFFSET) come
+// after a child JOINT makes it write freed memory. Such files are refused
+// before Assimp sees them: in every node, OFFSET and CHANNELS come first.
+bool LooksLikeBvh(const char* data, size_t size)
+{
+    size_t i = 0;
+    while (i < size && std::isspace((unsigned char)data[i]))
+        ++i;
+    return size - i >= 9 && std::strncmp(data + i, "HIERARCHY", 9) == 0;
+}
+
+void CheckBvhHierarchy(const char* data, size_t size)
+{
+    // Per open block: has a child joint (or end site) been seen in it yet?
+    std::vector<char> childSeen;
+    size_t i = 0;
+    while (i < size)
+    {
+        while (i < size && std::isspace((unsigned char)data[i]))
+            ++i;
+        size_t j = i;
+        while (j < size && !std::isspace((unsigned char)data[j]))
+            ++j;
+        const std::string token(data + i, j - i);
+        i = j;
+        if (token == "MOTION")
+            return;
+        if (token == "{")
+            childSeen.push_back(0);
+        else if (token == "}")
+        {
+            if (childSeen.empty())
+                throw cImportError("malformed BVH: a '}' closes no joint");
+            childSeen.pop_back();
+        }
+        else if (token == "JOINT" || token == "End")
+        {
+            if (!childSeen.empty())
+                childSeen.back() = 1;
+        }
+        else if ((token == "CHANNELS" || token == "OFFSET") && !childSeen.empty() && childSeen.back())
+            throw cImportError("malformed BVH: a joint's " + token + " come after its child joints");
+    }
+}
+
 const unsigned kReadFlags = aiProcess_ValidateDataStructure;
 
 void Configure(Assimp::Importer& imp)
@@ -312,6 +362,18 @@ std::string OneLine(std::string s)
 
 sCapture ReadScene(const std::string& path)
 {
+    {
+        std::ifstream in(path, std::ios::binary);
+        char start[64] = {};
+        in.read(start, sizeof start);
+        if (LooksLikeBvh(start, (size_t)in.gcount()))
+        {
+            in.clear();
+            in.seekg(0);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            CheckBvhHierarchy(text.data(), text.size());
+        }
+    }
     Assimp::Importer imp;
     Configure(imp);
     const aiScene* scene = imp.ReadFile(path, kReadFlags);
@@ -322,6 +384,8 @@ sCapture ReadScene(const std::string& path)
 
 sCapture ReadSceneFromMemory(const void* data, size_t size, const char* hint)
 {
+    if (LooksLikeBvh((const char*)data, size) || (hint && std::strcmp(hint, "bvh") == 0))
+        CheckBvhHierarchy((const char*)data, size);
     Assimp::Importer imp;
     Configure(imp);
     const aiScene* scene = imp.ReadFileFromMemory(data, size, kReadFlags, hint);
