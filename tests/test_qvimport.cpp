@@ -522,11 +522,19 @@ TEST(QvImportErrors, EveryFailureIsOneLineAndAFailingStatus)
     const std::string garbage = TempPath("garbage.bvh"), footless = TempPath("footless.bvh");
     WriteFile(garbage, std::string("HIERARCHY\nROOT \x01\x02{{{ OFFSET nan", 32));
     WriteFile(footless, kFootlessBvh);
+    // CHANNELS after child joints: Assimp 5.2 reads freed memory on these.
+    std::string late = kFootlessBvh;
+    const std::string channels = "  CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation\n";
+    late.erase(late.find(channels), channels.size());
+    late.insert(late.find("}\nMOTION"), channels);
+    const std::string lateChannels = TempPath("late-channels.bvh");
+    WriteFile(lateChannels, late);
     const std::string out = TempPath("out.xml");
     std::vector<std::pair<std::string, std::string>> cases = {
         {"missing file", "'" + TempPath("nothing-here.bvh") + "' '" + out + "'"},
         {"garbage", "'" + garbage + "' '" + out + "'"},
         {"no feet", "'" + footless + "' '" + out + "'"},
+        {"channels after child joints", "'" + lateChannels + "' '" + out + "'"},
         {"no arguments", ""},
         {"unknown option", "a.bvh b.xml --fast"},
         {"bad tolerance", "a.bvh b.xml --tolerance lots"},
