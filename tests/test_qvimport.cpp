@@ -6,7 +6,7 @@
 // Index
 //   [SECTION] Playing    the demo's character step and what is measured
 //   [SECTION] Captured   the two BVH clips end to end (skipped without them)
-//   [SECTION] glTF       a small walking skeleton written here as .gltf
+//   [SECTION] glTF       a small walking skeleton written here as .gltf; Assimp's samples
 //   [SECTION] Keys       the reduction bound over hand-picked channels
 //   [SECTION] Errors     the program's failures
 //
@@ -19,7 +19,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -428,6 +430,43 @@ TEST(QvImportGltf, SmallGltfWalkerImportsAndWalks)
     EXPECT_NEAR(r.mCaptured.mCadence, 120.0, 120.0 * 0.03);
     EXPECT_NEAR(r.mActor.mAction[0].mLength, 34.0 + 1000.0 - 8.0, 1.0);
     ImportAndWalk("gltf", cap, 0.8);
+}
+
+// Assimp's own sample files (Debian's assimp-testmodels, when installed):
+// whatever the importer accepts loads and plays without not-a-numbers, and
+// everything else is refused with a cImportError, never another exception.
+TEST(QvImportSamples, AssimpSampleFilesImportCleanlyOrAreRefused)
+{
+    const std::string root = "/usr/share/assimp/models";
+    if (!Exists(root + "/BVH/01_01.bvh"))
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    int imported = 0, refused = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+    {
+        std::string ext = entry.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return (char)std::tolower(c); });
+        if (!entry.is_regular_file() || (ext != ".bvh" && ext != ".fbx" && ext != ".dae" && ext != ".gltf" &&
+                                         ext != ".glb"))
+            continue;
+        SCOPED_TRACE(entry.path().string());
+        try
+        {
+            const sImportResult r = ImportFile(entry.path().string(), sOptions());
+            const std::string path = TempPath("sample.xml");
+            WriteFile(path, r.mXml);
+            cActor a;
+            ASSERT_NO_THROW(Load(path, a));
+            const sPlay p = Play(a, 16, 4000, r.mActor.mFigureHeight);
+            EXPECT_TRUE(p.mFinite);
+            ++imported;
+        }
+        catch (const cImportError&)
+        {
+            ++refused;
+        }
+    }
+    printf("%d sample files imported, %d refused\n", imported, refused);
+    EXPECT_GE(imported, 3) << "the sample BVH walks";
 }
 
 // ---- [SECTION] Keys ------------------------------------------------------------
