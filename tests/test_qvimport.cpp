@@ -90,6 +90,7 @@ struct sPlay
     int mGroundFrames = 0;     // frames with a foot on the ground, and of those, carried by a locked foot
     int mCarriedFrames = 0;
     bool mFinite = true;
+    double mStandFoot[2] = {0, 0}; // each foot's lowest point after standing half a second
 };
 
 // The character step of cQVApp::Update, without the window: the walk slot
@@ -103,6 +104,8 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
         a.mNextAction = 1;
         a.Animate(dt);
     }
+    p.mStandFoot[0] = FootLowest(*a.mLeftFoot.mBone);
+    p.mStandFoot[1] = FootLowest(*a.mRightFoot.mBone);
     const cVector3D dir0 = a.mLeftFoot.mDir;
     const cVector3D start0 = Head(*a.mArmature.mRootBone);
     cVector3D start;
@@ -239,6 +242,10 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
                100 * (cadence / cycleCadence - 1), 100 * p.mLowest / height, 100 * p.mLowestMax / height,
                100 * r.mActor.mWalkLowestMax / height, 100 * lockShare, 100 * carriedShare);
         EXPECT_TRUE(p.mFinite);
+        // Standing, both feet are on the ground (131_01 stands with its left
+        // toes 1.03 % of its height above its right ones).
+        EXPECT_NEAR(p.mStandFoot[0], 0.0, 0.015 * height);
+        EXPECT_NEAR(p.mStandFoot[1], 0.0, 0.015 * height);
         EXPECT_GT(p.mForward, 0.5 * r.mCaptured.mSpeedLegs * leg * 18.0) << "the root travels forward";
         EXPECT_GT(speed, 0.5 * r.mCaptured.mSpeedLegs);
         EXPECT_LT(speed, 1.5 * r.mCaptured.mSpeedLegs);
