@@ -6,7 +6,8 @@
 // Index
 //   [SECTION] Playing    the demo's character step and what is measured
 //   [SECTION] Captured   the two BVH clips end to end (skipped without them)
-//   [SECTION] glTF       a small walking skeleton written here as .gltf; Assimp's samples
+//   [SECTION] glTF       a small walking skeleton written here as .gltf; a capture
+//                        moved, turned and scaled; Assimp's samples
 //   [SECTION] Keys       the reduction bound over hand-picked channels
 //   [SECTION] Errors     the program's failures
 //
@@ -437,6 +438,97 @@ TEST(QvImportGltf, SmallGltfWalkerImportsAndWalks)
     EXPECT_NEAR(r.mCaptured.mCadence, 120.0, 120.0 * 0.03);
     EXPECT_NEAR(r.mActor.mAction[0].mLength, 34.0 + 1000.0 - 8.0, 1.0);
     ImportAndWalk("gltf", cap, 0.8);
+}
+
+// One channel as built (not yet written), for the library to evaluate.
+cChannel ToChannel(const std::vector<sKey>& keys)
+{
+    cChannel ch;
+    for (const sKey& k : keys)
+    {
+        sKeyFrame f;
+        f.mTime = k.mTime;
+        f.mValue = cQuaternion((float)k.mValue.x, (float)k.mValue.y, (float)k.mValue.z, (float)k.mValue.w);
+        ch.mKeyFrames.push_back(f);
+    }
+    return ch;
+}
+
+sQuat At(const cChannel& ch, unsigned t)
+{
+    cQuaternion q;
+    ch.EvaluateAt(t, q);
+    return sQuat(q.mData[3], q.mData[0], q.mData[1], q.mData[2]);
+}
+
+// The capture moved, turned (whatever way is up) and scaled.
+sCapture Transformed(sCapture cap, const sQuat& turn, double scale, const sVec3& shift)
+{
+    for (size_t f = 0; f < cap.Frames(); ++f)
+        for (size_t j = 0; j < cap.mJoints.size(); ++j)
+        {
+            cap.mRotation[f][j] = turn * cap.mRotation[f][j];
+            cap.mPosition[f][j] = turn * cap.mPosition[f][j] * scale + shift;
+        }
+    return cap;
+}
+
+// Where the capture stands, which way it faces, which axis is up and which
+// unit it was measured in change nothing in the file: same cycle, same
+// bones, the same rotations at every millisecond.
+TEST(QvImportCaptured, PlacementOrientationAndUnitOfTheCaptureChangeNothing)
+{
+    const std::string path = kMocap + "131_01.bvh";
+    if (!Exists(path))
+        GTEST_SKIP() << "no captured clips in " << kMocap;
+    const sCapture cap = ReadScene(path);
+    sOptions exact;
+    exact.mToleranceDeg = 0;
+    const sImportResult ref = Import(cap, exact);
+    const sVec3 x(1, 0, 0), y(0, 1, 0), z(0, 0, 1);
+    const struct
+    {
+        const char* what;
+        sQuat turn;
+        double scale;
+        sVec3 shift;
+    } cases[] = {
+        {"moved", sQuat(), 1, sVec3(3, 0.5, -7)},
+        {"facing elsewhere", sQuat::AxisAngle(y, 1.2), 1, sVec3()},
+        {"Z up", sQuat::AxisAngle(x, M_PI / 2), 1, sVec3()},
+        {"X up, turned", sQuat::AxisAngle(z, -M_PI / 2) * sQuat::AxisAngle(y, 0.4), 1, sVec3(1, 2, 3)},
+        {"upside down", sQuat::AxisAngle(x, M_PI), 1, sVec3()},
+        {"centimetres", sQuat(), 100, sVec3()},
+        {"kilometres, Z up", sQuat::AxisAngle(x, -M_PI / 2), 0.001, sVec3(0, 0, 5)},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const sImportResult r = Import(Transformed(cap, c.turn, c.scale, c.shift), exact);
+        ASSERT_EQ(r.mActor.mBones.size(), ref.mActor.mBones.size());
+        EXPECT_EQ(r.mActor.mCycleFrames[0][0], ref.mActor.mCycleFrames[0][0]);
+        EXPECT_EQ(r.mActor.mCycleFrames[0][1], ref.mActor.mCycleFrames[0][1]);
+        EXPECT_EQ(r.mActor.mStanceFrame, ref.mActor.mStanceFrame);
+        EXPECT_NEAR(r.mActor.mLegLength, ref.mActor.mLegLength, 1e-6);
+        for (size_t b = 0; b < ref.mActor.mBones.size(); ++b)
+        {
+            EXPECT_NEAR(r.mActor.mBones[b].mLength, ref.mActor.mBones[b].mLength, 1e-6);
+            EXPECT_LT(AngleBetween(r.mActor.mBones[b].mRest, ref.mActor.mBones[b].mRest), 1e-6);
+        }
+        double worst = 0;
+        for (int s = 0; s < 3; ++s)
+        {
+            ASSERT_EQ(r.mActor.mAction[s].mLength, ref.mActor.mAction[s].mLength);
+            for (size_t b = 0; b < ref.mActor.mBones.size(); ++b)
+            {
+                const cChannel p = ToChannel(r.mActor.mAction[s].mChannels[b]);
+                const cChannel q = ToChannel(ref.mActor.mAction[s].mChannels[b]);
+                for (unsigned t = 34; t <= ref.mActor.mAction[s].mLength; ++t)
+                    worst = std::max(worst, AngleBetween(At(p, t), At(q, t)));
+            }
+        }
+        EXPECT_LT(worst * 180 / M_PI, 0.01);
+    }
 }
 
 // Assimp's own sample files (Debian's assimp-testmodels, when installed):

@@ -5,7 +5,8 @@
 //   [SECTION] Layout      the bones the demo needs around the captured ones
 //   [SECTION] Heading     yaw that holds one walking direction over a cycle
 //   [SECTION] Hip lift    the hips' height through two folding links
-//   [SECTION] Bones       rest frames: head at the joint, +Y towards the tail
+//   [SECTION] Bones       the lift's size; rest frames: head at the joint, +Y
+//                         towards the tail
 //   [SECTION] Samples     per frame, every bone's key; loop closure
 //   [SECTION] BuildActor  the stage itself
 //
@@ -163,6 +164,25 @@ double GroundUnder(const sCapture& cap, const sFeet& feet, int first, int last)
     return low;
 }
 
+// The hip lift spans every hip height the actions use (each cycle over its
+// own ground): the root 2 % of a leg above the highest, the links long
+// enough that the fold stays well inside its range.
+sLift MakeLift(const sCapture& cap, const sFeet& feet, const std::vector<std::pair<const sCycle*, double>>& cycles,
+               double standHip, double scale, double leg)
+{
+    double lowHip = standHip, highHip = standHip;
+    for (const std::pair<const sCycle*, double>& c : cycles)
+        for (int f = c.first->mBegin; f <= c.first->mEnd; ++f)
+        {
+            lowHip = std::min(lowHip, cap.mPosition[f][feet.mPelvis].z - c.second);
+            highHip = std::max(highHip, cap.mPosition[f][feet.mPelvis].z - c.second);
+        }
+    sLift lift;
+    lift.mRootZ = highHip * scale + 0.02 * leg;
+    lift.mLink = 0.5 * std::max(0.1 * leg, 1.5 * (lift.mRootZ - lowHip * scale));
+    return lift;
+}
+
 // ---- [SECTION] Bones -----------------------------------------------------------
 
 struct sBoneSource
@@ -207,6 +227,87 @@ int PointAt(const sCapture& cap, const sSkeleton& sk, int j, int frame, double m
         if ((cap.mPosition[frame][t] - cap.mPosition[frame][j]).Length() > minDist)
             return t;
     return -1;
+}
+
+// The root, the forward marker and the hip lift links, at rest with the
+// hips at the standing height.
+void AddLayoutBones(const sLift& lift, double standHip, sActorOut& out, std::vector<sBoneSource>& src,
+                    std::vector<sQuat>& restWorld)
+{
+    src.assign(kFirstJointBone, sBoneSource());
+    restWorld.assign(kFirstJointBone, sQuat());
+    const double phi0 = lift.Fold(standHip);
+    restWorld[kLiftA] = RotX(phi0) * Down();
+    restWorld[kLiftB] = RotX(-phi0) * Down();
+    out.mBones.assign(kFirstJointBone, sOutBone());
+    out.mBones[kRoot].mName = "root";
+    out.mBones[kRoot].mOffset = sVec3(0, 0, lift.mRootZ);
+    out.mBones[kRoot].mRest = RotZ(M_PI);
+    out.mBones[kForward].mName = "forward";
+    out.mBones[kForward].mParent = kRoot;
+    out.mBones[kForward].mOffset = sVec3(0, 0.1 * out.mLegLength, 0);
+    out.mBones[kForward].mLength = 0.1 * out.mLegLength;
+    out.mBones[kLiftA].mName = "hip_lift.a";
+    out.mBones[kLiftA].mParent = kRoot;
+    out.mBones[kLiftB].mName = "hip_lift.b";
+    out.mBones[kLiftB].mParent = kLiftA;
+    out.mBones[kLiftB].mOffset = sVec3(0, lift.mLink, 0);
+}
+
+// The captured bones, the pelvis and everything the skeleton keeps below it,
+// at rest in the standing frame: the stand's keys are then all the identity.
+void AddJointBones(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, int stance, double standYaw,
+                   double scale, const sLift& lift, double minDist, sActorOut& out, std::vector<sBoneSource>& src,
+                   std::vector<sQuat>& restWorld)
+{
+    std::vector<int> joints;
+    for (int j : sk.mBoneJoints)
+    {
+        int a = j;
+        while (a >= 0 && a != feet.mPelvis)
+            a = cap.mJoints[a].mParent;
+        if (a == feet.mPelvis)
+            joints.push_back(j);
+    }
+    const std::vector<std::string> names = BoneNames(cap, joints, feet);
+    std::vector<int> boneOfJoint(cap.mJoints.size(), -1);
+    const sQuat standTurn = RotZ(standYaw);
+    for (size_t k = 0; k < joints.size(); ++k)
+    {
+        const int j = joints[k];
+        boneOfJoint[j] = (int)out.mBones.size();
+        const sQuat w = standTurn * cap.mRotation[stance][j];
+        sQuat rest = w;
+        const int target = PointAt(cap, sk, j, stance, std::max(minDist, 1e-9));
+        sOutBone b;
+        b.mName = names[k];
+        if (target >= 0)
+        {
+            const sVec3 dir = standTurn * (cap.mPosition[stance][target] - cap.mPosition[stance][j]);
+            rest = sQuat::Between(w * sVec3(0, 1, 0), dir) * w;
+            if (target == sk.mTail[j])
+                b.mLength = dir.Length() * scale;
+        }
+        sBoneSource s;
+        s.mJoint = j;
+        s.mOffsetRot = (w.Conj() * rest).Unit();
+        src.push_back(s);
+        restWorld.push_back(rest);
+
+        const int pj = cap.mJoints[j].mParent;
+        if (j == feet.mPelvis || pj < 0 || boneOfJoint[pj] < 0)
+        {
+            b.mParent = kLiftB;
+            b.mOffset = sVec3(0, lift.mLink, 0);
+        }
+        else
+        {
+            b.mParent = boneOfJoint[pj];
+            const sVec3 d = standTurn * (cap.mPosition[stance][j] - cap.mPosition[stance][pj]) * scale;
+            b.mOffset = restWorld[b.mParent].Conj() * d;
+        }
+        out.mBones.push_back(b);
+    }
 }
 
 // ---- [SECTION] Samples ---------------------------------------------------------
@@ -354,98 +455,17 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
     // The stand faces where the walk faces, so stopping does not turn.
     const double standYaw = HeldFacing(cap, feet, head1) - Facing(cap, feet, stance);
 
-    // The hip lift spans every hip height the actions use.
-    double lowHip = standHip, highHip = standHip;
-    for (const std::pair<const sCycle*, double>& c : {std::make_pair(&walk, ground1), std::make_pair(&walk2, ground2)})
-        for (int f = c.first->mBegin; f <= c.first->mEnd; ++f)
-        {
-            lowHip = std::min(lowHip, cap.mPosition[f][feet.mPelvis].z - c.second);
-            highHip = std::max(highHip, cap.mPosition[f][feet.mPelvis].z - c.second);
-        }
-    sLift lift;
-    lift.mRootZ = highHip * scale + 0.02 * out.mLegLength;
-    lift.mLink = 0.5 * std::max(0.1 * out.mLegLength, 1.5 * (lift.mRootZ - lowHip * scale));
-
-    // The captured bones: the pelvis and everything the skeleton keeps below it.
-    std::vector<int> joints;
-    for (int j : sk.mBoneJoints)
-    {
-        int a = j;
-        while (a >= 0 && a != feet.mPelvis)
-            a = cap.mJoints[a].mParent;
-        if (a == feet.mPelvis)
-            joints.push_back(j);
-    }
-    const std::vector<std::string> names = BoneNames(cap, joints, feet);
-    std::vector<int> boneOfJoint(cap.mJoints.size(), -1);
+    const sLift lift = MakeLift(cap, feet, {{&walk, ground1}, {&walk2, ground2}}, standHip, scale, out.mLegLength);
 
     double extent = 0;
     for (const sVec3& p : cap.mPosition[stance])
         extent = std::max(extent, p.z - groundStand);
     out.mFigureHeight = extent * scale;
-    const double minDist = std::max(extent * 1e-3, 1e-9);
 
-    // Layout bones.
-    std::vector<sBoneSource> src(kFirstJointBone);
-    std::vector<sQuat> restWorld(kFirstJointBone);
-    const double phi0 = lift.Fold(standHip * scale);
-    restWorld[kRoot] = sQuat();
-    restWorld[kForward] = sQuat();
-    restWorld[kLiftA] = RotX(phi0) * Down();
-    restWorld[kLiftB] = RotX(-phi0) * Down();
-    out.mBones.resize(kFirstJointBone);
-    out.mBones[kRoot].mName = "root";
-    out.mBones[kRoot].mOffset = sVec3(0, 0, lift.mRootZ);
-    out.mBones[kRoot].mRest = RotZ(M_PI);
-    out.mBones[kForward].mName = "forward";
-    out.mBones[kForward].mParent = kRoot;
-    out.mBones[kForward].mOffset = sVec3(0, 0.1 * out.mLegLength, 0);
-    out.mBones[kForward].mLength = 0.1 * out.mLegLength;
-    out.mBones[kLiftA].mName = "hip_lift.a";
-    out.mBones[kLiftA].mParent = kRoot;
-    out.mBones[kLiftB].mName = "hip_lift.b";
-    out.mBones[kLiftB].mParent = kLiftA;
-    out.mBones[kLiftB].mOffset = sVec3(0, lift.mLink, 0);
-
-    // Captured bones at rest in the standing frame: the stand's keys are
-    // then all the identity.
-    const sQuat standTurn = RotZ(standYaw);
-    for (size_t k = 0; k < joints.size(); ++k)
-    {
-        const int j = joints[k];
-        boneOfJoint[j] = (int)out.mBones.size();
-        const sQuat w = standTurn * cap.mRotation[stance][j];
-        sQuat rest = w;
-        const int target = PointAt(cap, sk, j, stance, minDist);
-        sOutBone b;
-        b.mName = names[k];
-        if (target >= 0)
-        {
-            const sVec3 dir = standTurn * (cap.mPosition[stance][target] - cap.mPosition[stance][j]);
-            rest = sQuat::Between(w * sVec3(0, 1, 0), dir) * w;
-            if (target == sk.mTail[j])
-                b.mLength = dir.Length() * scale;
-        }
-        sBoneSource s;
-        s.mJoint = j;
-        s.mOffsetRot = (w.Conj() * rest).Unit();
-        src.push_back(s);
-        restWorld.push_back(rest);
-
-        const int pj = cap.mJoints[j].mParent;
-        if (j == feet.mPelvis || pj < 0 || boneOfJoint[pj] < 0)
-        {
-            b.mParent = kLiftB;
-            b.mOffset = sVec3(0, lift.mLink, 0);
-        }
-        else
-        {
-            b.mParent = boneOfJoint[pj];
-            const sVec3 d = standTurn * (cap.mPosition[stance][j] - cap.mPosition[stance][pj]) * scale;
-            b.mOffset = restWorld[b.mParent].Conj() * d;
-        }
-        out.mBones.push_back(b);
-    }
+    std::vector<sBoneSource> src;
+    std::vector<sQuat> restWorld;
+    AddLayoutBones(lift, standHip * scale, out, src, restWorld);
+    AddJointBones(cap, sk, feet, stance, standYaw, scale, lift, extent * 1e-3, out, src, restWorld);
     for (size_t i = 0; i < out.mBones.size(); ++i)
     {
         const int p = out.mBones[i].mParent;

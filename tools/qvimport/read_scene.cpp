@@ -1,6 +1,14 @@
 // Stage: read scene. Assimp loads the file; the animated joints and their
 // common ancestor's subtree become the capture, sampled at the rate of the
 // densest channel.
+//
+// Index
+//   [SECTION] Limits     what a hostile file may ask for
+//   [SECTION] Matrices   Assimp's row-major matrices in double precision
+//   [SECTION] Keys       sampling a channel at any tick
+//   [SECTION] Convert    scene to capture
+//   [SECTION] BVH guard  files Assimp 5.2 must not see
+//   [SECTION] Entry      ReadScene, ReadSceneFromMemory
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -20,10 +28,14 @@ namespace qvimport
 namespace
 {
 
+// ---- [SECTION] Limits ---------------------------------------------------------
+
 // Bounds that keep a hostile file from asking for unbounded memory.
 const size_t kMaxFrames = 200000;
 const size_t kMaxSamples = 20000000; // frames x joints
 const size_t kMaxJoints = 5000;
+
+// ---- [SECTION] Matrices -------------------------------------------------------
 
 struct sMat4
 {
@@ -98,6 +110,8 @@ bool IsFinite(const sMat4& a)
     return true;
 }
 
+// ---- [SECTION] Keys -----------------------------------------------------------
+
 // Key lookup: the value at tick t, linear between keys, clamped at the ends.
 template <class K, class F>
 auto Sample(const K* keys, unsigned n, double t, F lerp) -> decltype(lerp(keys[0].mValue, keys[0].mValue, 0.0))
@@ -138,6 +152,8 @@ bool KeysUsable(const K* keys, unsigned n)
     return true;
 }
 
+// ---- [SECTION] Convert --------------------------------------------------------
+
 const aiAnimation* LongestAnimation(const aiScene* scene)
 {
     const aiAnimation* best = nullptr;
@@ -170,21 +186,22 @@ const aiNode* CommonAncestor(const std::vector<const aiNode*>& nodes)
     return common > 0 ? path[common - 1] : nullptr;
 }
 
-sCapture Convert(const aiScene* scene)
+// The animation's channels by node name, the nodes they drive, and the span
+// and density of their keys. A channel whose node is missing is ignored.
+struct sChannels
 {
-    if (!scene || !scene->mRootNode)
-        throw cImportError("the file holds no scene");
-    const aiAnimation* anim = LongestAnimation(scene);
-    if (!anim)
-        throw cImportError("the file has no animation");
+    std::map<std::string, const aiNodeAnim*> mByName;
+    std::vector<const aiNode*> mNodes;
+    double mFirstTick = INFINITY, mLastTick = -INFINITY;
+    double mDensity = 0; // keys per tick of the densest channel
+};
 
-    // Channels by node name; a channel whose node is missing is ignored.
-    std::map<std::string, const aiNodeAnim*> channels;
-    std::vector<const aiNode*> animated;
-    double firstTick = INFINITY, lastTick = -INFINITY, density = 0;
-    for (unsigned c = 0; c < anim->mNumChannels; ++c)
+sChannels CollectChannels(const aiScene* scene, const aiAnimation* anim)
+{
+    sChannels c;
+    for (unsigned i = 0; i < anim->mNumChannels; ++i)
     {
-        const aiNodeAnim* ch = anim->mChannels[c];
+        const aiNodeAnim* ch = anim->mChannels[i];
         if (!ch || (ch->mNumRotationKeys == 0 && ch->mNumPositionKeys == 0))
             continue;
         if (!KeysUsable(ch->mRotationKeys, ch->mNumRotationKeys) ||
@@ -192,10 +209,10 @@ sCapture Convert(const aiScene* scene)
             !KeysUsable(ch->mScalingKeys, ch->mNumScalingKeys))
             throw cImportError("the animation has keys out of time order or not finite");
         const aiNode* node = scene->mRootNode->FindNode(ch->mNodeName);
-        if (!node || channels.count(ch->mNodeName.C_Str()))
+        if (!node || c.mByName.count(ch->mNodeName.C_Str()))
             continue;
-        channels[ch->mNodeName.C_Str()] = ch;
-        animated.push_back(node);
+        c.mByName[ch->mNodeName.C_Str()] = ch;
+        c.mNodes.push_back(node);
         const unsigned n[2] = {ch->mNumRotationKeys, ch->mNumPositionKeys};
         const double t0[2] = {n[0] ? ch->mRotationKeys[0].mTime : 0, n[1] ? ch->mPositionKeys[0].mTime : 0};
         const double t1[2] = {n[0] ? ch->mRotationKeys[n[0] - 1].mTime : 0,
@@ -204,31 +221,23 @@ sCapture Convert(const aiScene* scene)
         {
             if (!n[k])
                 continue;
-            firstTick = std::min(firstTick, t0[k]);
-            lastTick = std::max(lastTick, t1[k]);
+            c.mFirstTick = std::min(c.mFirstTick, t0[k]);
+            c.mLastTick = std::max(c.mLastTick, t1[k]);
             if (n[k] > 1 && t1[k] > t0[k])
-                density = std::max(density, (n[k] - 1) / (t1[k] - t0[k]));
+                c.mDensity = std::max(c.mDensity, (n[k] - 1) / (t1[k] - t0[k]));
         }
     }
-    if (animated.empty())
+    if (c.mNodes.empty())
         throw cImportError("the animation drives no joint of the scene");
-    if (!(density > 0) || !(lastTick > firstTick))
+    if (!(c.mDensity > 0) || !(c.mLastTick > c.mFirstTick))
         throw cImportError("the animation has fewer than two keys in time");
+    return c;
+}
 
-    const double tps = anim->mTicksPerSecond > 0 && std::isfinite(anim->mTicksPerSecond) ? anim->mTicksPerSecond : 25.0;
-    // Sampled as densely as the densest channel is keyed, within sane rates.
-    const double rate = std::min(240.0, std::max(10.0, density * tps));
-    const double seconds = (lastTick - firstTick) / tps;
-    if (!std::isfinite(seconds) || seconds * rate + 1 > (double)kMaxFrames)
-        throw cImportError("the animation is too long to import");
-    const size_t frames = (size_t)std::floor(seconds * rate + 1e-6) + 1;
-
-    // The joints: the common ancestor and everything below it, parents first.
-    const aiNode* top = CommonAncestor(animated);
-    if (!top)
-        throw cImportError("the file has no skeleton");
-    sCapture cap;
-    cap.mRate = rate;
+// The joints: the common ancestor of the animated nodes and everything below
+// it, parents first, each with its node.
+std::vector<const aiNode*> CollectJoints(const aiNode* top, const sChannels& channels, sCapture& cap)
+{
     std::vector<const aiNode*> nodes;
     std::vector<std::pair<const aiNode*, int>> queue{{top, -1}};
     for (size_t i = 0; i < queue.size(); ++i)
@@ -239,7 +248,7 @@ sCapture Convert(const aiScene* scene)
         sJoint j;
         j.mName = n->mName.C_Str();
         j.mParent = queue[i].second;
-        j.mAnimated = channels.count(j.mName) > 0;
+        j.mAnimated = channels.mByName.count(j.mName) > 0;
         cap.mJoints.push_back(j);
         nodes.push_back(n);
         for (unsigned c = 0; c < n->mNumChildren; ++c)
@@ -248,51 +257,90 @@ sCapture Convert(const aiScene* scene)
     }
     if (cap.mJoints.size() < 3)
         throw cImportError("the file has no skeleton (fewer than three joints under the animated ones)");
-    if (frames * cap.mJoints.size() > kMaxSamples)
-        throw cImportError("the animation is too long to import");
+    return nodes;
+}
 
-    // Everything above the skeleton stays as the scene places it.
+// A node's local transform at a tick: its channel's keys where it has them,
+// its own transform for what they leave out.
+sMat4 LocalAt(const aiNode* node, const aiNodeAnim* ch, double tick)
+{
+    if (!ch)
+        return sMat4::From(node->mTransformation);
+    aiVector3D s0, t0;
+    aiQuaternion r0;
+    node->mTransformation.Decompose(s0, r0, t0);
+    const sVec3 t = ch->mNumPositionKeys ? Sample(ch->mPositionKeys, ch->mNumPositionKeys, tick, LerpVec)
+                                         : sVec3(t0.x, t0.y, t0.z);
+    const sQuat r = ch->mNumRotationKeys ? Sample(ch->mRotationKeys, ch->mNumRotationKeys, tick, SlerpQuat)
+                                         : sQuat(r0.w, r0.x, r0.y, r0.z).Unit();
+    const sVec3 s = ch->mNumScalingKeys ? Sample(ch->mScalingKeys, ch->mNumScalingKeys, tick, LerpVec)
+                                        : sVec3(s0.x, s0.y, s0.z);
+    return sMat4::Compose(t, r, s);
+}
+
+// Every joint's world rotation and position at every frame. Everything
+// above the skeleton stays as the scene places it.
+void SampleFrames(const std::vector<const aiNode*>& nodes, const sChannels& channels, double ticksPerSecond,
+                  size_t frames, sCapture& cap)
+{
     sMat4 above = sMat4::Identity();
-    for (const aiNode* n = top->mParent; n; n = n->mParent)
+    for (const aiNode* n = nodes[0]->mParent; n; n = n->mParent)
         above = sMat4::From(n->mTransformation) * above;
 
     const size_t nj = cap.mJoints.size();
+    std::vector<const aiNodeAnim*> channelOf(nj, nullptr);
+    for (size_t j = 0; j < nj; ++j)
+    {
+        auto it = channels.mByName.find(cap.mJoints[j].mName);
+        channelOf[j] = it != channels.mByName.end() ? it->second : nullptr;
+    }
     cap.mRotation.assign(frames, std::vector<sQuat>(nj));
     cap.mPosition.assign(frames, std::vector<sVec3>(nj));
     std::vector<sMat4> world(nj);
     for (size_t f = 0; f < frames; ++f)
     {
-        const double tick = firstTick + (double)f / rate * tps;
+        const double tick = channels.mFirstTick + (double)f / cap.mRate * ticksPerSecond;
         for (size_t j = 0; j < nj; ++j)
         {
-            const aiNode* n = nodes[j];
-            sMat4 local = sMat4::From(n->mTransformation);
-            auto it = channels.find(cap.mJoints[j].mName);
-            if (it != channels.end())
-            {
-                const aiNodeAnim* ch = it->second;
-                aiVector3D s0, t0;
-                aiQuaternion r0;
-                n->mTransformation.Decompose(s0, r0, t0);
-                const sVec3 t = ch->mNumPositionKeys ? Sample(ch->mPositionKeys, ch->mNumPositionKeys, tick, LerpVec)
-                                                     : sVec3(t0.x, t0.y, t0.z);
-                const sQuat r = ch->mNumRotationKeys
-                                    ? Sample(ch->mRotationKeys, ch->mNumRotationKeys, tick, SlerpQuat)
-                                    : sQuat(r0.w, r0.x, r0.y, r0.z).Unit();
-                const sVec3 s = ch->mNumScalingKeys ? Sample(ch->mScalingKeys, ch->mNumScalingKeys, tick, LerpVec)
-                                                    : sVec3(s0.x, s0.y, s0.z);
-                local = sMat4::Compose(t, r, s);
-            }
             const int p = cap.mJoints[j].mParent;
-            world[j] = (p < 0 ? above : world[p]) * local;
+            world[j] = (p < 0 ? above : world[p]) * LocalAt(nodes[j], channelOf[j], tick);
             if (!IsFinite(world[j]))
                 throw cImportError("the joint '" + cap.mJoints[j].mName + "' has transforms that are not finite");
             cap.mRotation[f][j] = world[j].Rotation();
             cap.mPosition[f][j] = world[j].Translation();
         }
     }
+}
+
+sCapture Convert(const aiScene* scene)
+{
+    if (!scene || !scene->mRootNode)
+        throw cImportError("the file holds no scene");
+    const aiAnimation* anim = LongestAnimation(scene);
+    if (!anim)
+        throw cImportError("the file has no animation");
+    const sChannels channels = CollectChannels(scene, anim);
+
+    const double tps = anim->mTicksPerSecond > 0 && std::isfinite(anim->mTicksPerSecond) ? anim->mTicksPerSecond : 25.0;
+    sCapture cap;
+    // Sampled as densely as the densest channel is keyed, within sane rates.
+    cap.mRate = std::min(240.0, std::max(10.0, channels.mDensity * tps));
+    const double seconds = (channels.mLastTick - channels.mFirstTick) / tps;
+    if (!std::isfinite(seconds) || seconds * cap.mRate + 1 > (double)kMaxFrames)
+        throw cImportError("the animation is too long to import");
+    const size_t frames = (size_t)std::floor(seconds * cap.mRate + 1e-6) + 1;
+
+    const aiNode* top = CommonAncestor(channels.mNodes);
+    if (!top)
+        throw cImportError("the file has no skeleton");
+    const std::vector<const aiNode*> nodes = CollectJoints(top, channels, cap);
+    if (frames * cap.mJoints.size() > kMaxSamples)
+        throw cImportError("the animation is too long to import");
+    SampleFrames(nodes, channels, tps, frames, cap);
     return cap;
 }
+
+// ---- [SECTION] BVH guard ------------------------------------------------------
 
 // Assimp 5.2's BVH reader keeps a reference into its growing node list while
 // it reads a joint's children, so a joint whose CHANNELS (or OFFSET) come
@@ -359,6 +407,8 @@ std::string OneLine(std::string s)
 }
 
 } // namespace
+
+// ---- [SECTION] Entry ----------------------------------------------------------
 
 sCapture ReadScene(const std::string& path)
 {

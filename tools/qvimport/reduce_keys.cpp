@@ -22,13 +22,11 @@ sKeyFrame ToLibrary(const sKey& k)
 }
 
 // Angle in degrees between a full key and the library's value at its time
-// from the two keys around it.
-double KeyError(const sKey& full, const sKey& a, const sKey& b)
+// from a channel of the two keys around it.
+double KeyError(const sKey& full, const cChannel& span)
 {
-    cChannel ch;
-    ch.mKeyFrames = {ToLibrary(a), ToLibrary(b)};
     cQuaternion q;
-    ch.EvaluateAt(full.mTime, q);
+    span.EvaluateAt(full.mTime, q);
     const double ang = AngleBetween(full.mValue, sQuat(q.mData[3], q.mData[0], q.mData[1], q.mData[2]));
     return ang * 180.0 / M_PI;
 }
@@ -48,8 +46,10 @@ const double kHeightTolerance = 0.001;
 
 bool SpanFits(const std::vector<sKey>& keys, size_t i, size_t j, double tolDeg)
 {
+    cChannel span;
+    span.mKeyFrames = {ToLibrary(keys[i]), ToLibrary(keys[j])};
     for (size_t k = i + 1; k < j; ++k)
-        if (KeyError(keys[k], keys[i], keys[j]) > tolDeg || HeightError(keys[k], keys[i], keys[j]) > kHeightTolerance)
+        if (KeyError(keys[k], span) > tolDeg || HeightError(keys[k], keys[i], keys[j]) > kHeightTolerance)
             return false;
     return true;
 }
