@@ -177,6 +177,28 @@ std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sCo
     return cycles;
 }
 
+// How far from a plain stand a frame is: its motion (the pelvis's and the
+// ankles' speeds, in walking speeds) and its posture (feet further apart or
+// closer than the hips, and the pelvis off the middle between them, in
+// legs). A captured clip may end on a flourish; the stand should not.
+double StanceScore(const sCapture& cap, const sFeet& feet, const sContacts& contacts, size_t f)
+{
+    const double leg = 0.5 * (feet.mLeg[0].mLength + feet.mLeg[1].mLength);
+    const double motion = (HorizontalSpeed(cap, feet.mPelvis, f) + HorizontalSpeed(cap, feet.mLeg[0].mAnkle, f) +
+                           HorizontalSpeed(cap, feet.mLeg[1].mAnkle, f)) /
+                          std::max(contacts.mWalkSpeed, 0.1 * leg);
+    const std::vector<sVec3>& p = cap.mPosition[f];
+    auto flat = [](sVec3 v) {
+        v.z = 0;
+        return v;
+    };
+    const double feetApart = flat(p[feet.mLeg[0].mAnkle] - p[feet.mLeg[1].mAnkle]).Length();
+    const double hipsApart = flat(p[feet.mLeg[0].mHip] - p[feet.mLeg[1].mHip]).Length();
+    const sVec3 middle = (p[feet.mLeg[0].mAnkle] + p[feet.mLeg[1].mAnkle]) * 0.5;
+    const double posture = (std::fabs(feetApart - hipsApart) + flat(p[feet.mPelvis] - middle).Length()) / leg;
+    return motion + posture;
+}
+
 int FindStance(const sCapture& cap, const sFeet& feet, const sContacts& contacts)
 {
     const size_t n = cap.Frames();
@@ -192,8 +214,7 @@ int FindStance(const sCapture& cap, const sFeet& feet, const sContacts& contacts
                 continue;
             if (!contacts.mDown[0][f] || !contacts.mDown[1][f])
                 continue;
-            const double score = HorizontalSpeed(cap, feet.mPelvis, f) + HorizontalSpeed(cap, feet.mLeg[0].mAnkle, f) +
-                                 HorizontalSpeed(cap, feet.mLeg[1].mAnkle, f);
+            const double score = StanceScore(cap, feet, contacts, f);
             if (score < bestScore)
             {
                 bestScore = score;

@@ -93,7 +93,10 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
     r.mCapturedWalk.mCycles = 1;
     r.mCapturedWalk.mCadence = 120.0 / played;
     r.mCapturedWalk.mSpeedLegs = walk.mSpeed * (walk.mEnd - walk.mBegin) / cap.mRate / played / leg;
-    const int stance = FindStance(cap, feet, contacts);
+    if (opt.mStandFrame >= 0 && (size_t)opt.mStandFrame >= cap.Frames())
+        throw cImportError("--stand " + std::to_string(opt.mStandFrame) + " is not one of the clip's " +
+                           std::to_string(cap.Frames()) + " frames");
+    const int stance = opt.mStandFrame >= 0 ? opt.mStandFrame : FindStance(cap, feet, contacts);
     r.mActor = BuildActor(cap, sk, feet, walk, walk2, stance, opt);
     for (sOutAction& a : r.mActor.mAction)
         for (std::vector<sKey>& ch : a.mChannels)
@@ -165,6 +168,8 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
             if (opt.mToleranceDeg < 0 || opt.mToleranceDeg > 45)
                 throw cImportError("--tolerance is in degrees, from 0 to 45");
         }
+        else if (a == "--stand")
+            opt.mStandFrame = Whole(a, value());
         else if (a == "--own-timing")
             opt.mOwnTiming = true;
         else if (a == "--hip-height")
@@ -180,7 +185,7 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
     }
     if (files.size() != 2)
         throw cImportError("usage: qvimport IN OUT.xml [--left-foot NAME] [--right-foot NAME] [--cycle N] "
-                           "[--frames FIRST:LAST] [--own-timing] [--tolerance DEG] [--hip-height UNITS]");
+                           "[--frames FIRST:LAST] [--own-timing] [--stand FRAME] [--tolerance DEG] [--hip-height UNITS]");
     in = files[0];
     out = files[1];
     return opt;

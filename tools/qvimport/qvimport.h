@@ -44,6 +44,7 @@ struct sOptions
     double mToleranceDeg = 0.1; // key reduction bound per joint rotation, degrees
     double mHipHeight = 2.0;  // standing hip height in the file, units
     bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
+    int mStandFrame = -1;     // the frame to stand on; -1: found
 };
 
 // ---- Stage: read scene -------------------------------------------------------
