@@ -6,8 +6,8 @@
 // Index
 //   [SECTION] Playing    the demo's character step and what is measured
 //   [SECTION] Captured   the two BVH clips end to end (skipped without them)
-//   [SECTION] glTF       a small walking skeleton written here as .gltf; a capture
-//                        moved, turned and scaled; Assimp's samples
+//   [SECTION] Synthetic  a small walker written here as glTF and as Collada; a
+//                        capture moved, turned and scaled; Assimp's samples
 //   [SECTION] Keys       the reduction bound over hand-picked channels
 //   [SECTION] Errors     the program's failures
 //
@@ -314,7 +314,7 @@ TEST(QvImportCaptured, ChosenCycleAndFrameRangeGiveThatWalk)
     EXPECT_NEAR(half.mActor.mLegLength, 0.5 * c.mActor.mLegLength, 1e-9);
 }
 
-// ---- [SECTION] glTF ------------------------------------------------------------
+// ---- [SECTION] Synthetic ------------------------------------------------------------
 
 std::string Base64(const std::vector<unsigned char>& bytes)
 {
@@ -332,47 +332,76 @@ std::string Base64(const std::vector<unsigned char>& bytes)
     return s;
 }
 
-// A glTF 2.0 walker (metres, +Y up, facing and walking +Z): hips, two
+// A synthetic walker (metres, +Y up, facing and walking +Z): hips, two
 // three-bone legs with toe tips, a spine and a head. Each foot is planted for
 // 60 % of a one-second cycle while the hips move on at stride/second, and
 // swings forwards over the rest; the legs reach their ankles by two-bone IK.
-std::string WalkingGltf(double stride)
+struct sJointDef
+{
+    const char* mName;
+    int mParent;
+    double mOffset[3];
+};
+const sJointDef kSyntheticJoints[] = {
+    {"Hips", -1, {0, 0.93, 0}},          {"LeftUpLeg", 0, {0.1, -0.05, 0}},  {"LeftLeg", 1, {0, -0.45, 0}},
+    {"LeftFoot", 2, {0, -0.43, 0}},      {"LeftToeBase", 3, {0, -0.06, 0.13}}, {"LeftToe_End", 4, {0, -0.01, 0.06}},
+    {"RightUpLeg", 0, {-0.1, -0.05, 0}}, {"RightLeg", 6, {0, -0.45, 0}},     {"RightFoot", 7, {0, -0.43, 0}},
+    {"RightToeBase", 8, {0, -0.06, 0.13}}, {"RightToe_End", 9, {0, -0.01, 0.06}}, {"Spine", 0, {0, 0.1, 0}},
+    {"Head", 11, {0, 0.55, 0}},          {"Head_End", 12, {0, 0.2, 0}},
+};
+const int kSyntheticJointCount = sizeof kSyntheticJoints / sizeof kSyntheticJoints[0];
+
+struct sSyntheticWalk
+{
+    int mFrames = 0;
+    std::vector<double> mTime;       // seconds
+    std::vector<double> mHips;       // x, y, z per frame
+    std::vector<double> mAngle[14];  // per joint and frame: rotation about +X, radians (legs only)
+};
+
+sSyntheticWalk SyntheticWalk(double stride)
 {
     const double l1 = 0.45, l2 = 0.43, ankleY = 0.07, hipY = 0.93;
-    const int fps = 30, frames = 4 * fps + 1;
-    std::vector<float> times, hips, rot[3][2]; // thigh, shin, foot rotations, left and right
-    auto quatX = [](std::vector<float>& v, double a) {
-        v.insert(v.end(), {(float)std::sin(a / 2), 0.0f, 0.0f, (float)std::cos(a / 2)});
-    };
-    for (int f = 0; f < frames; ++f)
+    const int fps = 30;
+    sSyntheticWalk w;
+    w.mFrames = 4 * fps + 1;
+    const int thighOf[2] = {1, 6};
+    for (int f = 0; f < w.mFrames; ++f)
     {
-        const double t = (double)f / fps, hz = stride * t;
-        times.push_back((float)t);
-        hips.insert(hips.end(), {0.0f, (float)(hipY + 0.01 * std::cos(4 * M_PI * t)), (float)hz});
+        const double t = (double)f / fps, hz = stride * t, hy = hipY + 0.01 * std::cos(4 * M_PI * t);
+        w.mTime.push_back(t);
+        w.mHips.insert(w.mHips.end(), {0.0, hy, hz});
         for (int s = 0; s < 2; ++s)
         {
             const double phase = t + 0.5 * s, cycle = std::floor(phase), p = phase - cycle;
-            double az, ay = ankleY;
-            if (p < 0.6) // planted: the hips pass over it
-                az = stride * (cycle - 0.5 * s) + 0.3 * stride;
-            else
+            const double plant = stride * (cycle - 0.5 * s) + 0.3 * stride;
+            double az = plant, ay = ankleY;
+            if (p >= 0.6) // swinging from this plant to the next; planted, the hips pass over it
             {
                 const double u = (p - 0.6) / 0.4;
-                const double from = stride * (cycle - 0.5 * s) + 0.3 * stride;
-                az = from + stride * (u - std::sin(2 * M_PI * u) / (2 * M_PI));
+                az = plant + stride * (u - std::sin(2 * M_PI * u) / (2 * M_PI));
                 ay += 0.08 * std::sin(M_PI * u);
             }
-            const double dz = az - hz, dy = ay - (hipY + 0.01 * std::cos(4 * M_PI * t) - 0.05);
+            const double dz = az - hz, dy = ay - (hy - 0.05);
             const double d = std::min(l1 + l2 - 1e-4, std::sqrt(dz * dz + dy * dy));
             const double alpha = std::atan2(dz, -dy);
             const double beta = std::acos((l1 * l1 + d * d - l2 * l2) / (2 * l1 * d));
             const double knee = M_PI - std::acos((l1 * l1 + l2 * l2 - d * d) / (2 * l1 * l2));
             const double thigh = -(alpha + beta); // about +X: negative swings the leg forwards
-            quatX(rot[0][s], thigh);
-            quatX(rot[1][s], knee);
-            quatX(rot[2][s], -(thigh + knee));
+            w.mAngle[thighOf[s]].push_back(thigh);
+            w.mAngle[thighOf[s] + 1].push_back(knee);
+            w.mAngle[thighOf[s] + 2].push_back(-(thigh + knee)); // the foot stays level
         }
     }
+    return w;
+}
+
+// The walker as glTF 2.0 with its data in one base64 buffer.
+std::string WalkingGltf(double stride)
+{
+    const sSyntheticWalk w = SyntheticWalk(stride);
+    const int legJoints[6] = {1, 6, 2, 7, 3, 8};
+    std::vector<float> times(w.mTime.begin(), w.mTime.end()), hips(w.mHips.begin(), w.mHips.end());
     std::vector<unsigned char> buf;
     std::vector<std::pair<size_t, size_t>> views; // offset, length
     auto add = [&](const std::vector<float>& v) {
@@ -382,50 +411,117 @@ std::string WalkingGltf(double stride)
     };
     add(times);
     add(hips);
-    for (int j = 0; j < 3; ++j)
-        for (int s = 0; s < 2; ++s)
-            add(rot[j][s]);
+    for (int j : legJoints)
+    {
+        std::vector<float> q;
+        for (double a : w.mAngle[j])
+            q.insert(q.end(), {(float)std::sin(a / 2), 0.0f, 0.0f, (float)std::cos(a / 2)});
+        add(q);
+    }
 
     std::ostringstream g;
-    g << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)"
-      << R"({"name":"Hips","translation":[0,0.93,0],"children":[1,6,11]},)"
-      << R"({"name":"LeftUpLeg","translation":[0.1,-0.05,0],"children":[2]},)"
-      << R"({"name":"LeftLeg","translation":[0,-0.45,0],"children":[3]},)"
-      << R"({"name":"LeftFoot","translation":[0,-0.43,0],"children":[4]},)"
-      << R"({"name":"LeftToeBase","translation":[0,-0.06,0.13],"children":[5]},)"
-      << R"({"name":"LeftToe_End","translation":[0,-0.01,0.06]},)"
-      << R"({"name":"RightUpLeg","translation":[-0.1,-0.05,0],"children":[7]},)"
-      << R"({"name":"RightLeg","translation":[0,-0.45,0],"children":[8]},)"
-      << R"({"name":"RightFoot","translation":[0,-0.43,0],"children":[9]},)"
-      << R"({"name":"RightToeBase","translation":[0,-0.06,0.13],"children":[10]},)"
-      << R"({"name":"RightToe_End","translation":[0,-0.01,0.06]},)"
-      << R"({"name":"Spine","translation":[0,0.1,0],"children":[12]},)"
-      << R"({"name":"Head","translation":[0,0.55,0],"children":[13]},)"
-      << R"({"name":"Head_End","translation":[0,0.2,0]}],)";
-    g << R"("buffers":[{"byteLength":)" << buf.size() << R"(,"uri":"data:application/octet-stream;base64,)"
+    g << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)";
+    for (int j = 0; j < kSyntheticJointCount; ++j)
+    {
+        const sJointDef& d = kSyntheticJoints[j];
+        g << (j ? "," : "") << R"({"name":")" << d.mName << R"(","translation":[)" << d.mOffset[0] << ","
+          << d.mOffset[1] << "," << d.mOffset[2] << "]";
+        std::string children;
+        for (int c = 0; c < kSyntheticJointCount; ++c)
+            if (kSyntheticJoints[c].mParent == j)
+                children += (children.empty() ? "" : ",") + std::to_string(c);
+        if (!children.empty())
+            g << R"(,"children":[)" << children << "]";
+        g << "}";
+    }
+    g << R"(],"buffers":[{"byteLength":)" << buf.size() << R"(,"uri":"data:application/octet-stream;base64,)"
       << Base64(buf) << R"("}],"bufferViews":[)";
     for (size_t i = 0; i < views.size(); ++i)
         g << (i ? "," : "") << R"({"buffer":0,"byteOffset":)" << views[i].first << R"(,"byteLength":)"
           << views[i].second << "}";
     g << R"(],"accessors":[)";
-    g << R"({"bufferView":0,"componentType":5126,"count":)" << frames << R"(,"type":"SCALAR","min":[0],"max":[)"
+    g << R"({"bufferView":0,"componentType":5126,"count":)" << w.mFrames << R"(,"type":"SCALAR","min":[0],"max":[)"
       << times.back() << "]}";
-    g << R"(,{"bufferView":1,"componentType":5126,"count":)" << frames << R"(,"type":"VEC3"})";
+    g << R"(,{"bufferView":1,"componentType":5126,"count":)" << w.mFrames << R"(,"type":"VEC3"})";
     for (int i = 0; i < 6; ++i)
-        g << R"(,{"bufferView":)" << 2 + i << R"(,"componentType":5126,"count":)" << frames << R"(,"type":"VEC4"})";
+        g << R"(,{"bufferView":)" << 2 + i << R"(,"componentType":5126,"count":)" << w.mFrames << R"(,"type":"VEC4"})";
     g << R"(],"animations":[{"name":"walk","samplers":[)";
     for (int i = 0; i < 7; ++i)
         g << (i ? "," : "") << R"({"input":0,"output":)" << 1 + i << R"(,"interpolation":"LINEAR"})";
-    // Samplers 1.. drive: left thigh, right thigh, left shin, right shin, left foot, right foot.
-    const int nodeOf[6] = {1, 6, 2, 7, 3, 8};
     g << R"(],"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}})";
     for (int i = 0; i < 6; ++i)
-        g << R"(,{"sampler":)" << 1 + i << R"(,"target":{"node":)" << nodeOf[i] << R"(,"path":"rotation"}})";
+        g << R"(,{"sampler":)" << 1 + i << R"(,"target":{"node":)" << legJoints[i] << R"(,"path":"rotation"}})";
     g << "]}]}";
     return g.str();
 }
 
-TEST(QvImportGltf, SmallGltfWalkerImportsAndWalks)
+// The walker as Collada 1.4: joint nodes, each moving one animated by a
+// sampled matrix per frame.
+std::string WalkingCollada(double stride)
+{
+    const sSyntheticWalk w = SyntheticWalk(stride);
+    auto matrix = [&](int j, int f) {
+        std::ostringstream m;
+        const sJointDef& d = kSyntheticJoints[j];
+        const double a = w.mAngle[j].empty() ? 0 : w.mAngle[j][f], c = std::cos(a), s = std::sin(a);
+        const double t[3] = {j == 0 ? w.mHips[3 * f] : d.mOffset[0], j == 0 ? w.mHips[3 * f + 1] : d.mOffset[1],
+                             j == 0 ? w.mHips[3 * f + 2] : d.mOffset[2]};
+        m << "1 0 0 " << t[0] << " 0 " << c << " " << -s << " " << t[1] << " 0 " << s << " " << c << " " << t[2]
+          << " 0 0 0 1";
+        return m.str();
+    };
+    std::ostringstream x;
+    x << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+      << "<COLLADA xmlns=\"http://www.collada.org/2005/11/COLLADASchema\" version=\"1.4.1\">\n"
+      << "<asset><unit name=\"meter\" meter=\"1\"/><up_axis>Y_UP</up_axis></asset>\n<library_animations>\n";
+    for (int j = 0; j < kSyntheticJointCount; ++j)
+    {
+        if (j != 0 && w.mAngle[j].empty())
+            continue;
+        const std::string n = kSyntheticJoints[j].mName;
+        x << "<animation id=\"" << n << "-anim\">\n<source id=\"" << n << "-time\"><float_array id=\"" << n
+          << "-time-array\" count=\"" << w.mFrames << "\">";
+        for (double t : w.mTime)
+            x << t << " ";
+        x << "</float_array><technique_common><accessor source=\"#" << n << "-time-array\" count=\"" << w.mFrames
+          << "\" stride=\"1\"><param name=\"TIME\" type=\"float\"/></accessor></technique_common></source>\n";
+        x << "<source id=\"" << n << "-out\"><float_array id=\"" << n << "-out-array\" count=\"" << 16 * w.mFrames
+          << "\">";
+        for (int f = 0; f < w.mFrames; ++f)
+            x << matrix(j, f) << " ";
+        x << "</float_array><technique_common><accessor source=\"#" << n << "-out-array\" count=\"" << w.mFrames
+          << "\" stride=\"16\"><param name=\"TRANSFORM\" type=\"float4x4\"/></accessor></technique_common></source>\n";
+        x << "<sampler id=\"" << n << "-sampler\"><input semantic=\"INPUT\" source=\"#" << n
+          << "-time\"/><input semantic=\"OUTPUT\" source=\"#" << n << "-out\"/></sampler>\n";
+        x << "<channel source=\"#" << n << "-sampler\" target=\"" << n << "/transform\"/>\n</animation>\n";
+    }
+    x << "</library_animations>\n<library_visual_scenes><visual_scene id=\"Scene\" name=\"Scene\">\n";
+    std::function<void(int)> node = [&](int j) {
+        const std::string n = kSyntheticJoints[j].mName;
+        x << "<node id=\"" << n << "\" name=\"" << n << "\" sid=\"" << n << "\" type=\"JOINT\"><matrix sid=\"transform\">"
+          << matrix(j, 0) << "</matrix>\n";
+        for (int c = 0; c < kSyntheticJointCount; ++c)
+            if (kSyntheticJoints[c].mParent == j)
+                node(c);
+        x << "</node>\n";
+    };
+    node(0);
+    x << "</visual_scene></library_visual_scenes>\n<scene><instance_visual_scene url=\"#Scene\"/></scene>\n</COLLADA>\n";
+    return x.str();
+}
+
+TEST(QvImportSynthetic, SmallColladaWalkerImportsAndWalks)
+{
+    const std::string path = TempPath("walker.dae");
+    WriteFile(path, WalkingCollada(1.2));
+    const sCapture cap = ReadScene(path);
+    const sImportResult r = Import(cap, sOptions());
+    ASSERT_GE(r.mCycles.size(), 2u);
+    EXPECT_NEAR(r.mCaptured.mCadence, 120.0, 120.0 * 0.03);
+    ImportAndWalk("collada", cap, 0.8);
+}
+
+TEST(QvImportSynthetic, SmallGltfWalkerImportsAndWalks)
 {
     const std::string path = TempPath("walker.gltf");
     WriteFile(path, WalkingGltf(1.2));
