@@ -388,8 +388,15 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
         // Loop closure: the error between the last and the first pose is
         // taken out gradually, so the cycle repeats without a jump.
         const sQuat err = ch.front().mValue * ch.back().mValue.Conj();
+        const double heightErr = ch.front().mHeight - ch.back().mHeight;
         for (int i = 1; i <= n; ++i)
+        {
             ch[i].mValue = (Slerp(sQuat(), err, i / (double)n) * ch[i].mValue).Unit();
+            // The hip height the lift links now give, as near as a straight
+            // ramp tells it.
+            if (ch[i].mHeight >= 0)
+                ch[i].mHeight += heightErr * i / (double)n;
+        }
         ch.back().mValue = ch.front().mValue;
         ch.back().mHeight = ch.front().mHeight;
     }
