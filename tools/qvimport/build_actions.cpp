@@ -19,6 +19,7 @@
 #include <cmath>
 #include <set>
 
+#include "QV_actor.h"
 #include "qvimport.h"
 
 namespace qvimport
@@ -30,8 +31,9 @@ const char* const kRightFootName = "Bone.007";
 namespace
 {
 
-// The clock restarts here once it passes an action's length (ACTOR_RESTART_TIME).
-const unsigned kRestartMs = 34;
+// Every action is keyed from where the clock restarts once it passes the
+// action's length.
+const unsigned kRestartMs = ACTOR_RESTART_TIME;
 // The still stand is keyed over this long.
 const unsigned kStandMs = 1000;
 // Once the clock passes an action's length, the frame that passes it shows
