@@ -59,6 +59,11 @@ void cActor::Animate(unsigned int t)
 
     mAction[mCurrentAction].EvaluateAt(mTime, mPose);
 
+    if (mCrossFade)
+        CrossFade(t);
+    else
+        mFade.mActive = false;
+
     // The request takes effect on the next frame, at the clock as it stands.
     // A slot number beyond the three slots is not followed.
     if (mNextAction != mCurrentAction && mNextAction < 3)
@@ -71,8 +76,15 @@ void cActor::Animate(unsigned int t)
 
     ApplyPose(mPose);
 
-    mRightFoot.Evaluate(mArmature.mRootBone, mPose);
-    mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
+    if (mContactLock)
+    {
+        HoldContacts();
+    }
+    else
+    {
+        mRightFoot.Evaluate(mArmature.mRootBone, mPose);
+        mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
+    }
 
     ApplyPose(mPose);
 }
