@@ -61,39 +61,44 @@ void cActor::HoldContacts()
     }
 
     // Which point each foot stands on, and how far it slid since the last
-    // frame. A foot stands while its point slides backwards (the clips play
-    // in place) and is down on the ground: the lower of the two feet is, the
-    // other one only as far as it comes down to it. A foot that is still
-    // landing, or already leaving, a hundredth of its length above the other
-    // one has no say; in between its say grows as it comes down. Where both
-    // stand, the root takes the mean of their corrections, weighted so.
+    // frame. A foot can stand only while that point slides backwards (the
+    // clips play in place). Of the feet that do, the lower one stands; the
+    // other one only as it comes down to it: a hundredth of its length
+    // above, it has no say, and its say grows as it comes down. (A foot
+    // swinging forwards does not count as the ground, however low it dips.)
+    // Where both stand, the root takes the mean of their corrections,
+    // weighted so.
     cVector3D dir;
     const bool dirDefined = LockDirection(root, dir);
     int contact[2] = {cFootLock::kHeel, cFootLock::kHeel};
+    cVector3D slide[2];
+    bool back[2] = {false, false};
     float weight[2] = {0.0f, 0.0f};
     float ground = INFINITY;
-    for (int s = 0; s < 2; ++s)
-        if (locks[s]->mBone)
-        {
-            contact[s] = LowestPoint(*locks[s], now[s]);
-            ground = fminf(ground, now[s][contact[s]].mData[1]);
-        }
-    float total = 0.0f;
-    cVector3D shift;
-    cVector3D slide[2];
     for (int s = 0; s < 2; ++s)
     {
         if (!locks[s]->mBone)
             continue;
         if (dirDefined)
             locks[s]->mDir = dir;
+        contact[s] = LowestPoint(*locks[s], now[s]);
         const cVector3D& p = now[s][contact[s]];
         slide[s] = locks[s]->mContactLast[contact[s]] - p;
         slide[s].mData[1] = 0.0f;
+        back[s] = dirDefined && Finite(slide[s]) && slide[s].dot(dir) > 0.0f;
+        if (back[s])
+            ground = fminf(ground, p.mData[1]);
+    }
+    float total = 0.0f;
+    cVector3D shift;
+    for (int s = 0; s < 2; ++s)
+    {
+        if (!back[s])
+            continue;
         const float band = 0.01f * fabsf(locks[s]->mBone->mLength);
-        const float above = p.mData[1] - ground;
+        const float above = now[s][contact[s]].mData[1] - ground;
         const float down = band > 0.0f ? 1.0f - above / band : (above <= 0.0f ? 1.0f : 0.0f);
-        if (dirDefined && Finite(slide[s]) && slide[s].dot(dir) > 0.0f && down > 0.0f)
+        if (down > 0.0f)
         {
             weight[s] = fminf(down, 1.0f);
             shift += slide[s] * weight[s];

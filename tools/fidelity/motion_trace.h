@@ -72,28 +72,41 @@ struct sTrack
 };
 
 // Slides of one point per contact: a contact lasts while the point stays
-// within eps of the lowest height it reaches; its slide is the farthest it
-// gets over the ground from where the contact began.
+// within eps of the ground; its slide is the farthest it gets over the
+// ground from where the contact began. The ground is where the point spends
+// the lowest fifth of the run (it stands there for longer than that), and
+// eps widens by three times the scatter of those heights, so that a captured
+// walk's jitter does not cut its contacts into pieces.
 inline void ContactSlides(const sTrack& t, double eps, std::vector<double>& slides)
 {
-    if (t.mY.empty())
+    if (t.mY.size() < 5)
         return;
-    const float ground = *std::min_element(t.mY.begin(), t.mY.end());
-    bool in = false;
+    std::vector<float> low(t.mY);
+    std::sort(low.begin(), low.end());
+    low.resize(low.size() / 5);
+    double mean = 0, var = 0;
+    for (float y : low)
+        mean += y / low.size();
+    for (float y : low)
+        var += (y - mean) * (y - mean) / low.size();
+    const double ground = mean, reach = eps + 3.0 * sqrt(var);
+    // A contact already running when the run begins, or still running when
+    // it ends, is cut short: left out.
+    bool in = true, whole = false;
     double x0 = 0, z0 = 0, worst = 0;
     for (size_t i = 0; i < t.mY.size(); ++i)
     {
-        const bool down = t.mY[i] <= ground + eps;
+        const bool down = t.mY[i] <= ground + reach;
         if (down && !in)
         {
             x0 = t.mX[i];
             z0 = t.mZ[i];
             worst = 0;
+            whole = true;
         }
         if (down)
             worst = std::max(worst, hypot(t.mX[i] - x0, t.mZ[i] - z0));
-        // A contact still running when the run ends is cut short: left out.
-        if (!down && in && i > 0)
+        if (!down && in && whole)
             slides.push_back(worst);
         in = down;
     }
