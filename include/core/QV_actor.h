@@ -59,7 +59,10 @@ public:
     // Advances the actor by t milliseconds: the per-frame step. The clock
     // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
     // of mNextAction is played from the next call on (a slot number of 3 or
-    // more is not followed). Allocates nothing.
+    // more is not followed). Allocates nothing (but for the first frame with
+    // mCrossFade, see PrepareCrossFade). mCrossFade and mContactLock change
+    // the action switch and the foot locks; with both off, every result is
+    // what it was before they existed.
     void Animate(unsigned int t);
     // Writes the pose's local matrices and orientations into the armature and
     // recomputes its world matrices.

@@ -59,6 +59,9 @@ void cActor::Animate(unsigned int t)
 
     mAction[mCurrentAction].EvaluateAt(mTime, mPose);
 
+    // The cross-fade blends the outgoing action in and takes up a request
+    // itself (the switch below then has nothing to do). Switched off, a fade
+    // in progress is dropped rather than resumed when it is switched on.
     if (mCrossFade)
         CrossFade(t);
     else
