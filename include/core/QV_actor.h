@@ -69,8 +69,9 @@ public:
     void ApplyPose(const cPose& pose);
 
     // What the cross-fade needs, measured from the actions once: where their
-    // legs are over the cycle. Animate builds it on the first frame that
-    // fades; a program may call it earlier (it allocates).
+    // legs are over the cycle. Animate builds it on the first frame with
+    // mCrossFade; a program that calls it after loading (it allocates, once)
+    // has no frame allocate. Needs SetConstraints first (it follows the feet).
     void PrepareCrossFade();
 
     // The state of the running fade, for programs that show or measure it.

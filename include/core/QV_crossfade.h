@@ -40,6 +40,7 @@ private:
     static constexpr unsigned int kMaxPoints = 8;   // four per leg
     static constexpr unsigned int kStepMs = 8;      // sample spacing, at most kMaxSamples samples
     static constexpr unsigned int kMaxSamples = 512;
+    static constexpr size_t kKeyBudget = 4000000; // keys walked per action while sampling, at most about
 
     const cArmature* mArm = nullptr;
     unsigned int mPoints = 0;

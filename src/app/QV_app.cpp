@@ -102,6 +102,8 @@ void cQVApp::LoadActor(const char* fname)
 
     mActor.SetConstraints();
     mActor.UpdateArmature();
+    // Built now, so that no frame allocates when B is first pressed.
+    mActor.PrepareCrossFade();
 }
 
 void cQVApp::Go()

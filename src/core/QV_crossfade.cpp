@@ -88,28 +88,44 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
     if (mPoints == 0)
         return;
 
+    // The bones on the paths, each evaluated once per sample.
+    std::vector<unsigned int> used;
+    for (unsigned int p = 0; p < mPoints; ++p)
+        used.insert(used.end(), mPath[p].begin(), mPath[p].end());
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    std::vector<cQuaternion> orientation(arm.mBones.size());
+
     for (unsigned int s = 0; s < std::min(count, 3u); ++s)
     {
         const cAction& action = actions[s];
         if (action.mChannels.empty())
             continue;
-        // The clock runs from the restart time to the action's length.
+        // The clock runs from the restart time to the action's length. A
+        // channel is evaluated by a walk over its keys, so an action with
+        // very many keys on the legs gets fewer samples: building the index
+        // stays quick whatever the file holds.
+        size_t keys = 1;
+        for (unsigned int i : used)
+            if (i < action.mChannels.size())
+                keys += action.mChannels[i].mKeyFrames.size();
+        const unsigned int affordable =
+            (unsigned int)std::max<size_t>(2, std::min<size_t>(kMaxSamples, kKeyBudget / keys));
         const unsigned int first = kRestartTime;
         const unsigned int last = std::max(action.mLength, kRestartTime);
         const unsigned int span = last - first;
-        const unsigned int step = std::max(kStepMs, span / (kMaxSamples - 1) + 1);
+        const unsigned int step = std::max(kStepMs, span / (affordable - 1) + 1);
         float points[kMaxPoints * 3];
         for (unsigned long long next = first;; next += step)
         {
             const unsigned int t = (unsigned int)std::min<unsigned long long>(next, last);
-            Points(
-                [&](unsigned int i) {
-                    cQuaternion q = arm.mBones[i].mOrientation;
-                    if (i < action.mChannels.size())
-                        action.mChannels[i].EvaluateAt(t, q);
-                    return q;
-                },
-                points);
+            for (unsigned int i : used)
+            {
+                orientation[i] = arm.mBones[i].mOrientation;
+                if (i < action.mChannels.size())
+                    action.mChannels[i].EvaluateAt(t, orientation[i]);
+            }
+            Points([&](unsigned int i) { return orientation[i]; }, points);
             mTimes[s].push_back(t);
             mSamples[s].insert(mSamples[s].end(), points, points + 3 * mPoints);
             if (t == last)
