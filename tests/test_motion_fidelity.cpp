@@ -99,6 +99,9 @@ TEST(MotionFidelity, BothSwitchesOnStartAndStopSmoothlyOnPlantedFeet)
         EXPECT_LT(r.mBallSlide, 1.0);
         EXPECT_GE(r.mHeelContacts, 18);
         EXPECT_GE(r.mBallContacts, 18);
+        // The walk starts where the legs agree half way through the fade,
+        // so no foot has to glide a step forward along the ground.
+        EXPECT_LT(r.mStartGlide, 10.0);
         // The root keeps moving while the heel rises: no travel is lost to
         // the ankle lifting off.
         EXPECT_GE(r.mSpeed, speedOff[i]);

@@ -166,6 +166,23 @@ unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned
 // ---------------------------------------------------------------------------
 // cActor: the fade
 
+namespace
+{
+// The clock runs from kRestartTime to the action's length and then starts
+// again: the period of a loop, milliseconds (at least 1).
+unsigned int CyclePeriod(unsigned int length) { return length > kRestartTime ? length - kRestartTime + 1 : 1; }
+
+// Where the clock of an action of that length stands ms milliseconds after t.
+unsigned int ClockAfter(unsigned int t, unsigned int ms, unsigned int length)
+{
+    if (length <= kRestartTime)
+        return kRestartTime;
+    const unsigned int period = CyclePeriod(length);
+    const unsigned int from = t < kRestartTime ? 0 : std::min(t, length) - kRestartTime;
+    return kRestartTime + (unsigned int)(((unsigned long long)from + ms) % period);
+}
+} // namespace
+
 void cActor::PrepareCrossFade()
 {
     mPhases.Build(mArmature, mAction, kActionSlots, mRightFoot.mBone, mLeftFoot.mBone);
@@ -252,6 +269,24 @@ void cActor::StartFade()
     }
     mFade.mActive = true;
     mFade.mWeight = 0.0f;
-    mTime = mPhases.Nearest(next, mPose, mTime);
+
+    // The two sides weigh the same half way through the fade, so that is
+    // where their legs should agree: the incoming action starts half a fade
+    // before the phase whose legs are nearest where the outgoing side will
+    // have them by then. (Matched at the start instead, a walk that starts
+    // from standing must swing a foot a whole step forward along the ground
+    // during the fade.) A frozen pose stays where it is.
+    const unsigned int half = mBlend / 2;
+    const cPose* ahead = &mPose;
+    if (!mFade.mFrozen)
+    {
+        const cAction& from = mAction[mFade.mFrom];
+        from.EvaluateAt(ClockAfter(mFade.mTime, half, from.mLength), mPose2);
+        ahead = &mPose2;
+    }
+    const unsigned int match = mPhases.Nearest(next, *ahead, kActionSlots);
+    if (match != kActionSlots)
+        mTime = ClockAfter(match, CyclePeriod(mAction[next].mLength) - half % CyclePeriod(mAction[next].mLength),
+                           mAction[next].mLength);
     mCurrentAction = next;
 }

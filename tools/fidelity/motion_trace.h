@@ -38,6 +38,9 @@ struct sMotionReport
     double mBallMean = 0;
     int mHeelContacts = 0;     // contacts measured
     int mBallContacts = 0;
+    double mStartGlide = 0;    // farthest a heel or ball moves over the ground while down on it in
+                               // the 300 ms after W is pressed (from the frame before), % of stride
+    double mStopGlide = 0;     // the same after W is released
     double mSpeed = 0;         // travel over the ground while walking steadily, units per second
     double mStride = 0;        // travel per cycle of the walk clip, units
     bool mFinite = true;       // no not-a-number or infinity in any world matrix, in any frame
@@ -71,16 +74,14 @@ struct sTrack
     }
 };
 
-// Slides of one point per contact: a contact lasts while the point stays
-// within eps of the ground; its slide is the farthest it gets over the
-// ground from where the contact began. The ground is where the point spends
-// the lowest fifth of the run (it stands there for longer than that), and
-// eps widens by three times the scatter of those heights, so that a captured
+// Where a point touches the ground: within eps of the level where it spends
+// the lowest fifth of the run (it stands there for longer than that), eps
+// widened by three times the scatter of those heights, so that a captured
 // walk's jitter does not cut its contacts into pieces.
-inline void ContactSlides(const sTrack& t, double eps, std::vector<double>& slides)
+inline double ContactLevel(const sTrack& t, double eps)
 {
     if (t.mY.size() < 5)
-        return;
+        return -INFINITY;
     std::vector<float> low(t.mY);
     std::sort(low.begin(), low.end());
     low.resize(low.size() / 5);
@@ -89,27 +90,36 @@ inline void ContactSlides(const sTrack& t, double eps, std::vector<double>& slid
         mean += y / low.size();
     for (float y : low)
         var += (y - mean) * (y - mean) / low.size();
-    const double ground = mean, reach = eps + 3.0 * sqrt(var);
-    // A contact already running when the run begins, or still running when
-    // it ends, is cut short: left out.
-    bool in = true, whole = false;
-    double x0 = 0, z0 = 0, worst = 0;
+    return mean + eps + 3.0 * sqrt(var);
+}
+
+// Slides of one point per contact (while it is no higher than level): the
+// farthest it gets over the ground from where the contact began. With whole
+// set, a contact already running when the track begins, or still running
+// when it ends, is left out; without, it counts from the track's first
+// sample and up to its last.
+inline void ContactSlides(const sTrack& t, double level, bool whole, std::vector<double>& slides)
+{
+    bool in = whole, counted = !whole;
+    double x0 = t.mX.empty() ? 0 : t.mX[0], z0 = t.mZ.empty() ? 0 : t.mZ[0], worst = 0;
     for (size_t i = 0; i < t.mY.size(); ++i)
     {
-        const bool down = t.mY[i] <= ground + reach;
+        const bool down = t.mY[i] <= level;
         if (down && !in)
         {
             x0 = t.mX[i];
             z0 = t.mZ[i];
             worst = 0;
-            whole = true;
+            counted = true;
         }
         if (down)
             worst = std::max(worst, hypot(t.mX[i] - x0, t.mZ[i] - z0));
-        if (!down && in && whole)
+        if (!down && in && counted)
             slides.push_back(worst);
         in = down;
     }
+    if (in && counted && !whole)
+        slides.push_back(worst);
 }
 
 // The character as the demo hosts it, with the heel and ball of each foot
@@ -209,55 +219,75 @@ inline sMotionReport TraceMotion(const std::string& path, unsigned int dt, const
         return TipMove(h, tips);
     };
 
-    while (t < plan.mStandMs)
-        frame(false);
-    t = 0;
-    while (t < plan.mWindowMs)
-        r.mStartMove = std::max(r.mStartMove, frame(true));
-    while (t < plan.mSettleMs)
-        frame(true);
-
-    t = 0;
-    sTrack heel[2], ball[2];
-    const cVector3D start = h.Root();
-    while (t < plan.mSteadyMs)
-    {
-        r.mSteadyMove = std::max(r.mSteadyMove, frame(true));
+    // The heel and ball of both feet, while walking steadily and around
+    // each start and stop.
+    sTrack steady[4];
+    std::vector<sTrack> starts, stops;
+    auto record = [&](sTrack* tracks) {
         for (int s = 0; s < 2; ++s)
         {
-            heel[s].Add(h.Heel(s));
-            ball[s].Add(h.Ball(s));
+            tracks[2 * s].Add(h.Heel(s));
+            tracks[2 * s + 1].Add(h.Ball(s));
         }
+    };
+    auto window = [&](bool walk, double& worst, std::vector<sTrack>& windows) {
+        windows.resize(windows.size() + 4);
+        sTrack* tracks = &windows[windows.size() - 4];
+        record(tracks);
+        for (t = 0; t < plan.mWindowMs;)
+        {
+            worst = std::max(worst, frame(walk));
+            record(tracks);
+        }
+    };
+
+    while (t < plan.mStandMs)
+        frame(false);
+    window(true, r.mStartMove, starts);
+    for (t = 0; t < plan.mSettleMs;)
+        frame(true);
+
+    const cVector3D start = h.Root();
+    for (t = 0; t < plan.mSteadyMs;)
+    {
+        r.mSteadyMove = std::max(r.mSteadyMove, frame(true));
+        record(steady);
     }
     const cVector3D travel = h.Root() - start;
     r.mSpeed = hypot(travel.mData[0], travel.mData[2]) / (t / 1000.0);
     const unsigned int slot = h.mActor.mWalkCycle;
     r.mStride = r.mSpeed * (h.mActor.mAction[slot].mLength - kRestartTime + 1) / 1000.0;
 
-    t = 0;
-    while (t < plan.mWindowMs)
-        r.mStopMove = std::max(r.mStopMove, frame(false));
+    window(false, r.mStopMove, stops);
     for (int k = 1; k < plan.mTrials; ++k)
     {
         for (t = 0; t < plan.mTrialStandMs + k * plan.mTrialStandStepMs;)
             frame(false);
-        for (t = 0; t < plan.mWindowMs;)
-            r.mStartMove = std::max(r.mStartMove, frame(true));
+        window(true, r.mStartMove, starts);
         for (t = 0; t < plan.mTrialWalkMs + k * plan.mTrialWalkStepMs;)
             frame(true);
-        for (t = 0; t < plan.mWindowMs;)
-            r.mStopMove = std::max(r.mStopMove, frame(false));
+        window(false, r.mStopMove, stops);
     }
 
-    // A point touches the ground within a thousandth of the height of the
-    // lowest it gets.
+    // A point touches the ground within a thousandth of the height of its
+    // ground level.
     const double eps = 0.001 * h.mHeight;
+    double level[4];
     std::vector<double> heels, balls;
-    for (int s = 0; s < 2; ++s)
+    for (int k = 0; k < 4; ++k)
     {
-        ContactSlides(heel[s], eps, heels);
-        ContactSlides(ball[s], eps, balls);
+        level[k] = ContactLevel(steady[k], eps);
+        ContactSlides(steady[k], level[k], true, k % 2 == 0 ? heels : balls);
     }
+    auto worstIn = [&](const std::vector<sTrack>& windows) {
+        std::vector<double> slides;
+        for (size_t i = 0; i < windows.size(); ++i)
+            ContactSlides(windows[i], level[i % 4], false, slides);
+        const double worst = slides.empty() ? 0 : *std::max_element(slides.begin(), slides.end());
+        return r.mStride > 0 ? 100.0 * worst / r.mStride : 0;
+    };
+    r.mStartGlide = worstIn(starts);
+    r.mStopGlide = worstIn(stops);
     auto summarise = [&](const std::vector<double>& v, double& worst, double& mean, int& n) {
         n = (int)v.size();
         if (v.empty() || !(r.mStride > 0))

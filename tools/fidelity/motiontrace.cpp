@@ -29,8 +29,9 @@ const char* Name(const motion::sSwitches& s)
 void Report(const std::string& path)
 {
     printf("%s\n", path.c_str());
-    printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %6s %6s\n", "switches", "dt", "steady",
-           "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "speed", "stride");
+    printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %5s %5s | %6s %6s\n", "switches", "dt",
+           "steady", "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "st gl", "sp gl",
+           "speed", "stride");
     motion::sSwitches configs[4];
     configs[1].mCrossFade = true;
     configs[2].mContactLock = true;
@@ -39,10 +40,12 @@ void Report(const std::string& path)
         for (unsigned int dt : {1u, 16u, 33u})
         {
             const motion::sMotionReport r = motion::TraceMotion(path, dt, sw);
-            printf("%-8s %3u | %6.3f %6.3f %6.3f %5.2f %5.2f | %5.2f %5.2f %3d | %5.2f %5.2f %3d | %6.3f %6.3f%s\n",
+            printf("%-8s %3u | %6.3f %6.3f %6.3f %5.2f %5.2f | %5.2f %5.2f %3d | %5.2f %5.2f %3d | %5.2f %5.2f | "
+                   "%6.3f %6.3f%s\n",
                    Name(sw), dt, r.mSteadyMove, r.mStartMove, r.mStopMove, r.mStartMove / r.mSteadyMove,
                    r.mStopMove / r.mSteadyMove, r.mHeelSlide, r.mHeelMean, r.mHeelContacts, r.mBallSlide,
-                   r.mBallMean, r.mBallContacts, r.mSpeed, r.mStride, r.mFinite ? "" : "  NOT FINITE");
+                   r.mBallMean, r.mBallContacts, r.mStartGlide, r.mStopGlide, r.mSpeed, r.mStride,
+                   r.mFinite ? "" : "  NOT FINITE");
         }
     printf("\n");
 }
@@ -59,7 +62,9 @@ int main(int argc, char** argv)
     printf("Per-frame moves in units: steady, the largest move of any bone tip in one frame of steady walking;\n"
            "start and stop, the same in the 300 ms after pressing and after releasing W; st/s and sp/s, those\n"
            "over steady. heel, ball: the worst slide of a heel and of a ball of the foot over one contact, and\n"
-           "the mean over n contacts, %% of a stride. Speed in units per second; stride: travel per walk cycle.\n\n");
+           "the mean over n contacts, %% of a stride. st gl, sp gl: the farthest a heel or ball glides over\n"
+           "the ground while down on it in the 300 ms after pressing and after releasing W, %% of a stride.\n"
+           "Speed in units per second; stride: travel per walk cycle.\n\n");
     int status = 0;
     for (const std::string& path : paths)
     {
