@@ -5,8 +5,9 @@
 // after W is pressed and released, the slide of the heel and of the ball of
 // a planted foot per contact, and the speed.
 //
-//     motiontrace [actor files...]     (default: ./data/walker.xml)
+//     motiontrace [actor files...]     (./data/walker.xml first, where it is found)
 #include <stdio.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -53,11 +54,14 @@ void Report(const std::string& path)
 
 int main(int argc, char** argv)
 {
+    // The walker first, for comparison, wherever it can be found (and even
+    // where it cannot, when nothing else is asked for).
+    const char* walker = "./data/walker.xml";
     std::vector<std::string> paths;
+    if (argc == 1 || access(walker, R_OK) == 0)
+        paths.push_back(walker);
     for (int i = 1; i < argc; ++i)
         paths.push_back(argv[i]);
-    if (paths.empty())
-        paths.push_back("./data/walker.xml");
 
     printf("Per-frame moves in units: steady, the largest move of any bone tip in one frame of steady walking;\n"
            "start and stop, the same in the 300 ms after pressing and after releasing W; st/s and sp/s, those\n"
