@@ -1,5 +1,10 @@
 // The cross-fade between actions (cActor::mCrossFade): the leg index that
 // picks where the incoming action starts, and the actor's per-frame fade.
+//
+// Sections:
+//   cPhaseIndex           Points (leg points from orientations), Build, Nearest
+//   cActor: the fade      clock arithmetic, PrepareCrossFade, CrossFade (per
+//                         frame), StartFade (a new request)
 #include "QV_crossfade.h"
 
 #include <math.h>
@@ -192,7 +197,9 @@ void cActor::PrepareCrossFade()
 
 void cActor::CrossFade(unsigned int t)
 {
-    if (!mPhasesBuilt)
+    // Built on first use, and again should the actor have been loaded
+    // after it was built.
+    if (!mPhasesBuilt || mFrozen.size() != mPose.mPoseBones.size())
         PrepareCrossFade();
 
     if (mFade.mActive)
@@ -284,9 +291,12 @@ void cActor::StartFade()
         from.EvaluateAt(ClockAfter(mFade.mTime, half, from.mLength), mPose2);
         ahead = &mPose2;
     }
-    const unsigned int match = mPhases.Nearest(next, *ahead, kActionSlots);
-    if (match != kActionSlots)
-        mTime = ClockAfter(match, CyclePeriod(mAction[next].mLength) - half % CyclePeriod(mAction[next].mLength),
-                           mAction[next].mLength);
+    const unsigned int noMatch = 0; // no sample lies before the restart time
+    const unsigned int match = mPhases.Nearest(next, *ahead, noMatch);
+    if (match != noMatch)
+    {
+        const unsigned int length = mAction[next].mLength;
+        mTime = ClockAfter(match, CyclePeriod(length) - half % CyclePeriod(length), length);
+    }
     mCurrentAction = next;
 }

@@ -2,8 +2,14 @@
 // drives it (StepCharacter): how far any bone tip moves in one frame while
 // walking steadily and just after W is pressed or released, how far the heel
 // and the ball of a planted foot slide over the ground while they touch it,
-// and how fast the character travels. Used by tools/fidelity/motiontrace and
-// by tests/test_motion_fidelity.cpp.
+// and how fast the character travels; also how far a foot glides over the
+// ground in a start or a stop. Used by tools/fidelity/motiontrace and by
+// tests/test_motion_fidelity.cpp.
+//
+// Contents: sSwitches, sMotionReport, sRunPlan (what is measured, over which
+// run); sTrack, ContactLevel, ContactSlides (ground contact of one point);
+// cMotionHost (the character as the demo hosts it, with heels and balls);
+// TipMove; TraceMotion (the run and its report).
 #ifndef _QV_MOTION_TRACE_H_
 #define _QV_MOTION_TRACE_H_
 
