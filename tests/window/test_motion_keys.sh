@@ -18,13 +18,32 @@ grid_moves() {
   [ "$(differing walk_a walk_b 800x120+0+480)" -gt 1000 ]
 }
 
-# gap NAME: how far the lowest red pixel lies above the lowest white one.
+# gap NAME: how far each red point's lowest pixel lies above the lowest white
+# pixel in its columns (the foot it marks), summed over the two points. The
+# points are told apart by their side of the mean x.
 gap() {
-  local w h x y rw rh rx ry
-  read -r w h x y <<<"$(colour_box "$1" 255 255 255)"
-  read -r rw rh rx ry <<<"$(colour_box "$1" 255 0 0)"
-  [ "$w" -gt 0 ] && [ "$rw" -gt 0 ] || fail "no skeleton or no red points in $1"
-  echo $(((y + h) - (ry + rh)))
+  convert "$WORK/$1.png" -depth 8 txt:- | awk -F'[,: ]+' 'BEGIN { n = 0 }
+    /#FF0000/ { rx[n] = $1 + 0; ry[n] = $2 + 0; n++; next }
+    /#FFFFFF/ { x = $1 + 0; y = $2 + 0; if (!(x in wy) || y > wy[x]) wy[x] = y }
+    END {
+      if (n == 0) { print "none"; exit }
+      for (i = 0; i < n; i++) sum += rx[i]
+      mid = sum / n
+      total = 0
+      for (c = 0; c < 2; c++) {
+        lo = 9999; hi = -1; bottom = -1
+        for (i = 0; i < n; i++)
+          if ((c == 0) == (rx[i] < mid)) {
+            if (rx[i] < lo) lo = rx[i]
+            if (rx[i] > hi) hi = rx[i]
+            if (ry[i] > bottom) bottom = ry[i]
+          }
+        w = bottom
+        for (x = lo - 3; x <= hi + 3; x++) if ((x in wy) && wy[x] > w) w = wy[x]
+        total += w - bottom
+      }
+      print total
+    }'
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -35,6 +54,7 @@ gaps_while_walking() {
   for i in 1 2 3 4 5; do
     xdotool key p
     shot_when_still "$1_$i" 30
+    [ "$(count_colour "$1_$i" 255 0 0)" -gt 0 ] || fail "no red points in $1_$i"
     gap "$1_$i"
     xdotool key p
     poll 30 grid_moves || fail "the walk did not resume"
@@ -48,9 +68,9 @@ ankles=$(gaps_while_walking ankles | median)
 xdotool key f
 poll 30 grid_moves || fail "the character stopped walking after F"
 contacts=$(gaps_while_walking contacts | median)
-note "red points above the lowest white pixel: $ankles px holding ankles, $contacts px with F"
-[ "$ankles" -ge 5 ] || fail "without F the red points sit only $ankles px above the feet's lowest point"
-[ $((contacts + 5)) -le "$ankles" ] || fail "F did not move the red points down to the ground ($ankles -> $contacts px)"
+note "red points above their feet's lowest pixels: $ankles px holding ankles, $contacts px with F"
+[ "$ankles" -ge 10 ] || fail "without F the red points sit only $ankles px above the feet's lowest points"
+[ $((contacts + 10)) -le "$ankles" ] || fail "F did not move the red points down to the ground ($ankles -> $contacts px)"
 xdotool key f
 poll 30 grid_moves || fail "the character stopped walking after F again"
 
