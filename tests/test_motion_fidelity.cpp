@@ -140,7 +140,7 @@ TEST(MotionFidelity, RequestsAtAnyMomentNeverSnap)
         bool walk = false;
         double worst = 0;
         unsigned int next = 0;
-        int requests = 0;
+        int requests = 0, turned = 0, froze = 0;
         for (unsigned int t = 0; t < 40000; t += dt)
         {
             if (t >= next)
@@ -155,10 +155,18 @@ TEST(MotionFidelity, RequestsAtAnyMomentNeverSnap)
                 next = t + 30 + rng() % 500;
                 ++requests;
             }
+            const sActionFade before = h.mActor.Fade();
+            const unsigned int current = h.mActor.mCurrentAction;
             h.Frame(dt, walk);
             worst = std::max(worst, motion::TipMove(h, tips));
+            const sActionFade& after = h.mActor.Fade();
+            turned += before.mActive && !before.mFrozen && after.mActive && after.mFrom == current &&
+                      h.mActor.mCurrentAction == before.mFrom;
+            froze += !before.mFrozen && after.mFrozen;
         }
         EXPECT_GT(requests, 100);
+        EXPECT_GT(turned, 5) << "fades turned back";
+        EXPECT_GE(froze, 2) << "fades interrupted by a third action";
         EXPECT_LE(worst, 1.5 * std::max(steady, brisk)) << "dt " << dt;
         EXPECT_TRUE(h.Finite());
     }
