@@ -97,12 +97,16 @@ TEST(RootHeight, InterpolatesLikeTheRotationsAndHoldsAtTheEnds)
 // The walker with a bob keyed on its walk: the root rises and falls by the
 // keyed height over its rest height, standing (no heights) puts it back at
 // rest, and the travel the foot locks make is the same as without the bob.
-TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
+// The walker's file with a bob of +-0.04 units keyed on its walk, twice a
+// cycle.
+std::string BobbingWalker()
 {
     TiXmlDocument doc;
-    ASSERT_TRUE(doc.LoadFile("data/walker.xml"));
+    if (!doc.LoadFile("data/walker.xml"))
+        return "";
     TiXmlElement* walk = TiXmlHandle(&doc).FirstChildElement("QVArmature").FirstChildElement("actions").FirstChildElement("action").Element();
-    ASSERT_NE(walk, nullptr);
+    if (!walk)
+        return "";
     double len = 0;
     walk->Attribute("len", &len);
     const double period = len - kRestartTime;
@@ -116,7 +120,12 @@ TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
     }
     TiXmlPrinter printer;
     doc.Accept(&printer);
-    const std::string bobbing = printer.CStr();
+    return printer.CStr();
+}
+
+TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
+{
+    const std::string bobbing = BobbingWalker();
 
     cActor plain, bob;
     ReadActorFromXML("data/walker.xml", plain);
@@ -158,4 +167,39 @@ TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
     EXPECT_LT(low, -0.035f);
     EXPECT_GT(high, 0.035f);
     EXPECT_GT(std::fabs(bob.mArmature.mRootBone->mWorldTransform._m[14]), 1.0f); // it did travel
+}
+
+// With the cross-fade, the height fades with the pose: starting and stopping
+// move the root no faster vertically than walking does, and a request that
+// interrupts a fade never snaps the height back.
+TEST(RootHeight, TheCrossFadeBlendsTheHeightToo)
+{
+    const std::string bobbing = BobbingWalker();
+    cActor a;
+    ReadActorFromMemory(bobbing.data(), bobbing.size(), a);
+    a.SetConstraints();
+    a.UpdateArmature();
+    a.mCrossFade = true;
+
+    // W held for these frames (16 ms each), released otherwise: a start, a
+    // stop, and a stop cut short by a start half way through its fade.
+    auto walking = [](int frame) { return (frame >= 20 && frame < 200) || (frame >= 207 && frame < 300); };
+    float steady = 0.0f, changing = 0.0f;
+    float last = a.mArmature.mRootBone->mWorldTransform._m[13];
+    for (int frame = 0; frame < 340; ++frame)
+    {
+        sSteering s;
+        s.mWalk = walking(frame);
+        StepCharacter(a, 16, s);
+        const float y = a.mArmature.mRootBone->mWorldTransform._m[13];
+        ASSERT_TRUE(std::isfinite(y));
+        const float step = std::fabs(y - last);
+        last = y;
+        if (frame == 0)
+            continue; // the first frame leaves the rest pose for the clip
+        const bool settled = walking(frame) && walking(frame - 25) && frame > 60;
+        (settled ? steady : changing) = std::max(settled ? steady : changing, step);
+    }
+    EXPECT_GT(steady, 0.002f); // the bob is there
+    EXPECT_LT(changing, 1.5f * steady) << "steady " << steady;
 }
