@@ -181,12 +181,23 @@ TEST(RootHeight, TheCrossFadeBlendsTheHeightToo)
     a.UpdateArmature();
     a.mCrossFade = true;
 
-    // W held for these frames (16 ms each), released otherwise: a start, a
-    // stop, and a stop cut short by a start half way through its fade.
-    auto walking = [](int frame) { return (frame >= 20 && frame < 200) || (frame >= 207 && frame < 300); };
+    // W held and released at many points of the cycle (16 ms frames): walks
+    // of 60 to 123 frames, each followed by a stand of 30, except that every
+    // third stand is cut short by a start half way through its fade.
+    static bool pattern[1200];
+    int f = 0;
+    for (int i = 0; f < 1200; ++i)
+    {
+        for (int k = 0; k < 60 + 7 * (i % 10) && f < 1200; ++k)
+            pattern[f++] = true;
+        for (int k = 0; k < (i % 3 == 2 ? 7 : 30) && f < 1200; ++k)
+            pattern[f++] = false;
+    }
+    auto walking = [](int frame) { return frame >= 0 && pattern[frame]; };
     float steady = 0.0f, changing = 0.0f;
+    int run = 0; // frames walked in a row
     float last = a.mArmature.mRootBone->mWorldTransform._m[13];
-    for (int frame = 0; frame < 340; ++frame)
+    for (int frame = 0; frame < 1200; ++frame)
     {
         sSteering s;
         s.mWalk = walking(frame);
@@ -197,7 +208,8 @@ TEST(RootHeight, TheCrossFadeBlendsTheHeightToo)
         last = y;
         if (frame == 0)
             continue; // the first frame leaves the rest pose for the clip
-        const bool settled = walking(frame) && walking(frame - 25) && frame > 60;
+        run = walking(frame) ? run + 1 : 0;
+        const bool settled = run > 25; // a fade lasts 16 frames
         (settled ? steady : changing) = std::max(settled ? steady : changing, step);
     }
     EXPECT_GT(steady, 0.002f); // the bob is there
