@@ -122,21 +122,24 @@ void cQVApp::HandleEvents()
     {
         switch (evt.type)
         {
+        // A held key's flag follows the key's state rather than flipping on
+        // each event: a press or release that never reached the window
+        // (made with the pointer elsewhere) cannot leave it inverted.
         case SDL_KEYDOWN:
             switch (evt.key.keysym.sym)
             {
-            case SDLK_a: mTurnLeft = !mTurnLeft; break;
-            case SDLK_d: mTurnRight = !mTurnRight; break;
-            case SDLK_w: mWalk = !mWalk; break;
+            case SDLK_a: mTurnLeft = true; break;
+            case SDLK_d: mTurnRight = true; break;
+            case SDLK_w: mWalk = true; break;
             default: break;
             }
             break;
         case SDL_KEYUP:
             switch (evt.key.keysym.sym)
             {
-            case SDLK_a: mTurnLeft = !mTurnLeft; break;
-            case SDLK_d: mTurnRight = !mTurnRight; break;
-            case SDLK_w: mWalk = !mWalk; break;
+            case SDLK_a: mTurnLeft = false; break;
+            case SDLK_d: mTurnRight = false; break;
+            case SDLK_w: mWalk = false; break;
             case SDLK_p: mPaused = !mPaused; break;
             case SDLK_t: mDrawMode = (mDrawMode == 2) ? 1 : mDrawMode + 1; break;
             case SDLK_c: mActor.mWalkCycle = (mActor.mWalkCycle == 0) ? 2 : 0; break;
