@@ -217,7 +217,7 @@ void cQVApp::Update()
 void cQVApp::Draw()
 {
     BeginFrame(mCamera.mPosition, mCamera.mTarget);
-    DrawGrid();
+    DrawGrid(mCamera.mTarget);
     mActor.DrawArmature(mDrawMode);
     DrawFootMarkers(mActor);
 
