@@ -60,8 +60,9 @@ bool OpenGLWindow(unsigned int w, unsigned int h)
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
     // On a 30-bit screen GLX offers visuals of 10 bits a colour first, and
-    // SDL 1.2 crashes inside SDL_SetVideoMode on any of them (whatever bpp
-    // it is asked for). Eight bits of alpha rule those out (they have two)
+    // SDL 1.2 crashes inside SDL_SetVideoMode on any of them, whatever bpp
+    // it is asked for: it overruns its own buffer while filling the window's
+    // colour map, which it sizes for 8-bit channels. Eight bits of alpha rule those out (they have two)
     // and leave the 8-bit ARGB visuals such screens also carry, which SDL
     // handles. Where there is none, SDL fails with a message instead of
     // crashing; the window is never retried without the alpha.
