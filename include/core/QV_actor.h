@@ -61,7 +61,8 @@ public:
     // Advances the actor by t milliseconds: the per-frame step. The clock
     // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
     // of mNextAction is played from the next call on (a slot number of 3 or
-    // more is not followed). Allocates nothing.
+    // more is not followed). It first moves the scene back when the root is
+    // far out (Recentre). Allocates nothing.
     void Animate(unsigned int t);
     // Moves the scene back by whole units along each of x and z on which the
     // root lies more than kRecentreDistance from the origin, so that it lies
