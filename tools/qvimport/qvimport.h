@@ -161,7 +161,8 @@ struct sKey
 {
     unsigned int mTime = 0;   // ms
     sQuat mValue;             // relative to the bone's rest rotation
-    double mHeight = -1;      // on the root's keys: captured hip height over the ground; < 0 none
+    bool mHasHeight = false;  // the root's keys carry the hips' height, the others none
+    double mHeight = 0;       // hips over their rest (standing) height at this time, file units
 };
 
 struct sOutAction
