@@ -256,8 +256,10 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
     const double height = r.mActor.mFigureHeight;
     const double leg = r.mActor.mLegLength;
     const double cycleCadence = r.mCapturedWalk.mCadence;
-    // The walk plays at the steady walk's mean pace.
+    // The walk plays at the steady walk's mean pace, and covers its mean
+    // stride: a capture's strides vary, and the walk stands for them all.
     EXPECT_NEAR(cycleCadence, r.mCaptured.mCadence, 0.01 * r.mCaptured.mCadence);
+    EXPECT_NEAR(r.mCapturedWalk.mSpeedLegs, r.mCaptured.mSpeedLegs, 0.05 * r.mCaptured.mSpeedLegs);
     printf("%s: captured %.3f leg/s, %.1f steps/min over %d steady cycles; the imported cycle %.3f leg/s, %.1f "
            "steps/min\n",
            label.c_str(), r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles,
@@ -269,7 +271,8 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
         Load(path, a);
         const sPlay p = Play(a, dt, 20000, height);
         const double speed = p.mTravel / p.mSeconds / leg;
-        const double cadence = p.mCycleMs > 0 ? 120000.0 / p.mCycleMs : 0;
+        // A walk made of a run of strides restarts its clock once per run.
+        const double cadence = p.mCycleMs > 0 ? 120000.0 * r.mCapturedWalk.mCycles / p.mCycleMs : 0;
         const double lockShare = p.mStanceFrames ? (double)p.mLockedFrames / p.mStanceFrames : 0;
         const double carriedShare = p.mGroundFrames ? (double)p.mCarriedFrames / p.mGroundFrames : 0;
         printf("  %2u ms: %.3f leg/s (%.0f %% of captured, %.0f %% of the cycle's), %.1f steps/min (%+.1f %% of the "
@@ -310,12 +313,13 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
 
 TEST(QvImportCaptured, BothClipsWalkInTheDemoAtTheCapturedCadenceOnTheGround)
 {
-    // 131_02 is stylised: its feet slide backwards on the floor, both at
-    // once, through much of the cycle. The library's locks then take turns
-    // (each sees the other's correction as its foot moving forwards), so
-    // some lock holds on only 14 to 34 % of the frames, depending on the
-    // frame time.
-    const std::pair<const char*, double> clips[2] = {{"131_01", 0.8}, {"131_02", 0.1}};
+    // 131_02 is stylised: it lands on its toes and lowers the heel after,
+    // and pivots on the toes of the trailing foot, so its ankles move
+    // backwards over the floor while the body moves forwards. The ankle
+    // locks carry the root by that too and then take turns (each sees the
+    // other's correction as its foot moving forwards): a lock holds on about
+    // three quarters of the frames with a foot down.
+    const std::pair<const char*, double> clips[2] = {{"131_01", 0.8}, {"131_02", 0.6}};
     for (const auto& clip : clips)
     {
         const std::string path = kMocap + clip.first + ".bvh";

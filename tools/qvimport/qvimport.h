@@ -125,6 +125,7 @@ struct sCycle
     double mClosure = 0;        // how far the last pose is from the first, radians summed over joints
     bool mSteady = false;       // part of the steady walk
     double mPlaySeconds = 0;    // the action's period; 0: as captured
+    int mStrides = 1;           // gait cycles from mBegin to mEnd (a run of steady cycles end to end)
 };
 
 // A cycle over frames [begin, end] (begin < end), not steady.
