@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "QV_character.h"
 #include "QV_xml.h"
 #include "qvimport.h"
 
@@ -94,17 +95,15 @@ struct sPlay
     double mStandFoot[2] = {0, 0}; // each foot's lowest point after standing half a second
 };
 
-// The character step of cQVApp::Update, without the window: the walk slot
-// while walking, the stand otherwise, the heading turned at turnRate
-// degrees per millisecond while walking.
+// The demo's character step without the window: standing half a second,
+// then W held for walkMs; turnRate degrees per millisecond (positive: to
+// the left) as a player gets it, holding A or D on some frames only.
 sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate = 0)
 {
     sPlay p;
     for (unsigned t = 0; t < 500; t += dt)
-    {
-        a.mNextAction = 1;
-        a.Animate(dt);
-    }
+        StepCharacter(a, dt, sSteering());
+    double turnOwed = 0;
     p.mStandFoot[0] = FootLowest(*a.mLeftFoot.mBone);
     p.mStandFoot[1] = FootLowest(*a.mRightFoot.mBone);
     const cVector3D dir0 = a.mLeftFoot.mDir;
@@ -115,9 +114,15 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
     unsigned prevTime = a.mTime;
     for (double t = 0; t < walkMs; t += dt)
     {
-        a.mHeading = (float)(a.mHeading + dt * turnRate);
-        a.mNextAction = 0;
-        a.Animate(dt);
+        sSteering steer;
+        steer.mWalk = true;
+        turnOwed += dt * std::fabs(turnRate);
+        if (turnOwed >= dt * kTurnRate)
+        {
+            turnOwed -= dt * kTurnRate;
+            (turnRate > 0 ? steer.mTurnLeft : steer.mTurnRight) = true;
+        }
+        StepCharacter(a, dt, steer);
         clock += dt;
         for (const cBone& b : a.mArmature.mBones)
             p.mFinite = p.mFinite && Finite(b.mWorldTransform);
@@ -250,6 +255,7 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
 
     cActor loaded;
     ASSERT_NO_THROW(Load(path, loaded));
+    EXPECT_EQ(WalkerProblem(loaded), "") << "the demo plays it as its character";
     ExpectRoundTrip(r.mActor, loaded);
     ExpectHipsAtRestPlusHeight(r.mActor, loaded);
 
