@@ -764,6 +764,41 @@ TEST(QvImportKeys, ReducedChannelsStayWithinTheBoundUnderTheLibrarysInterpolatio
     EXPECT_EQ(ReduceKeys(Channel(121, 8, [&](double u) { return sQuat::AxisAngle(x, 0.2 * u); }), 0.1).size(), 2u);
 }
 
+// The root's heights, below rest as often as above it, come back from the
+// reduced keys as the library plays them (cAction::RootHeightAt) within a
+// thousandth of a unit of every full key, whatever the rotation bound.
+TEST(QvImportKeys, ReducedRootHeightsStayWithinTheirBound)
+{
+    const std::vector<std::pair<const char*, std::function<double(double)>>> cases = {
+        {"level", [](double) { return 0.0; }},
+        {"bob", [](double u) { return 0.06 * std::cos(4 * M_PI * u) - 0.02; }},
+        {"drop", [](double u) { return u < 0.3 ? 0.0 : -0.4; }},
+        {"wobble", [](double u) { return 0.004 * std::sin(40 * M_PI * u); }},
+    };
+    for (const auto& c : cases)
+        for (double tol : {0.0, 0.1, 45.0})
+        {
+            SCOPED_TRACE(testing::Message() << c.first << ", " << tol << " degrees");
+            std::vector<sKey> full = Channel(121, 8, [](double) { return sQuat(); });
+            for (size_t i = 0; i < full.size(); ++i)
+            {
+                full[i].mHasHeight = true;
+                full[i].mHeight = c.second(i / 120.0);
+            }
+            const std::vector<sKey> reduced = ReduceKeys(full, tol);
+            cAction played;
+            for (const sKey& k : reduced)
+            {
+                ASSERT_TRUE(k.mHasHeight);
+                played.mRootHeight.push_back({k.mTime, (float)k.mHeight});
+            }
+            double worst = 0;
+            for (const sKey& k : full)
+                worst = std::max(worst, std::fabs(played.RootHeightAt(k.mTime) - k.mHeight));
+            EXPECT_LE(worst, 0.001 + 1e-6);
+        }
+}
+
 // ---- [SECTION] Errors ----------------------------------------------------------
 
 struct sRun
