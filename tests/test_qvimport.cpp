@@ -302,6 +302,21 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
         EXPECT_LT(p.mLowest, 0.01 * height) << "the feet never reach the ground";
         EXPECT_LT(p.mLowestMax, r.mActor.mWalkLowestMax + 0.01 * height) << "both feet leave the ground";
         EXPECT_GT(carriedShare, minCarried) << "the locks carry the body on most frames";
+
+        // The contact locks hold the point each foot stands on: the walk then
+        // travels at the capture's speed less what the captured feet glide
+        // forwards over the floor while they stand (131_01 about 8 % of its
+        // travel, stylised 131_02 much more), never faster.
+        cActor c;
+        Load(path, c);
+        c.mContactLock = true;
+        const sPlay held = Play(c, dt, 20000, height);
+        const double heldSpeed = held.mTravel / held.mSeconds / leg;
+        printf("        contact locks: %.3f leg/s (%.0f %% of captured)\n", heldSpeed,
+               100 * heldSpeed / r.mCaptured.mSpeedLegs);
+        EXPECT_TRUE(held.mFinite);
+        EXPECT_GT(heldSpeed, 0.8 * r.mCaptured.mSpeedLegs);
+        EXPECT_LT(heldSpeed, 1.05 * r.mCaptured.mSpeedLegs);
     }
 
     // Turning with A held: the path curves to the figure's left.
