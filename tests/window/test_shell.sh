@@ -5,10 +5,7 @@
 . "$(dirname "$0")/common.sh"
 
 # A still figure: a root one unit up with a spine and two legs ending in the
-# feet the demo needs, and three actions that hold the rest pose. The root's
-# first child is a hip beside it, not the spine above it: the demo takes the
-# foot locks' forward direction from that child and refuses one on or above
-# the root.
+# feet the demo needs, and three actions that hold the rest pose.
 cat >"$WORK/figure.xml" <<'XML'
 <?xml version="1.0"?>
 <QVArmature>
@@ -23,8 +20,8 @@ cat >"$WORK/figure.xml" <<'XML'
   </skeleton>
   <heirachy>
    <node name="Bone">NULL</node>
-   <node name="Bone.005">Bone</node>
    <node name="Bone.001">Bone</node>
+   <node name="Bone.005">Bone</node>
    <node name="Bone.006">Bone</node>
    <node name="Bone.007">Bone.005</node>
    <node name="Bone.008">Bone.006</node>
