@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "QV_character.h"
 #include "QV_xml.h"
 #include "qvimport.h"
 
@@ -94,17 +95,15 @@ struct sPlay
     double mStandFoot[2] = {0, 0}; // each foot's lowest point after standing half a second
 };
 
-// The character step of cQVApp::Update, without the window: the walk slot
-// while walking, the stand otherwise, the heading turned at turnRate
-// degrees per millisecond while walking.
+// The demo's character step without the window: standing half a second,
+// then W held for walkMs; turnRate degrees per millisecond (positive: to
+// the left) as a player gets it, holding A or D on some frames only.
 sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate = 0)
 {
     sPlay p;
     for (unsigned t = 0; t < 500; t += dt)
-    {
-        a.mNextAction = 1;
-        a.Animate(dt);
-    }
+        StepCharacter(a, dt, sSteering());
+    double turnOwed = 0;
     p.mStandFoot[0] = FootLowest(*a.mLeftFoot.mBone);
     p.mStandFoot[1] = FootLowest(*a.mRightFoot.mBone);
     const cVector3D dir0 = a.mLeftFoot.mDir;
@@ -115,9 +114,15 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
     unsigned prevTime = a.mTime;
     for (double t = 0; t < walkMs; t += dt)
     {
-        a.mHeading = (float)(a.mHeading + dt * turnRate);
-        a.mNextAction = 0;
-        a.Animate(dt);
+        sSteering steer;
+        steer.mWalk = true;
+        turnOwed += dt * std::fabs(turnRate);
+        if (turnOwed >= dt * kTurnRate)
+        {
+            turnOwed -= dt * kTurnRate;
+            (turnRate > 0 ? steer.mTurnLeft : steer.mTurnRight) = true;
+        }
+        StepCharacter(a, dt, steer);
         clock += dt;
         for (const cBone& b : a.mArmature.mBones)
             p.mFinite = p.mFinite && Finite(b.mWorldTransform);
@@ -205,22 +210,39 @@ void ExpectRoundTrip(const sActorOut& out, cActor& a)
     }
 }
 
-// The hips stand where the root's keys say (h): the two lift links put them
-// at the captured height at every key of every action, to within what key
-// reduction allows (0.1 degree on each link, a thousandth of a unit on h).
-void ExpectHipsAtRecordedHeight(const sActorOut& out, cActor& a)
+// The root stands at the hips, and the hips stand where the root's keys say:
+// played as the demo plays it, at every root key of every action the pelvis
+// is at the root's rest height plus the key's h (and halfway between two
+// keys, halfway between their heights), straight below nothing else.
+void ExpectHipsAtRestPlusHeight(const sActorOut& out, cActor& a)
 {
-    const size_t pelvis = 4; // root, forward, two lift links, then the captured bones from the pelvis
-    for (int s = 0; s < 3; ++s)
-        for (const sKey& k : out.mAction[s].mChannels[0])
+    const size_t pelvis = 2; // root, forward, then the captured bones from the pelvis
+    const double rest = a.mArmature.mRootBone->mRestTransform._m[13];
+    EXPECT_NEAR(rest, out.mBones[0].mOffset.z, 1e-5) << "the root stands at the standing hip height";
+    for (unsigned s = 0; s < 3; ++s)
+    {
+        const std::vector<sKey>& keys = out.mAction[s].mChannels[0];
+        for (size_t i = 0; i < keys.size(); ++i)
         {
-            ASSERT_GE(k.mHeight, 0.0);
-            a.mAction[s].EvaluateAt(k.mTime, a.mPose);
-            a.ApplyPose(a.mPose);
-            EXPECT_NEAR(Head(a.mArmature.mBones[pelvis]).mData[1], k.mHeight, 2e-3 * k.mHeight)
-                << "action " << s << " at " << k.mTime << " ms";
+            ASSERT_TRUE(keys[i].mHasHeight) << "every key of the root carries a height";
+            double want = keys[i].mHeight;
+            unsigned t = keys[i].mTime;
+            if (i + 1 < keys.size() && keys[i + 1].mTime >= t + 2 && (keys[i + 1].mTime - t) % 2 == 0)
+            {
+                t = (t + keys[i + 1].mTime) / 2;
+                want = 0.5 * (keys[i].mHeight + keys[i + 1].mHeight);
+            }
+            a.mCurrentAction = a.mNextAction = s;
+            a.mTime = t;
+            a.Animate(0);
+            const cVector3D hips = Head(a.mArmature.mBones[pelvis]);
+            const cVector3D root = Head(*a.mArmature.mRootBone);
+            EXPECT_NEAR(hips.mData[1], rest + want, 1e-4 * rest) << "action " << s << " at " << t << " ms";
+            EXPECT_NEAR((hips - root).length(), 0.0, 1e-4 * rest);
         }
-    a.ApplyPose(a.mPose2);
+    }
+    ASSERT_FALSE(out.mAction[1].mChannels[0].empty());
+    EXPECT_EQ(out.mAction[1].mChannels[0].front().mHeight, 0.0) << "the stand is the rest pose";
 }
 
 // Imports the clip, loads the result, plays it at 1, 16 and 33 ms frames,
@@ -233,14 +255,17 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
 
     cActor loaded;
     ASSERT_NO_THROW(Load(path, loaded));
+    EXPECT_EQ(WalkerProblem(loaded), "") << "the demo plays it as its character";
     ExpectRoundTrip(r.mActor, loaded);
-    ExpectHipsAtRecordedHeight(r.mActor, loaded);
+    ExpectHipsAtRestPlusHeight(r.mActor, loaded);
 
     const double height = r.mActor.mFigureHeight;
     const double leg = r.mActor.mLegLength;
     const double cycleCadence = r.mCapturedWalk.mCadence;
-    // The walk plays at the steady walk's mean pace.
+    // The walk plays at the steady walk's mean pace, and covers its mean
+    // stride: a capture's strides vary, and the walk stands for them all.
     EXPECT_NEAR(cycleCadence, r.mCaptured.mCadence, 0.01 * r.mCaptured.mCadence);
+    EXPECT_NEAR(r.mCapturedWalk.mSpeedLegs, r.mCaptured.mSpeedLegs, 0.05 * r.mCaptured.mSpeedLegs);
     printf("%s: captured %.3f leg/s, %.1f steps/min over %d steady cycles; the imported cycle %.3f leg/s, %.1f "
            "steps/min\n",
            label.c_str(), r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles,
@@ -252,7 +277,8 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
         Load(path, a);
         const sPlay p = Play(a, dt, 20000, height);
         const double speed = p.mTravel / p.mSeconds / leg;
-        const double cadence = p.mCycleMs > 0 ? 120000.0 / p.mCycleMs : 0;
+        // A walk made of a run of strides restarts its clock once per run.
+        const double cadence = p.mCycleMs > 0 ? 120000.0 * r.mCapturedWalk.mCycles / p.mCycleMs : 0;
         const double lockShare = p.mStanceFrames ? (double)p.mLockedFrames / p.mStanceFrames : 0;
         const double carriedShare = p.mGroundFrames ? (double)p.mCarriedFrames / p.mGroundFrames : 0;
         printf("  %2u ms: %.3f leg/s (%.0f %% of captured, %.0f %% of the cycle's), %.1f steps/min (%+.1f %% of the "
@@ -276,6 +302,21 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
         EXPECT_LT(p.mLowest, 0.01 * height) << "the feet never reach the ground";
         EXPECT_LT(p.mLowestMax, r.mActor.mWalkLowestMax + 0.01 * height) << "both feet leave the ground";
         EXPECT_GT(carriedShare, minCarried) << "the locks carry the body on most frames";
+
+        // The contact locks hold the point each foot stands on: the walk then
+        // travels at the capture's speed less what the captured feet glide
+        // forwards over the floor while they stand (131_01 about 8 % of its
+        // travel, stylised 131_02 much more), never faster.
+        cActor c;
+        Load(path, c);
+        c.mContactLock = true;
+        const sPlay held = Play(c, dt, 20000, height);
+        const double heldSpeed = held.mTravel / held.mSeconds / leg;
+        printf("        contact locks: %.3f leg/s (%.0f %% of captured)\n", heldSpeed,
+               100 * heldSpeed / r.mCaptured.mSpeedLegs);
+        EXPECT_TRUE(held.mFinite);
+        EXPECT_GT(heldSpeed, 0.8 * r.mCaptured.mSpeedLegs);
+        EXPECT_LT(heldSpeed, 1.05 * r.mCaptured.mSpeedLegs);
     }
 
     // Turning with A held: the path curves to the figure's left.
@@ -293,12 +334,13 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
 
 TEST(QvImportCaptured, BothClipsWalkInTheDemoAtTheCapturedCadenceOnTheGround)
 {
-    // 131_02 is stylised: its feet slide backwards on the floor, both at
-    // once, through much of the cycle. The library's locks then take turns
-    // (each sees the other's correction as its foot moving forwards), so
-    // some lock holds on only 14 to 34 % of the frames, depending on the
-    // frame time.
-    const std::pair<const char*, double> clips[2] = {{"131_01", 0.8}, {"131_02", 0.1}};
+    // 131_02 is stylised: it lands on its toes and lowers the heel after,
+    // and pivots on the toes of the trailing foot, so its ankles move
+    // backwards over the floor while the body moves forwards. The ankle
+    // locks carry the root by that too and then take turns (each sees the
+    // other's correction as its foot moving forwards): a lock holds on about
+    // three quarters of the frames with a foot down.
+    const std::pair<const char*, double> clips[2] = {{"131_01", 0.8}, {"131_02", 0.6}};
     for (const auto& clip : clips)
     {
         const std::string path = kMocap + clip.first + ".bvh";
@@ -735,6 +777,41 @@ TEST(QvImportKeys, ReducedChannelsStayWithinTheBoundUnderTheLibrarysInterpolatio
             }
     // A small steady turn needs no key between its ends.
     EXPECT_EQ(ReduceKeys(Channel(121, 8, [&](double u) { return sQuat::AxisAngle(x, 0.2 * u); }), 0.1).size(), 2u);
+}
+
+// The root's heights, below rest as often as above it, come back from the
+// reduced keys as the library plays them (cAction::RootHeightAt) within a
+// thousandth of a unit of every full key, whatever the rotation bound.
+TEST(QvImportKeys, ReducedRootHeightsStayWithinTheirBound)
+{
+    const std::vector<std::pair<const char*, std::function<double(double)>>> cases = {
+        {"level", [](double) { return 0.0; }},
+        {"bob", [](double u) { return 0.06 * std::cos(4 * M_PI * u) - 0.02; }},
+        {"drop", [](double u) { return u < 0.3 ? 0.0 : -0.4; }},
+        {"wobble", [](double u) { return 0.004 * std::sin(40 * M_PI * u); }},
+    };
+    for (const auto& c : cases)
+        for (double tol : {0.0, 0.1, 45.0})
+        {
+            SCOPED_TRACE(testing::Message() << c.first << ", " << tol << " degrees");
+            std::vector<sKey> full = Channel(121, 8, [](double) { return sQuat(); });
+            for (size_t i = 0; i < full.size(); ++i)
+            {
+                full[i].mHasHeight = true;
+                full[i].mHeight = c.second(i / 120.0);
+            }
+            const std::vector<sKey> reduced = ReduceKeys(full, tol);
+            cAction played;
+            for (const sKey& k : reduced)
+            {
+                ASSERT_TRUE(k.mHasHeight);
+                played.mRootHeight.push_back({k.mTime, (float)k.mHeight});
+            }
+            double worst = 0;
+            for (const sKey& k : full)
+                worst = std::max(worst, std::fabs(played.RootHeightAt(k.mTime) - k.mHeight));
+            EXPECT_LE(worst, 0.001 + 1e-6);
+        }
 }
 
 // ---- [SECTION] Errors ----------------------------------------------------------

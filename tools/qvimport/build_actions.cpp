@@ -4,16 +4,18 @@
 // Index
 //   [SECTION] Layout      the bones the demo needs around the captured ones
 //   [SECTION] Heading     yaw that holds one walking direction over a cycle
-//   [SECTION] Hip lift    the hips' height through two folding links
-//   [SECTION] Bones       the lift's size; rest frames: head at the joint, +Y
-//                         towards the tail
+//   [SECTION] Ground      where each action's feet meet the floor
+//   [SECTION] Bones       rest frames: head at the joint, +Y towards the tail
 //   [SECTION] Samples     per frame, every bone's key; loop closure
 //   [SECTION] BuildActor  the stage itself
 //
 // Body space is the root bone's frame: +Z up, +Y forward (the direction the
 // foot locks take from the root to its first child), ground at z = 0, file
 // units. The root's rest matrix turns it half a turn about Z into file space,
-// as the generated walker's does, so the figure faces the viewer.
+// as the generated walker's does, so the figure faces the viewer. The root
+// stands at the hips' standing height; the hips' rise and fall over a cycle
+// is the root's height (the root channel's "h"), the pelvis hanging from the
+// root at zero offset.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -48,11 +50,9 @@ const double kWrapAllowanceS = 0.008;
 
 enum
 {
-    kRoot = 0,    // carries the heading; never keyed away from its rest
+    kRoot = 0,    // at the hips; carries the heading and the height, never keyed away from its rest rotation
     kForward = 1, // the root's first child, straight ahead at the root's height
-    kLiftA = 2,   // two links of equal length that fold to set the hips' height
-    kLiftB = 3,
-    kFirstJointBone = 4
+    kFirstJointBone = 2
 };
 
 std::string SafeName(const std::string& name)
@@ -64,7 +64,6 @@ std::string SafeName(const std::string& name)
 }
 
 sQuat RotZ(double rad) { return sQuat::AxisAngle(sVec3(0, 0, 1), rad); }
-sQuat RotX(double rad) { return sQuat::AxisAngle(sVec3(1, 0, 0), rad); }
 
 // ---- [SECTION] Heading ---------------------------------------------------------
 
@@ -132,27 +131,7 @@ double HeldFacing(const sCapture& cap, const sFeet& feet, const sHeading& h)
     return std::atan2(s, c);
 }
 
-// ---- [SECTION] Hip lift --------------------------------------------------------
-
-// Bone lengths are fixed and only rotations are keyed, so the hips' height
-// cannot be a translation. Two links of length a hang from the root, the
-// first turned by +phi about X and the second by -phi: the second's tail is
-// exactly 2 a cos(phi) below the root's head, straight down, whatever the
-// heading. Folding them raises and lowers the hips; the links are not drawn.
-struct sLift
-{
-    double mRootZ = 0; // root head over the ground
-    double mLink = 0;  // length of each link
-
-    double Fold(double hipZ) const
-    {
-        const double c = (mRootZ - hipZ) / (2 * mLink);
-        return std::acos(std::max(-1.0, std::min(1.0, c)));
-    }
-};
-
-// Turns body +Y (a bone's direction) straight down.
-sQuat Down() { return RotX(-M_PI / 2); }
+// ---- [SECTION] Ground --------------------------------------------------------
 
 double GroundUnder(const sCapture& cap, const sFeet& feet, int first, int last)
 {
@@ -167,25 +146,6 @@ double GroundUnder(const sCapture& cap, const sFeet& feet, int first, int last)
     return low;
 }
 
-// The hip lift spans every hip height the actions use (each cycle over its
-// own ground): the root 2 % of a leg above the highest, the links long
-// enough that the fold stays well inside its range.
-sLift MakeLift(const sCapture& cap, const sFeet& feet, const std::vector<std::pair<const sCycle*, double>>& cycles,
-               double standHip, double scale, double leg)
-{
-    double lowHip = standHip, highHip = standHip;
-    for (const std::pair<const sCycle*, double>& c : cycles)
-        for (int f = c.first->mBegin; f <= c.first->mEnd; ++f)
-        {
-            lowHip = std::min(lowHip, cap.mPosition[f][feet.mPelvis].z - c.second);
-            highHip = std::max(highHip, cap.mPosition[f][feet.mPelvis].z - c.second);
-        }
-    sLift lift;
-    lift.mRootZ = highHip * scale + 0.02 * leg;
-    lift.mLink = 0.5 * std::max(0.1 * leg, 1.5 * (lift.mRootZ - lowHip * scale));
-    return lift;
-}
-
 // ---- [SECTION] Bones -----------------------------------------------------------
 
 struct sBoneSource
@@ -197,7 +157,7 @@ struct sBoneSource
 // Names of the joints made unique and safe, the feet named as the demo wants.
 std::vector<std::string> BoneNames(const sCapture& cap, const std::vector<int>& joints, const sFeet& feet)
 {
-    std::set<std::string> taken = {"root", "forward", "hip_lift.a", "hip_lift.b", kLeftFootName, kRightFootName};
+    std::set<std::string> taken = {"root", "forward", kLeftFootName, kRightFootName};
     std::vector<std::string> names;
     for (int j : joints)
     {
@@ -232,35 +192,25 @@ int PointAt(const sCapture& cap, const sSkeleton& sk, int j, int frame, double m
     return -1;
 }
 
-// The root, the forward marker and the hip lift links, at rest with the
-// hips at the standing height.
-void AddLayoutBones(const sLift& lift, double standHip, sActorOut& out, std::vector<sBoneSource>& src,
-                    std::vector<sQuat>& restWorld)
+// The root at the hips' standing height and the forward marker.
+void AddLayoutBones(double standHip, sActorOut& out, std::vector<sBoneSource>& src, std::vector<sQuat>& restWorld)
 {
     src.assign(kFirstJointBone, sBoneSource());
     restWorld.assign(kFirstJointBone, sQuat());
-    const double phi0 = lift.Fold(standHip);
-    restWorld[kLiftA] = RotX(phi0) * Down();
-    restWorld[kLiftB] = RotX(-phi0) * Down();
     out.mBones.assign(kFirstJointBone, sOutBone());
     out.mBones[kRoot].mName = "root";
-    out.mBones[kRoot].mOffset = sVec3(0, 0, lift.mRootZ);
+    out.mBones[kRoot].mOffset = sVec3(0, 0, standHip);
     out.mBones[kRoot].mRest = RotZ(M_PI);
     out.mBones[kForward].mName = "forward";
     out.mBones[kForward].mParent = kRoot;
     out.mBones[kForward].mOffset = sVec3(0, 0.1 * out.mLegLength, 0);
     out.mBones[kForward].mLength = 0.1 * out.mLegLength;
-    out.mBones[kLiftA].mName = "hip_lift.a";
-    out.mBones[kLiftA].mParent = kRoot;
-    out.mBones[kLiftB].mName = "hip_lift.b";
-    out.mBones[kLiftB].mParent = kLiftA;
-    out.mBones[kLiftB].mOffset = sVec3(0, lift.mLink, 0);
 }
 
 // The captured bones, the pelvis and everything the skeleton keeps below it,
 // at rest in the standing frame: the stand's keys are then all the identity.
 void AddJointBones(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, int stance, double standYaw,
-                   double scale, const sLift& lift, double minDist, sActorOut& out, std::vector<sBoneSource>& src,
+                   double scale, double minDist, sActorOut& out, std::vector<sBoneSource>& src,
                    std::vector<sQuat>& restWorld)
 {
     std::vector<int> joints;
@@ -299,10 +249,7 @@ void AddJointBones(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, 
 
         const int pj = cap.mJoints[j].mParent;
         if (j == feet.mPelvis || pj < 0 || boneOfJoint[pj] < 0)
-        {
-            b.mParent = kLiftB;
-            b.mOffset = sVec3(0, lift.mLink, 0);
-        }
+            b.mParent = kRoot; // at the root's head: the root stands at the hips
         else
         {
             b.mParent = boneOfJoint[pj];
@@ -315,24 +262,22 @@ void AddJointBones(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, 
 
 // ---- [SECTION] Samples ---------------------------------------------------------
 
-// Every bone's world rotation (body space) at one frame.
+// Every bone's world rotation (body space) at one frame, and the hips'
+// height.
 struct sFrameRotations
 {
     std::vector<sQuat> mWorld;
-    double mHipZ = 0; // file units
+    double mHipZ = 0; // over the action's ground, file units
 };
 
-sFrameRotations PoseAt(const sCapture& cap, const sFeet& feet, const std::vector<sBoneSource>& src,
-                       const sLift& lift, int f, double yaw, double ground, double scale)
+sFrameRotations PoseAt(const sCapture& cap, const sFeet& feet, const std::vector<sBoneSource>& src, int f,
+                       double yaw, double ground, double scale)
 {
     sFrameRotations r;
     r.mWorld.resize(src.size());
     r.mHipZ = (cap.mPosition[f][feet.mPelvis].z - ground) * scale;
-    const double phi = lift.Fold(r.mHipZ);
     r.mWorld[kRoot] = sQuat();
     r.mWorld[kForward] = sQuat();
-    r.mWorld[kLiftA] = RotX(phi) * Down();
-    r.mWorld[kLiftB] = RotX(-phi) * Down();
     const sQuat y = RotZ(yaw);
     for (size_t i = kFirstJointBone; i < src.size(); ++i)
         r.mWorld[i] = y * cap.mRotation[f][src[i].mJoint] * src[i].mOffsetRot;
@@ -360,17 +305,18 @@ double PlaySeconds(const sCycle& c, double rate) { return c.mPlaySeconds > 0 ? c
 // One cycle as an action: frames a..b keyed from the restart time, the last
 // pose made equal to the first by spreading the difference over the cycle.
 sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet& feet,
-                       const std::vector<sBoneSource>& src, const sLift& lift, const sActorOut& out,
+                       const std::vector<sBoneSource>& src, const sActorOut& out,
                        const sHeading& heading, double seconds, double ground, double scale)
 {
     sOutAction act;
     act.mName = name;
     const int a = heading.mBegin, b = heading.mEnd, n = b - a;
     const size_t bones = out.mBones.size();
+    const double restHip = out.mBones[kRoot].mOffset.z;
     act.mChannels.assign(bones, {});
     for (int i = 0; i <= n; ++i)
     {
-        const sFrameRotations pose = PoseAt(cap, feet, src, lift, a + i, heading.At(a + i), ground, scale);
+        const sFrameRotations pose = PoseAt(cap, feet, src, a + i, heading.At(a + i), ground, scale);
         const std::vector<sQuat> q = KeyValues(out, pose);
         for (size_t k = 0; k < bones; ++k)
         {
@@ -382,7 +328,10 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
             if (i > 0 && key.mValue.Dot(act.mChannels[k].back().mValue) < 0)
                 key.mValue = key.mValue.Neg();
             if (k == kRoot)
-                key.mHeight = pose.mHipZ;
+            {
+                key.mHasHeight = true;
+                key.mHeight = pose.mHipZ - restHip;
+            }
             act.mChannels[k].push_back(key);
         }
     }
@@ -395,10 +344,8 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
         for (int i = 1; i <= n; ++i)
         {
             ch[i].mValue = (Slerp(sQuat(), err, i / (double)n) * ch[i].mValue).Unit();
-            // The hip height the lift links now give, as near as a straight
-            // ramp tells it.
-            if (ch[i].mHeight >= 0)
-                ch[i].mHeight += heightErr * i / (double)n;
+            // The height closes its loop the same way.
+            ch[i].mHeight += heightErr * i / (double)n;
         }
         ch.back().mValue = ch.front().mValue;
         ch.back().mHeight = ch.front().mHeight;
@@ -408,19 +355,23 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
 }
 
 sOutAction StandAction(const sCapture& cap, const sFeet& feet, const std::vector<sBoneSource>& src,
-                       const sLift& lift, const sActorOut& out, int stance,
+                       const sActorOut& out, int stance,
                        double yaw, double ground, double scale)
 {
     sOutAction act;
     act.mName = "stand";
-    const std::vector<sQuat> q = KeyValues(out, PoseAt(cap, feet, src, lift, stance, yaw, ground, scale));
+    const std::vector<sQuat> q = KeyValues(out, PoseAt(cap, feet, src, stance, yaw, ground, scale));
     for (size_t k = 0; k < out.mBones.size(); ++k)
     {
         sKey key;
         key.mTime = kRestartMs;
         key.mValue = q[k];
         if (k == kRoot)
-            key.mHeight = (cap.mPosition[stance][feet.mPelvis].z - ground) * scale;
+        {
+            // The rest pose is this frame on this ground: the hips at rest.
+            key.mHasHeight = true;
+            key.mHeight = (cap.mPosition[stance][feet.mPelvis].z - ground) * scale - out.mBones[kRoot].mOffset.z;
+        }
         sKey end = key;
         end.mTime = kRestartMs + kStandMs;
         act.mChannels.push_back({key, end});
@@ -465,8 +416,6 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
     // The stand faces where the walk faces, so stopping does not turn.
     const double standYaw = HeldFacing(cap, feet, head1) - Facing(cap, feet, stance);
 
-    const sLift lift = MakeLift(cap, feet, {{&walk, ground1}, {&walk2, ground2}}, standHip, scale, out.mLegLength);
-
     double extent = 0;
     for (const sVec3& p : cap.mPosition[stance])
         extent = std::max(extent, p.z - groundStand);
@@ -474,8 +423,8 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
 
     std::vector<sBoneSource> src;
     std::vector<sQuat> restWorld;
-    AddLayoutBones(lift, standHip * scale, out, src, restWorld);
-    AddJointBones(cap, sk, feet, stance, standYaw, scale, lift, extent * 1e-3, out, src, restWorld);
+    AddLayoutBones(standHip * scale, out, src, restWorld);
+    AddJointBones(cap, sk, feet, stance, standYaw, scale, extent * 1e-3, out, src, restWorld);
     for (size_t i = 0; i < out.mBones.size(); ++i)
     {
         const int p = out.mBones[i].mParent;
@@ -483,9 +432,9 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
             out.mBones[i].mRest = (restWorld[p].Conj() * restWorld[i]).Unit();
     }
 
-    out.mAction[0] = CycleAction("walk", cap, feet, src, lift, out, head1, PlaySeconds(walk, cap.mRate), ground1, scale);
-    out.mAction[1] = StandAction(cap, feet, src, lift, out, stance, standYaw, groundStand, scale);
-    out.mAction[2] = CycleAction("walk2", cap, feet, src, lift, out, head2, PlaySeconds(walk2, cap.mRate), ground2, scale);
+    out.mAction[0] = CycleAction("walk", cap, feet, src, out, head1, PlaySeconds(walk, cap.mRate), ground1, scale);
+    out.mAction[1] = StandAction(cap, feet, src, out, stance, standYaw, groundStand, scale);
+    out.mAction[2] = CycleAction("walk2", cap, feet, src, out, head2, PlaySeconds(walk2, cap.mRate), ground2, scale);
     return out;
 }
 

@@ -65,10 +65,10 @@ int main(int argc, char** argv)
         if (!file)
             throw qvimport::cImportError("cannot write '" + out + "'");
         const qvimport::sActorOut& a = r.mActor;
-        std::printf("qvimport: %s: %zu bones; walk frames %d-%d (%u ms), second walk %d-%d, stand frame %d; "
-                    "captured %.2f leg lengths/s at %.1f steps/min over %d steady cycles\n",
+        std::printf("qvimport: %s: %zu bones; walk frames %d-%d (%d stride%s, %u ms), second walk %d-%d, stand "
+                    "frame %d; captured %.2f leg lengths/s at %.1f steps/min over %d steady cycles\n",
                     out.c_str(), a.mBones.size(), a.mCycleFrames[0][0], a.mCycleFrames[0][1],
-                    a.mAction[0].mLength - 34, a.mCycleFrames[1][0], a.mCycleFrames[1][1], a.mStanceFrame,
+                    r.mCapturedWalk.mCycles, r.mCapturedWalk.mCycles == 1 ? "" : "s", a.mAction[0].mLength - 34, a.mCycleFrames[1][0], a.mCycleFrames[1][1], a.mStanceFrame,
                     r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles);
         return 0;
     }

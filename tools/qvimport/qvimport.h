@@ -125,6 +125,7 @@ struct sCycle
     double mClosure = 0;        // how far the last pose is from the first, radians summed over joints
     bool mSteady = false;       // part of the steady walk
     double mPlaySeconds = 0;    // the action's period; 0: as captured
+    int mStrides = 1;           // gait cycles from mBegin to mEnd (a run of steady cycles end to end)
 };
 
 // A cycle over frames [begin, end] (begin < end), not steady.
@@ -161,7 +162,8 @@ struct sKey
 {
     unsigned int mTime = 0;   // ms
     sQuat mValue;             // relative to the bone's rest rotation
-    double mHeight = -1;      // on the root's keys: captured hip height over the ground; < 0 none
+    bool mHasHeight = false;  // the root's keys carry the hips' height, the others none
+    double mHeight = 0;       // hips over their rest (standing) height at this time, file units
 };
 
 struct sOutAction

@@ -31,17 +31,19 @@ double KeyError(const sKey& full, const cChannel& span)
     return ang * 180.0 / M_PI;
 }
 
-// The recorded hip height, linear between the kept keys, in file units.
+// The root's height as the loader plays it: linear between the kept keys,
+// in file units.
 double HeightError(const sKey& full, const sKey& a, const sKey& b)
 {
-    if (full.mHeight < 0 || b.mTime == a.mTime)
+    if (!full.mHasHeight || b.mTime == a.mTime)
         return 0;
     const double f = (double)(full.mTime - a.mTime) / (double)(b.mTime - a.mTime);
     return std::fabs(a.mHeight + (b.mHeight - a.mHeight) * f - full.mHeight);
 }
 
-// The hip height is recorded to a thousandth of a unit (half a millimetre
-// on a figure with hips at 2 units).
+// The hips' height is kept to a thousandth of a unit (half a millimetre on a
+// figure with hips at 2 units): well under the centimetre a capture's floor
+// moves by.
 const double kHeightTolerance = 0.001;
 
 bool SpanFits(const std::vector<sKey>& keys, size_t i, size_t j, double tolDeg)

@@ -1,5 +1,5 @@
 // Stage: write file. The actor file as docs/actor-file.md describes it; the
-// root channel's keys also carry the captured hip height as "h".
+// root channel's keys carry the hips' height over their rest height as "h".
 #include <cmath>
 #include <cstdio>
 
@@ -66,7 +66,7 @@ std::string WriteActorXml(const sActorOut& actor)
             for (const sKey& k : ch)
             {
                 s += "          <key t=\"" + std::to_string(k.mTime) + "\"";
-                if (k.mHeight >= 0)
+                if (k.mHasHeight)
                 {
                     s += " h=\"";
                     Number(s, k.mHeight);
