@@ -24,25 +24,11 @@ fi
 # shellcheck source=../tests/window/common.sh
 . "$root/tests/window/common.sh" "$demo" "$root"
 
-# The horizontal spread of the red foot points in a shot, in pixels.
-foot_spread() {
-  convert "$WORK/$1.png" -depth 8 txt:- |
-    awk -F'[,:]' '/#FF0000/ { x = $1 + 0; if (n++ == 0 || x < lo) lo = x; if (x > hi) hi = x }
-                  END { print (n ? hi - lo : 0) }'
-}
-pause_toggle() { xdotool key p; sleep 0.3; }
-# raise_eye PIXELS: a left-button drag downwards orbits the camera upwards,
-# a degree per pixel.
-raise_eye() {
-  xdotool mousemove 400 300 mousedown 1
-  xdotool mousemove 400 $((300 + $1)) mouseup 1
-  xdotool mousemove 400 300
-}
 
 make_rundir "$WORK/run" "$root/data/walker.xml"
 start_demo "$WORK/run"
 wait_for_running_demo
-raise_eye 8
+orbit 0 8
 sleep 1
 shot stand
 note "standing"
@@ -73,7 +59,7 @@ for try in 1 2 3 4 5 6 7 8; do
 done
 note "mid-stride: feet $best px apart"
 
-raise_eye 14
+orbit 0 14
 sleep 1.2
 pause_toggle
 shot readme

@@ -265,3 +265,21 @@ grid_still() {
   shot stand_b
   [ "$(differing stand_a stand_b $GROUND)" -lt 100 ]
 }
+
+# Helpers of the screenshot scripts in tools/.
+
+# foot_spread NAME: the horizontal spread of the red foot points in shot
+# NAME, in pixels.
+foot_spread() {
+  convert "$WORK/$1.png" -depth 8 txt:- |
+    awk -F'[,:]' '/#FF0000/ { x = $1 + 0; if (n++ == 0 || x < lo) lo = x; if (x > hi) hi = x }
+                  END { print (n ? hi - lo : 0) }'
+}
+pause_toggle() { xdotool key p; sleep 0.3; }
+# orbit DX DY: a left-button drag from the window's centre, a degree per
+# pixel; dragging downwards raises the eye.
+orbit() {
+  xdotool mousemove 400 300 mousedown 1
+  xdotool mousemove $((400 + $1)) $((300 + $2)) mouseup 1
+  xdotool mousemove 400 300
+}

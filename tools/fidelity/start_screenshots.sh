@@ -22,12 +22,6 @@ fi
 # shellcheck source=../../tests/window/common.sh
 . "$root/tests/window/common.sh" "$demo" "$root"
 
-# orbit DX DY: a left-button drag; a degree per pixel.
-orbit() {
-  xdotool mousemove 400 300 mousedown 1
-  xdotool mousemove $((400 + $1)) $((300 + $2)) mouseup 1
-  xdotool mousemove 400 300
-}
 standing() { shot stand_a; shot stand_b; [ "$(differing stand_a stand_b 800x120+0+480)" -lt 200 ]; }
 
 # start TAG: five pictures of a start from standing, cropped and put side by

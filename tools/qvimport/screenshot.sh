@@ -23,21 +23,12 @@ fi
 # shellcheck source=../../tests/window/common.sh
 . "$root/tests/window/common.sh" "$demo" "$root"
 
-foot_spread() {
-  convert "$WORK/$1.png" -depth 8 txt:- |
-    awk -F'[,:]' '/#FF0000/ { x = $1 + 0; if (n++ == 0 || x < lo) lo = x; if (x > hi) hi = x }
-                  END { print (n ? hi - lo : 0) }'
-}
-pause_toggle() { xdotool key p; sleep 0.3; }
 
 "$root/build/qvimport" "$clip" "$WORK/captured.xml" || fail "qvimport failed on $clip"
 mkdir -p "$WORK/run"
 start_demo "$WORK/run" "$WORK/captured.xml"
 wait_for_running_demo
-# A drag downwards raises the eye, a degree per pixel.
-xdotool mousemove 400 300 mousedown 1
-xdotool mousemove 400 318 mouseup 1
-xdotool mousemove 400 300
+orbit 0 18 # a little from above
 # A quarter turn to the left (0.1 degree per millisecond), so that the walk
 # crosses the view.
 xdotool keydown w keydown a
