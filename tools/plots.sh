@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Draws the walker's figures from the gait trace's CSV export (docs/gait-csv.md) with gnuplot, as SVG
+# into docs/plots/ (docs/plots.md explains each):
+#   NAME_slotN_joint_angles.svg  hip, knee and ankle over the cycle, over the normal band
+#   NAME_slotN_pelvis.svg        pelvis list and rotation over the band, and the hips' rise and fall
+#   NAME_slotN_feet.svg          each foot's ankle and ball from the side, planted frames marked
+#   NAME_slotN_root_speed.svg    the root's speed at 1, 16 and 33 ms frames
+# for every walk slot N of the actor file NAME.xml.
+#
+#     tools/plots.sh [ACTOR_FILE]     default data/walker.xml
+#
+# Installs gnuplot (tools/deps.sh docs) and builds walkertrace when missing. The output depends only
+# on the actor file and the code: a rerun rewrites the same bytes. QV_PLOTS_PNG=DIR also writes a PNG
+# of each figure into DIR, for a look without an SVG viewer.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+actor=$(readlink -f "${1:-$root/data/walker.xml}")
+[ -f "$actor" ] || { echo "plots.sh: no actor file $actor" >&2; exit 1; }
+name=$(basename "$actor" .xml)
+
+"$root/tools/deps.sh" docs
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j2 --target walkertrace >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$root/build/walkertrace" --csv "$work" "$actor" >/dev/null
+out="$root/docs/plots"
+mkdir -p "$out"
+tools="$root/tools/plots"
+
+# draw FIGURE SLOT CLIP LAYOUT LEG: one figure, as SVG (and PNG when asked).
+draw() {
+  local fig=$1 slot=$2 clip=$3 layout=$4 leg=$5 file
+  file="${name}_slot${slot}_${fig}"
+  local vars="dir='$work'; dir_tools='$tools'; band='$tools/normal_gait.dat'; slot=$slot; clip='$clip'"
+  vars="$vars; layout='$layout'; leg=$leg"
+  gnuplot -e "$vars; out='$out/$file.svg'; png=0" "$tools/$fig.gp"
+  if [ -n "${QV_PLOTS_PNG:-}" ]; then
+    mkdir -p "$QV_PLOTS_PNG"
+    gnuplot -e "$vars; out='$QV_PLOTS_PNG/$file.png'; png=1" "$tools/$fig.gp"
+  fi
+  echo "$out/$file.svg"
+}
+
+# walks.csv: slot,clip,cycle_ms,layout,leg_length,height; one set of figures per walk.
+tail -n +2 "$work/walks.csv" | while IFS=, read -r slot clip _cycle layout leg _height; do
+  clip=$(printf '%s' "$clip" | tr -d "'\"\\\\")  # the figure titles quote it
+  for fig in joint_angles pelvis feet root_speed; do
+    draw "$fig" "$slot" "$clip" "$layout" "$leg"
+  done
+done
