@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The figures of tools/plots.sh read the trace's CSV export and the normal band through column names
+# and file names written in tools/plots/*.gp. Runs the real export on the walker and checks that every
+# file and column a figure names is there, that every value is a finite number, and that the band is a
+# whole table; no gnuplot is needed, so a renamed column fails here rather than in a stale figure.
+#
+#     tests/plots/test_plot_data.sh WALKERTRACE SOURCE_DIR
+set -u
+trace=$(readlink -f "${1:?usage: $0 WALKERTRACE SOURCE_DIR}")
+src=$(readlink -f "${2:?usage: $0 WALKERTRACE SOURCE_DIR}")
+work=$(mktemp -d "${TMPDIR:-/tmp}/qv_plot_data.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+"$trace" --csv "$work" "$src/data/walker.xml" >/dev/null || { echo "FAIL: walkertrace --csv"; exit 1; }
+
+# Every walk listed has the four files the figures read, each with rows of finite numbers.
+slots=$(tail -n +2 "$work/walks.csv" | cut -d, -f1)
+[ -n "$slots" ] || fail "walks.csv lists no walk"
+for slot in $slots; do
+  for what in angles pelvis feet root_speed; do
+    f="$work/slot${slot}_$what.csv"
+    [ -f "$f" ] || { fail "no $(basename "$f")"; continue; }
+    rows=$(tail -n +2 "$f" | wc -l)
+    [ "$rows" -gt 0 ] || fail "$(basename "$f") has no rows"
+    bad=$(tail -n +2 "$f" | awk -F, '{ for (i = 1; i <= NF; ++i) if ($i !~ /^-?[0-9]+(\.[0-9]+)?$/) { print NR + 1 ": " $i; exit } }')
+    [ -z "$bad" ] || fail "$(basename "$f") line $bad is not a plain number"
+  done
+done
+
+# Each figure names its file (slot%d_WHAT.csv) and its columns ("a_b" in using, column("x")).
+for gp in "$src"/tools/plots/*.gp; do
+  what=$(grep -o 'slot%d_[a-z_]*\.csv' "$gp" | head -1 | sed 's/slot%d_//; s/\.csv//')
+  [ -n "$what" ] || continue
+  header=$(head -1 "$work/slot0_$what.csv")
+  cols=$( (grep -o '"[a-z]*_[a-z0-9_]*"' "$gp"; grep -o 'column("[a-z0-9_]*")' "$gp" | sed 's/column(//; s/)//') |
+          tr -d '"' | sort -u)
+  [ -n "$cols" ] || fail "$(basename "$gp") names no column"
+  for c in $cols; do
+    case ",$header," in
+      *",$c,"*) ;;
+      *) fail "$(basename "$gp") reads column $c, which slot0_$what.csv lacks ($header)" ;;
+    esac
+  done
+done
+
+# The band: 51 rows at 0, 2, ... 100 % of 13 numbers each, every standard deviation positive.
+band="$src/tools/plots/normal_gait.dat"
+bad=$(grep -v '^#' "$band" | awk -F, '
+  NF != 13 { print "row " NR ": " NF " fields"; bad = 1; exit }
+  $1 != 2 * (NR - 1) { print "row " NR ": phase " $1; bad = 1; exit }
+  { for (i = 3; i <= 13; i += 2) if (!($i > 0)) { print "row " NR ": SD " $i; bad = 1; exit } }
+  END { if (!bad && NR != 51) print NR " rows" }')
+[ -z "$bad" ] || fail "normal_gait.dat: $bad"
+
+[ "$failures" -eq 0 ] && echo "plot data: every file and column the figures read is there"
+exit $((failures > 0))
