@@ -1,5 +1,5 @@
 # Shared look of every figure tools/plots.sh draws: one colour for one thing throughout.
-#   right side: red; left side: blue; the normal band: grey; frame steps 1, 16, 33 ms: black, green, orange.
+#   right side: red; left side: blue; the whole body (pelvis, root): purple; the normal band: grey; frame steps 1, 16, 33 ms: black, green, orange.
 # Called with -e "out='FILE'; png=0|1" before this file is loaded; a figure may set fig_w, fig_h (pixels)
 # before loading it.
 if (!exists("fig_w")) fig_w = 1000
@@ -19,6 +19,7 @@ set tics nomirror out
 
 c_right = "#c0392b"
 c_left = "#2166ac"
+c_body = "#6a3d9a"
 c_band = "#bdbdbd"
 c_bandmean = "#7a7a7a"
 c_dt1 = "#000000"
