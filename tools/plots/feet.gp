@@ -10,6 +10,7 @@ set multiplot layout 2,1 margins 0.09,0.97,0.08,0.88 spacing 0,0.06 \
 set xlabel ""
 set ylabel "height (units)"
 set yrange [-0.05:*]
+set offsets 0, 0, graph 0.25, 0   # headroom for the key above the swing arcs
 set key top left horizontal
 set xzeroaxis lt 1 lc rgb "#606060" lw 1
 locked(lock, v) = column(lock) > 0 ? column(v) : NaN
