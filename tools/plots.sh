@@ -9,9 +9,10 @@
 #
 #     tools/plots.sh [ACTOR_FILE]     default data/walker.xml
 #
-# Installs gnuplot (tools/deps.sh docs) and builds walkertrace when missing. The output depends only
-# on the actor file and the code: a rerun rewrites the same bytes. QV_PLOTS_PNG=DIR also writes a PNG
-# of each figure into DIR, for a look without an SVG viewer.
+# Installs gnuplot (tools/deps.sh docs) and builds walkertrace (in ./build, or in ./build-plots when
+# ./build is not configured). The output depends only on the actor file and the code: a rerun rewrites
+# the same bytes. QV_PLOTS_PNG=DIR also writes a PNG of each figure into DIR, for a look without an SVG
+# viewer.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 actor=$(readlink -f "${1:-$root/data/walker.xml}")
@@ -19,12 +20,21 @@ actor=$(readlink -f "${1:-$root/data/walker.xml}")
 name=$(basename "$actor" .xml)
 
 "$root/tools/deps.sh" docs
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j2 --target walkertrace >/dev/null
+# The usual ./build when it is configured; otherwise a build of the tools alone, which needs none of the
+# test or benchmark packages (deps.sh docs installs the build's and gnuplot).
+if [ -f "$root/build/CMakeCache.txt" ]; then
+  build="$root/build"
+  cmake -S "$root" -B "$build" >/dev/null
+else
+  build="$root/build-plots"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_TESTS=OFF \
+    -DQV_BUILD_BENCHMARKS=OFF >/dev/null
+fi
+cmake --build "$build" -j2 --target walkertrace >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$root/build/walkertrace" --csv "$work" "$actor" >/dev/null
+"$build/walkertrace" --csv "$work" "$actor" >/dev/null
 out="$root/docs/plots"
 mkdir -p "$out"
 tools="$root/tools/plots"
