@@ -18,6 +18,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 actor=$(readlink -f "${1:-$root/data/walker.xml}")
 [ -f "$actor" ] || { echo "plots.sh: no actor file $actor" >&2; exit 1; }
 name=$(basename "$actor" .xml)
+# Whose walk the titles name: the walker, or any other file by its name.
+who="Walker"
+[ "$name" = walker ] || who=$(printf '%s.xml' "$name" | tr -d "'\"\\\\" | sed 's/_/\\_/g')
 
 "$root/tools/deps.sh" docs
 # The usual ./build when it is configured; otherwise a build of the tools alone, which needs none of the
@@ -43,7 +46,8 @@ tools="$root/tools/plots"
 draw() {
   local fig=$1 slot=$2 clip=$3 layout=$4 leg=$5 file
   file="${name}_slot${slot}_${fig}"
-  local vars="dir='$work'; dir_tools='$tools'; band='$tools/normal_gait.dat'; slot=$slot; clip='$clip'"
+  local vars="dir='$work'; dir_tools='$tools'; band='$tools/normal_gait.dat'; who='$who'; slot=$slot"
+  vars="$vars; clip='$clip'"
   vars="$vars; layout='$layout'; leg=$leg"
   gnuplot -e "$vars; out='$out/$file.svg'; png=0" "$tools/$fig.gp"
   if [ -n "${QV_PLOTS_PNG:-}" ]; then
@@ -55,7 +59,8 @@ draw() {
 
 # walks.csv: slot,clip,cycle_ms,layout,leg_length,height; one set of figures per walk.
 tail -n +2 "$work/walks.csv" | while IFS=, read -r slot clip _cycle layout leg _height; do
-  clip=$(printf '%s' "$clip" | tr -d "'\"\\\\")  # the figure titles quote it
+  # The titles quote the name, and gnuplot's enhanced text would take _ for a subscript.
+  clip=$(printf '%s' "$clip" | tr -d "'\"\\\\" | sed 's/_/\\_/g')
   for fig in joint_angles pelvis feet root_speed; do
     draw "$fig" "$slot" "$clip" "$layout" "$leg"
   done

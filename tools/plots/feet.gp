@@ -1,12 +1,12 @@
 # Each foot's ankle and ball seen from the side over three strides, in world space; planted frames (foot
 # lock engaged) marked on the ankle's path, so a slide shows as a smear of marks instead of one.
-# -e "dir='CSV dir'; dir_tools='tools/plots'; slot=N; clip='name'; out='FILE'; png=0|1"
+# -e "dir='CSV dir'; dir_tools='tools/plots'; who='Walker'|'FILE.xml'; slot=N; clip='name'; out='FILE'; png=0|1"
 fig_w = 1300
 fig_h = 800
 load dir_tools."/style.gp"
 f = sprintf("%s/slot%d_feet.csv", dir, slot)
 set multiplot layout 2,1 margins 0.09,0.97,0.08,0.88 spacing 0,0.06 \
-    title sprintf("{/:Bold Walker \"%s\" (slot %d): the feet seen from the side, three strides}\n{/*0.85 world space, 16 ms frames; filled marks: ankle in frames with the foot lock engaged (one mark per frame)}", clip, slot) font ",15"
+    title sprintf("{/:Bold %s \"%s\" (slot %d): the feet seen from the side, three strides}\n{/*0.85 world space, 16 ms frames; filled marks: ankle in frames with the foot lock engaged (one mark per frame)}", who, clip, slot) font ",15"
 set xlabel ""
 set ylabel "height (units)"
 set yrange [-0.05:*]

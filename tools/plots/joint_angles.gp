@@ -1,10 +1,10 @@
 # Hip, knee and ankle over one gait cycle, each side at its own phase, over the normal band.
-# -e "dir='CSV dir'; dir_tools='tools/plots'; slot=N; clip='name'; layout='walker'|'other';
+# -e "dir='CSV dir'; dir_tools='tools/plots'; who='Walker'|'FILE.xml'; slot=N; clip='name'; layout='walker'|'other';
 #     band='normal_gait.dat'; out='FILE'; png=0|1"
 load dir_tools."/style.gp"
 f = sprintf("%s/slot%d_angles.csv", dir, slot)
 set multiplot layout 3,1 margins 0.09,0.97,0.07,0.9 spacing 0,0.04 \
-    title sprintf("{/:Bold Walker \"%s\" (slot %d): sagittal joint angles over one gait cycle}\n{/*0.85 each side from its own heel strike; grey: typical walking, mean ± 1 SD (Schwartz et al. 2008, free speed)}", clip, slot) font ",15"
+    title sprintf("{/:Bold %s \"%s\" (slot %d): sagittal joint angles over one gait cycle}\n{/*0.85 each side from its own heel strike; grey: typical walking, mean ± 1 SD (Schwartz et al. 2008, free speed)}", who, clip, slot) font ",15"
 set xrange [0:100]
 set xtics 0,10,100
 set mxtics 2
