@@ -1,0 +1,22 @@
+// Fuzz target for qvimport's BVH path: any bytes, read as a BVH file by
+// Assimp and taken through every stage of the import, must either give an
+// actor file or be refused with a cImportError. A crash, a sanitizer report
+// or any other exception is a finding.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "qvimport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    try
+    {
+        const qvimport::sCapture cap = qvimport::ReadSceneFromMemory(data, size, "bvh");
+        qvimport::Import(cap, qvimport::sOptions());
+    }
+    catch (const qvimport::cImportError&)
+    {
+    }
+    return 0;
+}

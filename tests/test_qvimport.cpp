@@ -1,0 +1,835 @@
+// qvimport: captured walks imported, loaded with the library's loader and
+// played the way the demo plays its character walk forwards on planted feet
+// at the captured cadence; key reduction keeps its bound; every bad input is
+// one line and a failing status.
+//
+// Index
+//   [SECTION] Playing    the demo's character step and what is measured
+//   [SECTION] Captured   the two BVH clips end to end (skipped without them)
+//   [SECTION] Synthetic  a small walker written here as glTF and as Collada; a
+//                        capture moved, turned and scaled; Assimp's samples
+//   [SECTION] Keys       the reduction bound over hand-picked channels
+//   [SECTION] Errors     the program's failures
+//
+// The BVH clips are from the CMU Graphics Lab Motion Capture Database
+// (mocap.cs.cmu.edu), created with funding from NSF EIA-0196217.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "QV_xml.h"
+#include "qvimport.h"
+
+using namespace qvimport;
+
+namespace
+{
+
+const std::string kMocap = std::string(QV_SOURCE_DIR) + "/../shared/mocap/";
+const std::string kProgram = std::string(QV_BINARY_DIR) + "/qvimport";
+
+std::string TempPath(const std::string& name) { return ::testing::TempDir() + "qvimport_" + name; }
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+
+// ---- [SECTION] Playing ---------------------------------------------------------
+
+bool Finite(const cMatrix4D& m)
+{
+    for (float v : m._m)
+        if (!std::isfinite(v))
+            return false;
+    return true;
+}
+
+cVector3D Head(const cBone& b) { return b.mWorldTransform.getTransform(); }
+cVector3D Tail(const cBone& b)
+{
+    const float* m = b.mWorldTransform._m;
+    return Head(b) + cVector3D(m[4], m[5], m[6]) * b.mLength;
+}
+
+// The foot's lowest point: the foot bone's head (the ankle) and the tips of
+// the bones below it (the toes).
+double FootLowest(const cBone& foot)
+{
+    double y = Head(foot).mData[1];
+    for (const cBone* c : foot.mChildren)
+        y = std::min(y, (double)std::min(Head(*c).mData[1], Tail(*c).mData[1]));
+    return y;
+}
+
+struct sPlay
+{
+    double mSeconds = 0;       // walking time measured (after the first two seconds)
+    double mTravel = 0;        // root's horizontal travel over it
+    double mForward = 0;       // travel along the forward direction at the start of the walk
+    double mLeft = 0;          // travel to the figure's left of it
+    double mCycleMs = 0;       // mean time between clock restarts
+    double mLowest = 1e30;     // per frame lowest foot point: its smallest and largest
+    double mLowestMax = -1e30;
+    int mStanceFrames = 0;     // foot frames on the ground, and of those, locked
+    int mLockedFrames = 0;
+    int mGroundFrames = 0;     // frames with a foot on the ground, and of those, carried by a locked foot
+    int mCarriedFrames = 0;
+    bool mFinite = true;
+    double mStandFoot[2] = {0, 0}; // each foot's lowest point after standing half a second
+};
+
+// The character step of cQVApp::Update, without the window: the walk slot
+// while walking, the stand otherwise, the heading turned at turnRate
+// degrees per millisecond while walking.
+sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate = 0)
+{
+    sPlay p;
+    for (unsigned t = 0; t < 500; t += dt)
+    {
+        a.mNextAction = 1;
+        a.Animate(dt);
+    }
+    p.mStandFoot[0] = FootLowest(*a.mLeftFoot.mBone);
+    p.mStandFoot[1] = FootLowest(*a.mRightFoot.mBone);
+    const cVector3D dir0 = a.mLeftFoot.mDir;
+    const cVector3D start0 = Head(*a.mArmature.mRootBone);
+    cVector3D start;
+    double clock = 0, firstWrap = -1, lastWrap = -1;
+    int wraps = 0;
+    unsigned prevTime = a.mTime;
+    for (double t = 0; t < walkMs; t += dt)
+    {
+        a.mHeading = (float)(a.mHeading + dt * turnRate);
+        a.mNextAction = 0;
+        a.Animate(dt);
+        clock += dt;
+        for (const cBone& b : a.mArmature.mBones)
+            p.mFinite = p.mFinite && Finite(b.mWorldTransform);
+        if (clock < 2000)
+        {
+            start = Head(*a.mArmature.mRootBone);
+            prevTime = a.mTime;
+            continue;
+        }
+        if (a.mTime == 34 && prevTime != 34)
+        {
+            if (firstWrap < 0)
+                firstWrap = clock;
+            lastWrap = clock;
+            ++wraps;
+        }
+        prevTime = a.mTime;
+        p.mSeconds += dt / 1000.0;
+        const double low = std::min(FootLowest(*a.mLeftFoot.mBone), FootLowest(*a.mRightFoot.mBone));
+        p.mLowest = std::min(p.mLowest, low);
+        p.mLowestMax = std::max(p.mLowestMax, low);
+        bool down = false, carried = false;
+        for (const cFootLock* lock : {&a.mLeftFoot, &a.mRightFoot})
+            if (FootLowest(*lock->mBone) < 0.01 * height)
+            {
+                ++p.mStanceFrames;
+                p.mLockedFrames += lock->mLock ? 1 : 0;
+                down = true;
+                carried = carried || lock->mLock;
+            }
+        p.mGroundFrames += down ? 1 : 0;
+        p.mCarriedFrames += carried ? 1 : 0;
+    }
+    const cVector3D end = Head(*a.mArmature.mRootBone);
+    const cVector3D d(end.mData[0] - start.mData[0], 0, end.mData[2] - start.mData[2]);
+    p.mTravel = d.length();
+    const cVector3D whole(end.mData[0] - start0.mData[0], 0, end.mData[2] - start0.mData[2]);
+    const cVector3D up(0, 1, 0);
+    p.mForward = whole.dot(dir0);
+    p.mLeft = whole.dot(up.cross(dir0));
+    p.mCycleMs = wraps > 1 ? (lastWrap - firstWrap) / (wraps - 1) : 0;
+    return p;
+}
+
+// Loads the file the way the demo does.
+void Load(const std::string& path, cActor& a)
+{
+    ReadActorFromXML(path.c_str(), a);
+    a.SetConstraints();
+    a.UpdateArmature();
+}
+
+// The file holds what the importer meant to write: the demo's bones and
+// slots, and every key as built.
+void ExpectRoundTrip(const sActorOut& out, cActor& a)
+{
+    ASSERT_EQ(a.mArmature.mBones.size(), out.mBones.size());
+    for (size_t i = 0; i < out.mBones.size(); ++i)
+        EXPECT_EQ(a.mArmature.mBones[i].mName, out.mBones[i].mName);
+    ASSERT_NE(a.mLeftFoot.mBone, nullptr);
+    ASSERT_NE(a.mRightFoot.mBone, nullptr);
+    EXPECT_EQ(a.mLeftFoot.mBone->mName, "Bone.008");
+    EXPECT_EQ(a.mRightFoot.mBone->mName, "Bone.007");
+    ASSERT_FALSE(a.mArmature.mRootBone->mChildren.empty());
+    for (int s = 0; s < 3; ++s)
+    {
+        ASSERT_EQ(a.mAction[s].mChannels.size(), out.mBones.size());
+        EXPECT_EQ(a.mAction[s].mLength, out.mAction[s].mLength);
+        for (size_t c = 0; c < out.mBones.size(); ++c)
+        {
+            const KeyFrameVector& k = a.mAction[s].mChannels[c].mKeyFrames;
+            const std::vector<sKey>& w = out.mAction[s].mChannels[c];
+            ASSERT_EQ(k.size(), w.size());
+            EXPECT_EQ(k.front().mTime, 34u);
+            EXPECT_EQ(k.back().mTime, a.mAction[s].mLength);
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(k.front().mValue.mData[i], k.back().mValue.mData[i]) << "a cycle must loop seamlessly";
+            for (size_t i = 0; i < k.size(); ++i)
+            {
+                EXPECT_EQ(k[i].mTime, w[i].mTime);
+                EXPECT_NEAR(k[i].mValue.mData[3], w[i].mValue.w, 1e-6);
+                EXPECT_NEAR(k[i].mValue.mData[0], w[i].mValue.x, 1e-6);
+            }
+        }
+    }
+}
+
+// The hips stand where the root's keys say (h): the two lift links put them
+// at the captured height at every key of every action, to within what key
+// reduction allows (0.1 degree on each link, a thousandth of a unit on h).
+void ExpectHipsAtRecordedHeight(const sActorOut& out, cActor& a)
+{
+    const size_t pelvis = 4; // root, forward, two lift links, then the captured bones from the pelvis
+    for (int s = 0; s < 3; ++s)
+        for (const sKey& k : out.mAction[s].mChannels[0])
+        {
+            ASSERT_GE(k.mHeight, 0.0);
+            a.mAction[s].EvaluateAt(k.mTime, a.mPose);
+            a.ApplyPose(a.mPose);
+            EXPECT_NEAR(Head(a.mArmature.mBones[pelvis]).mData[1], k.mHeight, 2e-3 * k.mHeight)
+                << "action " << s << " at " << k.mTime << " ms";
+        }
+    a.ApplyPose(a.mPose2);
+}
+
+// Imports the clip, loads the result, plays it at 1, 16 and 33 ms frames,
+// checks it walks like the capture, and prints the figures.
+void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarried)
+{
+    const sImportResult r = Import(cap, sOptions());
+    const std::string path = TempPath(label + ".xml");
+    WriteFile(path, r.mXml);
+
+    cActor loaded;
+    ASSERT_NO_THROW(Load(path, loaded));
+    ExpectRoundTrip(r.mActor, loaded);
+    ExpectHipsAtRecordedHeight(r.mActor, loaded);
+
+    const double height = r.mActor.mFigureHeight;
+    const double leg = r.mActor.mLegLength;
+    const double cycleCadence = r.mCapturedWalk.mCadence;
+    // The walk plays at the steady walk's mean pace.
+    EXPECT_NEAR(cycleCadence, r.mCaptured.mCadence, 0.01 * r.mCaptured.mCadence);
+    printf("%s: captured %.3f leg/s, %.1f steps/min over %d steady cycles; the imported cycle %.3f leg/s, %.1f "
+           "steps/min\n",
+           label.c_str(), r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles,
+           r.mCapturedWalk.mSpeedLegs, cycleCadence);
+    for (unsigned dt : {1u, 16u, 33u})
+    {
+        SCOPED_TRACE(testing::Message() << label << " at " << dt << " ms frames");
+        cActor a;
+        Load(path, a);
+        const sPlay p = Play(a, dt, 20000, height);
+        const double speed = p.mTravel / p.mSeconds / leg;
+        const double cadence = p.mCycleMs > 0 ? 120000.0 / p.mCycleMs : 0;
+        const double lockShare = p.mStanceFrames ? (double)p.mLockedFrames / p.mStanceFrames : 0;
+        const double carriedShare = p.mGroundFrames ? (double)p.mCarriedFrames / p.mGroundFrames : 0;
+        printf("  %2u ms: %.3f leg/s (%.0f %% of captured, %.0f %% of the cycle's), %.1f steps/min (%+.1f %% of the "
+               "cycle's), lowest foot point %+.2f .. %+.2f %% of height (captured up to %+.2f), feet locked on %.0f "
+               "%% of their ground frames, a foot locked on %.0f %% of frames with one down\n",
+               dt, speed, 100 * speed / r.mCaptured.mSpeedLegs, 100 * speed / r.mCapturedWalk.mSpeedLegs, cadence,
+               100 * (cadence / cycleCadence - 1), 100 * p.mLowest / height, 100 * p.mLowestMax / height,
+               100 * r.mActor.mWalkLowestMax / height, 100 * lockShare, 100 * carriedShare);
+        EXPECT_TRUE(p.mFinite);
+        // Standing, both feet are on the ground.
+        EXPECT_NEAR(p.mStandFoot[0], 0.0, 0.01 * height);
+        EXPECT_NEAR(p.mStandFoot[1], 0.0, 0.01 * height);
+        EXPECT_GT(p.mForward, 0.5 * r.mCaptured.mSpeedLegs * leg * 18.0) << "the root travels forward";
+        EXPECT_GT(speed, 0.5 * r.mCaptured.mSpeedLegs);
+        EXPECT_LT(speed, 1.5 * r.mCaptured.mSpeedLegs);
+        EXPECT_NEAR(cadence / cycleCadence, 1.0, 0.03);
+        // The feet reach the ground and never sink through it; no frame has
+        // them higher than the capture has them (its heels are not joints,
+        // so at heel strike its lowest joint is the other foot's toe).
+        EXPECT_GT(p.mLowest, -0.01 * height) << "a foot goes through the ground";
+        EXPECT_LT(p.mLowest, 0.01 * height) << "the feet never reach the ground";
+        EXPECT_LT(p.mLowestMax, r.mActor.mWalkLowestMax + 0.01 * height) << "both feet leave the ground";
+        EXPECT_GT(carriedShare, minCarried) << "the locks carry the body on most frames";
+    }
+
+    // Turning with A held: the path curves to the figure's left.
+    cActor a;
+    Load(path, a);
+    const sPlay turn = Play(a, 16, 4000, height, 0.02);
+    EXPECT_GT(turn.mLeft, 0.05 * turn.mForward);
+    cActor b;
+    Load(path, b);
+    const sPlay right = Play(b, 16, 4000, height, -0.02);
+    EXPECT_LT(right.mLeft, -0.05 * right.mForward);
+}
+
+// ---- [SECTION] Captured --------------------------------------------------------
+
+TEST(QvImportCaptured, BothClipsWalkInTheDemoAtTheCapturedCadenceOnTheGround)
+{
+    // 131_02 is stylised: its feet slide backwards on the floor, both at
+    // once, through much of the cycle. The library's locks then take turns
+    // (each sees the other's correction as its foot moving forwards), so
+    // some lock holds on only 14 to 34 % of the frames, depending on the
+    // frame time.
+    const std::pair<const char*, double> clips[2] = {{"131_01", 0.8}, {"131_02", 0.1}};
+    for (const auto& clip : clips)
+    {
+        const std::string path = kMocap + clip.first + ".bvh";
+        if (!Exists(path))
+            GTEST_SKIP() << "no captured clips in " << kMocap;
+        SCOPED_TRACE(clip.first);
+        ImportAndWalk(clip.first, ReadScene(path), clip.second);
+    }
+}
+
+TEST(QvImportCaptured, ChosenCycleAndFrameRangeGiveThatWalk)
+{
+    const std::string path = kMocap + "131_01.bvh";
+    if (!Exists(path))
+        GTEST_SKIP() << "no captured clips in " << kMocap;
+    const sCapture cap = ReadScene(path);
+    sOptions opt;
+    opt.mFrameA = 560;
+    opt.mFrameB = 680;
+    const sImportResult r = Import(cap, opt);
+    EXPECT_EQ(r.mActor.mCycleFrames[0][0], 560);
+    EXPECT_EQ(r.mActor.mCycleFrames[0][1], 680);
+    // 120 frames at 120 per second, keyed 8 ms short for the frame the
+    // clock loses at each restart.
+    EXPECT_EQ(r.mActor.mAction[0].mLength, 34u + 1000u - 8u);
+    opt = sOptions();
+    opt.mCycle = 1;
+    const sImportResult c = Import(cap, opt);
+    EXPECT_EQ(c.mActor.mCycleFrames[0][0], c.mCycles[0].mBegin);
+    opt.mHipHeight = 1.0;
+    const sImportResult half = Import(cap, opt);
+    EXPECT_NEAR(half.mActor.mLegLength, 0.5 * c.mActor.mLegLength, 1e-9);
+}
+
+// ---- [SECTION] Synthetic ------------------------------------------------------------
+
+std::string Base64(const std::vector<unsigned char>& bytes)
+{
+    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string s;
+    for (size_t i = 0; i < bytes.size(); i += 3)
+    {
+        const unsigned v = bytes[i] << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
+                           (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+        s += k[v >> 18 & 63];
+        s += k[v >> 12 & 63];
+        s += i + 1 < bytes.size() ? k[v >> 6 & 63] : '=';
+        s += i + 2 < bytes.size() ? k[v & 63] : '=';
+    }
+    return s;
+}
+
+// A synthetic walker (metres, +Y up, facing and walking +Z): hips, two
+// three-bone legs with toe tips, a spine and a head. Each foot is planted for
+// 60 % of a one-second cycle while the hips move on at stride/second, and
+// swings forwards over the rest; the legs reach their ankles by two-bone IK.
+struct sJointDef
+{
+    const char* mName;
+    int mParent;
+    double mOffset[3];
+};
+const sJointDef kSyntheticJoints[] = {
+    {"Hips", -1, {0, 0.93, 0}},          {"LeftUpLeg", 0, {0.1, -0.05, 0}},  {"LeftLeg", 1, {0, -0.45, 0}},
+    {"LeftFoot", 2, {0, -0.43, 0}},      {"LeftToeBase", 3, {0, -0.06, 0.13}}, {"LeftToe_End", 4, {0, -0.01, 0.06}},
+    {"RightUpLeg", 0, {-0.1, -0.05, 0}}, {"RightLeg", 6, {0, -0.45, 0}},     {"RightFoot", 7, {0, -0.43, 0}},
+    {"RightToeBase", 8, {0, -0.06, 0.13}}, {"RightToe_End", 9, {0, -0.01, 0.06}}, {"Spine", 0, {0, 0.1, 0}},
+    {"Head", 11, {0, 0.55, 0}},          {"Head_End", 12, {0, 0.2, 0}},
+};
+const int kSyntheticJointCount = sizeof kSyntheticJoints / sizeof kSyntheticJoints[0];
+
+struct sSyntheticWalk
+{
+    int mFrames = 0;
+    std::vector<double> mTime;       // seconds
+    std::vector<double> mHips;       // x, y, z per frame
+    std::vector<double> mAngle[14];  // per joint and frame: rotation about +X, radians (legs only)
+};
+
+sSyntheticWalk SyntheticWalk(double stride)
+{
+    const double l1 = 0.45, l2 = 0.43, ankleY = 0.07, hipY = 0.93;
+    const int fps = 30;
+    sSyntheticWalk w;
+    w.mFrames = 4 * fps + 1;
+    const int thighOf[2] = {1, 6};
+    for (int f = 0; f < w.mFrames; ++f)
+    {
+        const double t = (double)f / fps, hz = stride * t, hy = hipY + 0.01 * std::cos(4 * M_PI * t);
+        w.mTime.push_back(t);
+        w.mHips.insert(w.mHips.end(), {0.0, hy, hz});
+        for (int s = 0; s < 2; ++s)
+        {
+            const double phase = t + 0.5 * s, cycle = std::floor(phase), p = phase - cycle;
+            const double plant = stride * (cycle - 0.5 * s) + 0.3 * stride;
+            double az = plant, ay = ankleY;
+            if (p >= 0.6) // swinging from this plant to the next; planted, the hips pass over it
+            {
+                const double u = (p - 0.6) / 0.4;
+                az = plant + stride * (u - std::sin(2 * M_PI * u) / (2 * M_PI));
+                ay += 0.08 * std::sin(M_PI * u);
+            }
+            const double dz = az - hz, dy = ay - (hy - 0.05);
+            const double d = std::min(l1 + l2 - 1e-4, std::sqrt(dz * dz + dy * dy));
+            const double alpha = std::atan2(dz, -dy);
+            const double beta = std::acos((l1 * l1 + d * d - l2 * l2) / (2 * l1 * d));
+            const double knee = M_PI - std::acos((l1 * l1 + l2 * l2 - d * d) / (2 * l1 * l2));
+            const double thigh = -(alpha + beta); // about +X: negative swings the leg forwards
+            w.mAngle[thighOf[s]].push_back(thigh);
+            w.mAngle[thighOf[s] + 1].push_back(knee);
+            w.mAngle[thighOf[s] + 2].push_back(-(thigh + knee)); // the foot stays level
+        }
+    }
+    return w;
+}
+
+// The walker as glTF 2.0 with its data in one base64 buffer.
+std::string WalkingGltf(double stride)
+{
+    const sSyntheticWalk w = SyntheticWalk(stride);
+    const int legJoints[6] = {1, 6, 2, 7, 3, 8};
+    std::vector<float> times(w.mTime.begin(), w.mTime.end()), hips(w.mHips.begin(), w.mHips.end());
+    std::vector<unsigned char> buf;
+    std::vector<std::pair<size_t, size_t>> views; // offset, length
+    auto add = [&](const std::vector<float>& v) {
+        views.push_back({buf.size(), v.size() * 4});
+        const unsigned char* b = (const unsigned char*)v.data();
+        buf.insert(buf.end(), b, b + v.size() * 4);
+    };
+    add(times);
+    add(hips);
+    for (int j : legJoints)
+    {
+        std::vector<float> q;
+        for (double a : w.mAngle[j])
+            q.insert(q.end(), {(float)std::sin(a / 2), 0.0f, 0.0f, (float)std::cos(a / 2)});
+        add(q);
+    }
+
+    std::ostringstream g;
+    g << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)";
+    for (int j = 0; j < kSyntheticJointCount; ++j)
+    {
+        const sJointDef& d = kSyntheticJoints[j];
+        g << (j ? "," : "") << R"({"name":")" << d.mName << R"(","translation":[)" << d.mOffset[0] << ","
+          << d.mOffset[1] << "," << d.mOffset[2] << "]";
+        std::string children;
+        for (int c = 0; c < kSyntheticJointCount; ++c)
+            if (kSyntheticJoints[c].mParent == j)
+                children += (children.empty() ? "" : ",") + std::to_string(c);
+        if (!children.empty())
+            g << R"(,"children":[)" << children << "]";
+        g << "}";
+    }
+    g << R"(],"buffers":[{"byteLength":)" << buf.size() << R"(,"uri":"data:application/octet-stream;base64,)"
+      << Base64(buf) << R"("}],"bufferViews":[)";
+    for (size_t i = 0; i < views.size(); ++i)
+        g << (i ? "," : "") << R"({"buffer":0,"byteOffset":)" << views[i].first << R"(,"byteLength":)"
+          << views[i].second << "}";
+    g << R"(],"accessors":[)";
+    g << R"({"bufferView":0,"componentType":5126,"count":)" << w.mFrames << R"(,"type":"SCALAR","min":[0],"max":[)"
+      << times.back() << "]}";
+    g << R"(,{"bufferView":1,"componentType":5126,"count":)" << w.mFrames << R"(,"type":"VEC3"})";
+    for (int i = 0; i < 6; ++i)
+        g << R"(,{"bufferView":)" << 2 + i << R"(,"componentType":5126,"count":)" << w.mFrames << R"(,"type":"VEC4"})";
+    g << R"(],"animations":[{"name":"walk","samplers":[)";
+    for (int i = 0; i < 7; ++i)
+        g << (i ? "," : "") << R"({"input":0,"output":)" << 1 + i << R"(,"interpolation":"LINEAR"})";
+    g << R"(],"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}})";
+    for (int i = 0; i < 6; ++i)
+        g << R"(,{"sampler":)" << 1 + i << R"(,"target":{"node":)" << legJoints[i] << R"(,"path":"rotation"}})";
+    g << "]}]}";
+    return g.str();
+}
+
+// The walker as Collada 1.4: joint nodes, each moving one animated by a
+// sampled matrix per frame.
+std::string WalkingCollada(double stride)
+{
+    const sSyntheticWalk w = SyntheticWalk(stride);
+    auto matrix = [&](int j, int f) {
+        std::ostringstream m;
+        const sJointDef& d = kSyntheticJoints[j];
+        const double a = w.mAngle[j].empty() ? 0 : w.mAngle[j][f], c = std::cos(a), s = std::sin(a);
+        const double t[3] = {j == 0 ? w.mHips[3 * f] : d.mOffset[0], j == 0 ? w.mHips[3 * f + 1] : d.mOffset[1],
+                             j == 0 ? w.mHips[3 * f + 2] : d.mOffset[2]};
+        m << "1 0 0 " << t[0] << " 0 " << c << " " << -s << " " << t[1] << " 0 " << s << " " << c << " " << t[2]
+          << " 0 0 0 1";
+        return m.str();
+    };
+    std::ostringstream x;
+    x << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+      << "<COLLADA xmlns=\"http://www.collada.org/2005/11/COLLADASchema\" version=\"1.4.1\">\n"
+      << "<asset><unit name=\"meter\" meter=\"1\"/><up_axis>Y_UP</up_axis></asset>\n<library_animations>\n";
+    for (int j = 0; j < kSyntheticJointCount; ++j)
+    {
+        if (j != 0 && w.mAngle[j].empty())
+            continue;
+        const std::string n = kSyntheticJoints[j].mName;
+        x << "<animation id=\"" << n << "-anim\">\n<source id=\"" << n << "-time\"><float_array id=\"" << n
+          << "-time-array\" count=\"" << w.mFrames << "\">";
+        for (double t : w.mTime)
+            x << t << " ";
+        x << "</float_array><technique_common><accessor source=\"#" << n << "-time-array\" count=\"" << w.mFrames
+          << "\" stride=\"1\"><param name=\"TIME\" type=\"float\"/></accessor></technique_common></source>\n";
+        x << "<source id=\"" << n << "-out\"><float_array id=\"" << n << "-out-array\" count=\"" << 16 * w.mFrames
+          << "\">";
+        for (int f = 0; f < w.mFrames; ++f)
+            x << matrix(j, f) << " ";
+        x << "</float_array><technique_common><accessor source=\"#" << n << "-out-array\" count=\"" << w.mFrames
+          << "\" stride=\"16\"><param name=\"TRANSFORM\" type=\"float4x4\"/></accessor></technique_common></source>\n";
+        x << "<sampler id=\"" << n << "-sampler\"><input semantic=\"INPUT\" source=\"#" << n
+          << "-time\"/><input semantic=\"OUTPUT\" source=\"#" << n << "-out\"/></sampler>\n";
+        x << "<channel source=\"#" << n << "-sampler\" target=\"" << n << "/transform\"/>\n</animation>\n";
+    }
+    x << "</library_animations>\n<library_visual_scenes><visual_scene id=\"Scene\" name=\"Scene\">\n";
+    std::function<void(int)> node = [&](int j) {
+        const std::string n = kSyntheticJoints[j].mName;
+        x << "<node id=\"" << n << "\" name=\"" << n << "\" sid=\"" << n << "\" type=\"JOINT\"><matrix sid=\"transform\">"
+          << matrix(j, 0) << "</matrix>\n";
+        for (int c = 0; c < kSyntheticJointCount; ++c)
+            if (kSyntheticJoints[c].mParent == j)
+                node(c);
+        x << "</node>\n";
+    };
+    node(0);
+    x << "</visual_scene></library_visual_scenes>\n<scene><instance_visual_scene url=\"#Scene\"/></scene>\n</COLLADA>\n";
+    return x.str();
+}
+
+TEST(QvImportSynthetic, SmallColladaWalkerImportsAndWalks)
+{
+    const std::string path = TempPath("walker.dae");
+    WriteFile(path, WalkingCollada(1.2));
+    const sCapture cap = ReadScene(path);
+    const sImportResult r = Import(cap, sOptions());
+    ASSERT_GE(r.mCycles.size(), 2u);
+    EXPECT_NEAR(r.mCaptured.mCadence, 120.0, 120.0 * 0.03);
+    ImportAndWalk("collada", cap, 0.8);
+}
+
+TEST(QvImportSynthetic, SmallGltfWalkerImportsAndWalks)
+{
+    const std::string path = TempPath("walker.gltf");
+    WriteFile(path, WalkingGltf(1.2));
+    const sCapture cap = ReadScene(path);
+    EXPECT_NEAR(cap.mRate, 30.0, 1e-6);
+    const sImportResult r = Import(cap, sOptions());
+    // Two whole steady cycles fit in four seconds; each lasts one second.
+    ASSERT_GE(r.mCycles.size(), 2u);
+    EXPECT_NEAR(r.mCaptured.mCadence, 120.0, 120.0 * 0.03);
+    EXPECT_NEAR(r.mActor.mAction[0].mLength, 34.0 + 1000.0 - 8.0, 1.0);
+    ImportAndWalk("gltf", cap, 0.8);
+}
+
+// One channel as built (not yet written), for the library to evaluate.
+cChannel ToChannel(const std::vector<sKey>& keys)
+{
+    cChannel ch;
+    for (const sKey& k : keys)
+    {
+        sKeyFrame f;
+        f.mTime = k.mTime;
+        f.mValue = cQuaternion((float)k.mValue.x, (float)k.mValue.y, (float)k.mValue.z, (float)k.mValue.w);
+        ch.mKeyFrames.push_back(f);
+    }
+    return ch;
+}
+
+sQuat At(const cChannel& ch, unsigned t)
+{
+    cQuaternion q;
+    ch.EvaluateAt(t, q);
+    return sQuat(q.mData[3], q.mData[0], q.mData[1], q.mData[2]);
+}
+
+// The capture moved, turned (whatever way is up) and scaled.
+sCapture Transformed(sCapture cap, const sQuat& turn, double scale, const sVec3& shift)
+{
+    for (size_t f = 0; f < cap.Frames(); ++f)
+        for (size_t j = 0; j < cap.mJoints.size(); ++j)
+        {
+            cap.mRotation[f][j] = turn * cap.mRotation[f][j];
+            cap.mPosition[f][j] = turn * cap.mPosition[f][j] * scale + shift;
+        }
+    return cap;
+}
+
+// Where the capture stands, which way it faces, which axis is up and which
+// unit it was measured in change nothing in the file: same cycle, same
+// bones, the same rotations at every millisecond.
+TEST(QvImportCaptured, PlacementOrientationAndUnitOfTheCaptureChangeNothing)
+{
+    const std::string path = kMocap + "131_01.bvh";
+    if (!Exists(path))
+        GTEST_SKIP() << "no captured clips in " << kMocap;
+    const sCapture cap = ReadScene(path);
+    sOptions exact;
+    exact.mToleranceDeg = 0;
+    const sImportResult ref = Import(cap, exact);
+    const sVec3 x(1, 0, 0), y(0, 1, 0), z(0, 0, 1);
+    const struct
+    {
+        const char* what;
+        sQuat turn;
+        double scale;
+        sVec3 shift;
+    } cases[] = {
+        {"moved", sQuat(), 1, sVec3(3, 0.5, -7)},
+        {"facing elsewhere", sQuat::AxisAngle(y, 1.2), 1, sVec3()},
+        {"Z up", sQuat::AxisAngle(x, M_PI / 2), 1, sVec3()},
+        {"X up, turned", sQuat::AxisAngle(z, -M_PI / 2) * sQuat::AxisAngle(y, 0.4), 1, sVec3(1, 2, 3)},
+        {"upside down", sQuat::AxisAngle(x, M_PI), 1, sVec3()},
+        {"centimetres", sQuat(), 100, sVec3()},
+        {"kilometres, Z up", sQuat::AxisAngle(x, -M_PI / 2), 0.001, sVec3(0, 0, 5)},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const sImportResult r = Import(Transformed(cap, c.turn, c.scale, c.shift), exact);
+        ASSERT_EQ(r.mActor.mBones.size(), ref.mActor.mBones.size());
+        EXPECT_EQ(r.mActor.mCycleFrames[0][0], ref.mActor.mCycleFrames[0][0]);
+        EXPECT_EQ(r.mActor.mCycleFrames[0][1], ref.mActor.mCycleFrames[0][1]);
+        EXPECT_EQ(r.mActor.mStanceFrame, ref.mActor.mStanceFrame);
+        EXPECT_NEAR(r.mActor.mLegLength, ref.mActor.mLegLength, 1e-6);
+        for (size_t b = 0; b < ref.mActor.mBones.size(); ++b)
+        {
+            EXPECT_NEAR(r.mActor.mBones[b].mLength, ref.mActor.mBones[b].mLength, 1e-6);
+            EXPECT_LT(AngleBetween(r.mActor.mBones[b].mRest, ref.mActor.mBones[b].mRest), 1e-6);
+        }
+        double worst = 0;
+        for (int s = 0; s < 3; ++s)
+        {
+            ASSERT_EQ(r.mActor.mAction[s].mLength, ref.mActor.mAction[s].mLength);
+            for (size_t b = 0; b < ref.mActor.mBones.size(); ++b)
+            {
+                const cChannel p = ToChannel(r.mActor.mAction[s].mChannels[b]);
+                const cChannel q = ToChannel(ref.mActor.mAction[s].mChannels[b]);
+                for (unsigned t = 34; t <= ref.mActor.mAction[s].mLength; ++t)
+                    worst = std::max(worst, AngleBetween(At(p, t), At(q, t)));
+            }
+        }
+        EXPECT_LT(worst * 180 / M_PI, 0.01);
+    }
+}
+
+// Assimp's own sample files (Debian's assimp-testmodels, when installed):
+// whatever the importer accepts loads and plays without not-a-numbers, and
+// everything else is refused with a cImportError, never another exception.
+TEST(QvImportSamples, AssimpSampleFilesImportCleanlyOrAreRefused)
+{
+    const std::string root = "/usr/share/assimp/models";
+    if (!Exists(root + "/BVH/01_01.bvh"))
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    int imported = 0, refused = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+    {
+        std::string ext = entry.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return (char)std::tolower(c); });
+        if (!entry.is_regular_file() || (ext != ".bvh" && ext != ".fbx" && ext != ".dae" && ext != ".gltf" &&
+                                         ext != ".glb"))
+            continue;
+        SCOPED_TRACE(entry.path().string());
+        try
+        {
+            const sImportResult r = ImportFile(entry.path().string(), sOptions());
+            const std::string path = TempPath("sample.xml");
+            WriteFile(path, r.mXml);
+            cActor a;
+            ASSERT_NO_THROW(Load(path, a));
+            const sPlay p = Play(a, 16, 4000, r.mActor.mFigureHeight);
+            EXPECT_TRUE(p.mFinite);
+            ++imported;
+        }
+        catch (const cImportError&)
+        {
+            ++refused;
+        }
+    }
+    printf("%d sample files imported, %d refused\n", imported, refused);
+    EXPECT_GE(imported, 3) << "the sample BVH walks";
+}
+
+// ---- [SECTION] Keys ------------------------------------------------------------
+
+std::vector<sKey> Channel(int n, unsigned stepMs, const std::function<sQuat(double)>& at)
+{
+    std::vector<sKey> keys;
+    for (int i = 0; i < n; ++i)
+    {
+        sKey k;
+        k.mTime = 34 + i * stepMs;
+        k.mValue = at((double)i / (n - 1)).Unit();
+        if (!keys.empty() && k.mValue.Dot(keys.back().mValue) < 0)
+            k.mValue = k.mValue.Neg();
+        keys.push_back(k);
+    }
+    return keys;
+}
+
+TEST(QvImportKeys, ReducedChannelsStayWithinTheBoundUnderTheLibrarysInterpolation)
+{
+    const sVec3 x(1, 0, 0), y(0, 1, 0), tilted(0.3, 0.9, -0.3);
+    const std::vector<std::pair<const char*, std::function<sQuat(double)>>> cases = {
+        {"still", [](double) { return sQuat(); }},
+        {"steady turn", [&](double u) { return sQuat::AxisAngle(x, 0.8 * u); }},
+        {"half a turn", [&](double u) { return sQuat::AxisAngle(y, 3.0 * u); }},
+        {"knee in swing", [&](double u) { return sQuat::AxisAngle(x, 1.1 * std::pow(std::sin(M_PI * u), 4)); }},
+        {"two axes", [&](double u) {
+             return sQuat::AxisAngle(x, 0.5 * std::sin(2 * M_PI * u)) * sQuat::AxisAngle(y, 0.3 * std::cos(6 * M_PI * u));
+         }},
+        {"tilted wobble", [&](double u) { return sQuat::AxisAngle(tilted, 0.2 * std::sin(14 * M_PI * u)); }},
+        {"jump", [&](double u) { return sQuat::AxisAngle(x, u < 0.5 ? 0.0 : 0.7); }},
+        {"noise", [&](double u) {
+             const double n = std::sin(12345.678 * u) * 43758.5453;
+             return sQuat::AxisAngle(tilted, 0.01 * (n - std::floor(n)));
+         }},
+    };
+    for (const auto& c : cases)
+        for (unsigned step : {8u, 33u})
+            for (double tol : {0.0, 0.05, 0.1, 1.0, 5.0})
+            {
+                SCOPED_TRACE(testing::Message() << c.first << ", " << step << " ms apart, " << tol << " degrees");
+                const std::vector<sKey> full = Channel(121, step, c.second);
+                const std::vector<sKey> reduced = ReduceKeys(full, tol);
+                ASSERT_GE(reduced.size(), 2u);
+                EXPECT_EQ(reduced.front().mTime, full.front().mTime);
+                EXPECT_EQ(reduced.back().mTime, full.back().mTime);
+                EXPECT_LE(reduced.size(), full.size());
+                // Single precision reads back a key to about 0.005 degrees.
+                EXPECT_LE(ReductionError(full, reduced), tol + 0.01);
+                for (size_t i = 1; i < reduced.size(); ++i)
+                    EXPECT_GT(reduced[i].mTime, reduced[i - 1].mTime);
+            }
+    // A small steady turn needs no key between its ends.
+    EXPECT_EQ(ReduceKeys(Channel(121, 8, [&](double u) { return sQuat::AxisAngle(x, 0.2 * u); }), 0.1).size(), 2u);
+}
+
+// ---- [SECTION] Errors ----------------------------------------------------------
+
+struct sRun
+{
+    int mStatus = -1;
+    std::string mErr;
+};
+
+sRun RunProgram(const std::string& args)
+{
+    const std::string err = TempPath("stderr.txt");
+    const std::string cmd = "'" + kProgram + "' " + args + " >/dev/null 2>'" + err + "'";
+    sRun r;
+    const int s = std::system(cmd.c_str());
+    r.mStatus = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    std::ifstream in(err);
+    std::ostringstream text;
+    text << in.rdbuf();
+    r.mErr = text.str();
+    return r;
+}
+
+// A BVH of two joints that walk nowhere, with no foot among them.
+const char* kFootlessBvh = "HIERARCHY\nROOT Body\n{\n  OFFSET 0 0 0\n  CHANNELS 6 Xposition Yposition Zposition "
+                           "Zrotation Xrotation Yrotation\n  JOINT Arm\n  {\n    OFFSET 1 0 0\n    CHANNELS 3 Zrotation "
+                           "Xrotation Yrotation\n    JOINT Hand\n    {\n      OFFSET 1 0 0\n      CHANNELS 3 Zrotation "
+                           "Xrotation Yrotation\n      End Site\n      {\n        OFFSET 1 0 0\n      }\n    }\n  }\n}\n"
+                           "MOTION\nFrames: 3\nFrame Time: 0.0333333\n0 1 0 0 0 0 0 0 0 0 0 0\n0 1 0 0 0 0 0 10 0 0 0 "
+                           "0\n0 1 0 0 0 0 0 20 0 0 0 0\n";
+
+TEST(QvImportErrors, EveryFailureIsOneLineAndAFailingStatus)
+{
+    if (!Exists(kProgram))
+        GTEST_SKIP() << "qvimport is not built";
+    const std::string garbage = TempPath("garbage.bvh"), footless = TempPath("footless.bvh");
+    WriteFile(garbage, std::string("HIERARCHY\nROOT \x01\x02{{{ OFFSET nan", 32));
+    WriteFile(footless, kFootlessBvh);
+    // CHANNELS after child joints: Assimp 5.2 reads freed memory on these.
+    std::string late = kFootlessBvh;
+    const std::string channels = "  CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation\n";
+    late.erase(late.find(channels), channels.size());
+    late.insert(late.find("}\nMOTION"), channels);
+    const std::string lateChannels = TempPath("late-channels.bvh");
+    WriteFile(lateChannels, late);
+    const std::string out = TempPath("out.xml");
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"missing file", "'" + TempPath("nothing-here.bvh") + "' '" + out + "'"},
+        {"garbage", "'" + garbage + "' '" + out + "'"},
+        {"no feet", "'" + footless + "' '" + out + "'"},
+        {"channels after child joints", "'" + lateChannels + "' '" + out + "'"},
+        {"no arguments", ""},
+        {"unknown option", "a.bvh b.xml --fast"},
+        {"bad tolerance", "a.bvh b.xml --tolerance lots"},
+        {"bad frames", "a.bvh b.xml --frames 9:3"},
+        {"option without value", "a.bvh b.xml --cycle"},
+    };
+    const std::string clip = kMocap + "131_01.bvh";
+    if (Exists(clip))
+    {
+        cases.push_back({"range outside the clip", "'" + clip + "' '" + out + "' --frames 10:100000"});
+        cases.push_back({"no such cycle", "'" + clip + "' '" + out + "' --cycle 40"});
+        cases.push_back({"named foot missing", "'" + clip + "' '" + out + "' --left-foot NoSuchJoint"});
+    }
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.first);
+        const sRun r = RunProgram(c.second);
+        EXPECT_NE(r.mStatus, 0);
+        EXPECT_EQ(r.mErr.rfind("qvimport: ", 0), 0u) << r.mErr;
+        EXPECT_EQ(std::count(r.mErr.begin(), r.mErr.end(), '\n'), 1) << r.mErr;
+    }
+    // Without feet the message lists the joints that could be named instead.
+    EXPECT_NE(RunProgram("'" + footless + "' '" + out + "'").mErr.find("'Arm'"), std::string::npos);
+}
+
+TEST(QvImportErrors, ClipShorterThanACycleIsRefused)
+{
+    const std::string path = kMocap + "131_02.bvh";
+    if (!Exists(path))
+        GTEST_SKIP() << "no captured clips in " << kMocap;
+    sCapture cap = ReadScene(path);
+    // The first second: the walker stands and starts off, no whole stride.
+    cap.mRotation.resize(120);
+    cap.mPosition.resize(120);
+    try
+    {
+        Import(cap, sOptions());
+        FAIL() << "imported a clip without a whole gait cycle";
+    }
+    catch (const cImportError& e)
+    {
+        EXPECT_NE(std::string(e.what()).find("cycle"), std::string::npos) << e.what();
+    }
+}
+
+} // namespace

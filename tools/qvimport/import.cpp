@@ -1,0 +1,194 @@
+// All stages in order, and the command line.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "qvimport.h"
+
+namespace qvimport
+{
+namespace
+{
+
+// How well a steady cycle stands for the walk: its last pose close to its
+// first (a smooth loop; radians summed over the joints) and its duration
+// close to the steady cycles' mean (the cadence); ten per cent off the mean
+// weighs like one radian.
+double Unfitness(const sCycle& c, const std::vector<sCycle>& cycles)
+{
+    double sum = 0;
+    int n = 0;
+    for (const sCycle& o : cycles)
+        if (o.mSteady)
+        {
+            sum += o.mEnd - o.mBegin;
+            ++n;
+        }
+    const double mean = n ? sum / n : (double)(c.mEnd - c.mBegin);
+    return c.mClosure + 10.0 * std::fabs((c.mEnd - c.mBegin) - mean) / mean;
+}
+
+// The walk the file plays: the chosen cycle, an explicit frame range, or the
+// steady cycle that fits best.
+sCycle ChooseWalk(const sCapture& cap, const sFeet& feet, const std::vector<sCycle>& cycles, const sOptions& opt)
+{
+    const size_t frames = cap.Frames();
+    if (opt.mFrameA >= 0)
+    {
+        if (opt.mFrameB <= opt.mFrameA + 1 || (size_t)opt.mFrameB >= frames)
+            throw cImportError("--frames " + std::to_string(opt.mFrameA) + ":" + std::to_string(opt.mFrameB) +
+                               " is not a range of the clip's " + std::to_string(frames) + " frames");
+        return DescribeCycle(cap, feet, opt.mFrameA, opt.mFrameB);
+    }
+    if (cycles.empty())
+        throw cImportError("the clip holds no whole gait cycle (left heel strike to left heel strike, with a right "
+                           "one between)");
+    if (opt.mCycle > 0)
+    {
+        if ((size_t)opt.mCycle > cycles.size())
+            throw cImportError("--cycle " + std::to_string(opt.mCycle) + ": the clip has " +
+                               std::to_string(cycles.size()) + " gait cycles");
+        return cycles[opt.mCycle - 1];
+    }
+    const sCycle* best = nullptr;
+    for (const sCycle& c : cycles)
+        if (c.mSteady && (!best || Unfitness(c, cycles) < Unfitness(*best, cycles)))
+            best = &c;
+    return best ? *best : cycles.front();
+}
+
+// The second walk: another steady cycle when there is one.
+sCycle ChooseSecondWalk(const std::vector<sCycle>& cycles, const sCycle& walk)
+{
+    const sCycle* best = nullptr;
+    for (const sCycle& c : cycles)
+        if (c.mSteady && c.mBegin != walk.mBegin && (!best || Unfitness(c, cycles) < Unfitness(*best, cycles)))
+            best = &c;
+    return best ? *best : walk;
+}
+
+} // namespace
+
+sImportResult Import(const sCapture& source, const sOptions& opt)
+{
+    sImportResult r;
+    sCapture cap = source;
+    r.mRate = cap.mRate;
+    const sSkeleton sk = BuildSkeleton(cap);
+    const sFeet feet = FindFeet(cap, opt);
+    Upright(cap, feet);
+    const sContacts contacts = FindContacts(cap, feet);
+    r.mCycles = FindCycles(cap, feet, contacts);
+    r.mCaptured = MeasureCapture(cap, feet, r.mCycles);
+    const bool chosenByHand = opt.mFrameA >= 0 || opt.mCycle > 0;
+    sCycle walk = ChooseWalk(cap, feet, r.mCycles, opt);
+    sCycle walk2 = chosenByHand ? walk : ChooseSecondWalk(r.mCycles, walk);
+    // A found cycle plays at the steady walk's mean pace, so that the demo's
+    // cadence is the capture's even where its strides vary in length of time
+    // (a cycle the user names plays at its own).
+    if (!chosenByHand && !opt.mOwnTiming && r.mCaptured.mCycles > 0)
+        walk.mPlaySeconds = walk2.mPlaySeconds = 120.0 / r.mCaptured.mCadence;
+    const double played = walk.mPlaySeconds > 0 ? walk.mPlaySeconds : (walk.mEnd - walk.mBegin) / cap.mRate;
+    const double leg = 0.5 * (feet.mLeg[0].mLength + feet.mLeg[1].mLength);
+    r.mCapturedWalk.mCycles = 1;
+    r.mCapturedWalk.mCadence = 120.0 / played;
+    r.mCapturedWalk.mSpeedLegs = walk.mSpeed * (walk.mEnd - walk.mBegin) / cap.mRate / played / leg;
+    if (opt.mStandFrame >= 0 && (size_t)opt.mStandFrame >= cap.Frames())
+        throw cImportError("--stand " + std::to_string(opt.mStandFrame) + " is not one of the clip's " +
+                           std::to_string(cap.Frames()) + " frames");
+    const int stance = opt.mStandFrame >= 0 ? opt.mStandFrame : FindStance(cap, feet, contacts);
+    r.mActor = BuildActor(cap, sk, feet, walk, walk2, stance, opt);
+    for (sOutAction& a : r.mActor.mAction)
+        for (std::vector<sKey>& ch : a.mChannels)
+            ch = ReduceKeys(ch, opt.mToleranceDeg);
+    r.mXml = WriteActorXml(r.mActor);
+    return r;
+}
+
+sImportResult ImportFile(const std::string& path, const sOptions& opt) { return Import(ReadScene(path), opt); }
+
+namespace
+{
+
+double Number(const std::string& option, const char* text)
+{
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (!*text || *end || !std::isfinite(v))
+        throw cImportError(option + " needs a number, not '" + text + "'");
+    return v;
+}
+
+int Whole(const std::string& option, const char* text)
+{
+    const double v = Number(option, text);
+    if (v != std::floor(v) || v < 0 || v > 1e9)
+        throw cImportError(option + " needs a whole number, not '" + text + "'");
+    return (int)v;
+}
+
+} // namespace
+
+sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
+{
+    sOptions opt;
+    std::vector<std::string> files;
+    for (int i = 0; i < argc; ++i)
+    {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc)
+                throw cImportError(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--left-foot")
+            opt.mLeftFoot = value();
+        else if (a == "--right-foot")
+            opt.mRightFoot = value();
+        else if (a == "--cycle")
+        {
+            opt.mCycle = Whole(a, value());
+            if (opt.mCycle < 1)
+                throw cImportError("--cycle counts from 1");
+        }
+        else if (a == "--frames")
+        {
+            const std::string v = value();
+            const size_t colon = v.find(':');
+            if (colon == std::string::npos)
+                throw cImportError("--frames needs FIRST:LAST, not '" + v + "'");
+            opt.mFrameA = Whole(a, v.substr(0, colon).c_str());
+            opt.mFrameB = Whole(a, v.substr(colon + 1).c_str());
+            if (opt.mFrameB <= opt.mFrameA)
+                throw cImportError("--frames " + v + ": the last frame must come after the first");
+        }
+        else if (a == "--tolerance")
+        {
+            opt.mToleranceDeg = Number(a, value());
+            if (opt.mToleranceDeg < 0 || opt.mToleranceDeg > 45)
+                throw cImportError("--tolerance is in degrees, from 0 to 45");
+        }
+        else if (a == "--stand")
+            opt.mStandFrame = Whole(a, value());
+        else if (a == "--own-timing")
+            opt.mOwnTiming = true;
+        else if (a == "--hip-height")
+        {
+            opt.mHipHeight = Number(a, value());
+            if (!(opt.mHipHeight > 0) || opt.mHipHeight > 1e6)
+                throw cImportError("--hip-height must be a positive number of units");
+        }
+        else if (a.size() > 1 && a[0] == '-')
+            throw cImportError("unknown option '" + a + "'");
+        else
+            files.push_back(a);
+    }
+    if (files.size() != 2)
+        throw cImportError("usage: qvimport IN OUT.xml [--left-foot NAME] [--right-foot NAME] [--cycle N] "
+                           "[--frames FIRST:LAST] [--own-timing] [--stand FRAME] [--tolerance DEG] [--hip-height UNITS]");
+    in = files[0];
+    out = files[1];
+    return opt;
+}
+
+} // namespace qvimport

@@ -1,0 +1,88 @@
+// qvimport IN OUT.xml [options]: captured motion to an actor file. Every
+// failure is one line "qvimport: ..." on standard error and status 1.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <new>
+
+#include "qvimport.h"
+
+namespace
+{
+
+// Some of Assimp's readers print their own complaints on standard error (its
+// OpenDDL parser, for one); the program's failure is the one line it prints
+// itself, so standard error is closed to them while the file is imported.
+class cQuietStderr
+{
+public:
+    cQuietStderr()
+    {
+        std::fflush(stderr);
+        mSaved = dup(2);
+        const int null = open("/dev/null", O_WRONLY);
+        if (mSaved >= 0 && null >= 0)
+            dup2(null, 2);
+        if (null >= 0)
+            close(null);
+    }
+    ~cQuietStderr()
+    {
+        std::fflush(stderr);
+        if (mSaved >= 0)
+        {
+            dup2(mSaved, 2);
+            close(mSaved);
+        }
+    }
+    cQuietStderr(const cQuietStderr&) = delete;
+    cQuietStderr& operator=(const cQuietStderr&) = delete;
+
+private:
+    int mSaved = -1;
+};
+
+qvimport::sImportResult QuietImport(const std::string& in, const qvimport::sOptions& opt)
+{
+    cQuietStderr quiet;
+    return qvimport::ImportFile(in, opt);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try
+    {
+        std::string in, out;
+        const qvimport::sOptions opt = qvimport::ParseOptions(argc - 1, argv + 1, in, out);
+        const qvimport::sImportResult r = QuietImport(in, opt);
+        std::ofstream file(out, std::ios::binary);
+        file << r.mXml;
+        file.close();
+        if (!file)
+            throw qvimport::cImportError("cannot write '" + out + "'");
+        const qvimport::sActorOut& a = r.mActor;
+        std::printf("qvimport: %s: %zu bones; walk frames %d-%d (%u ms), second walk %d-%d, stand frame %d; "
+                    "captured %.2f leg lengths/s at %.1f steps/min over %d steady cycles\n",
+                    out.c_str(), a.mBones.size(), a.mCycleFrames[0][0], a.mCycleFrames[0][1],
+                    a.mAction[0].mLength - 34, a.mCycleFrames[1][0], a.mCycleFrames[1][1], a.mStanceFrame,
+                    r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles);
+        return 0;
+    }
+    catch (const qvimport::cImportError& e)
+    {
+        std::fprintf(stderr, "qvimport: %s\n", e.what());
+    }
+    catch (const std::bad_alloc&)
+    {
+        std::fprintf(stderr, "qvimport: out of memory\n");
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "qvimport: %s\n", e.what());
+    }
+    return 1;
+}

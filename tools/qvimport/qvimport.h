@@ -1,0 +1,231 @@
+// qvimport: captured motion (anything Assimp reads with a skeleton and an
+// animation) in, an actor file the demo walks with out.
+//
+// The stages, each a function of this header, in the order Import runs them:
+//   ReadScene      file -> sCapture: every joint's world rotation and position
+//                  per frame, in the file's own axes and units
+//   BuildSkeleton  which joints become bones, their names and tails
+//   FindFeet       ankles, knees, hips and toe tips of both legs
+//   Upright        turns the capture so that up is +Z, ground at z = 0
+//   FindContacts   per foot and frame: planted or not
+//   FindCycles     heel strike to heel strike of the left foot
+//   FindStance     a frame standing on both feet at the start or end
+//   BuildActor     bones, rest matrices and the three actions' samples
+//   ReduceKeys     drops keys within an angle bound under the library's nlerp
+//   WriteActorXml  the file text
+//
+// Every failure is a cImportError whose message is one line.
+#ifndef _QVIMPORT_H_
+#define _QVIMPORT_H_
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "qvimport_math.h"
+
+namespace qvimport
+{
+
+class cImportError : public std::runtime_error
+{
+public:
+    explicit cImportError(const std::string& what) : std::runtime_error(what) {}
+};
+
+struct sOptions
+{
+    std::string mLeftFoot;    // joint names of the ankles; empty: found by their names
+    std::string mRightFoot;
+    int mCycle = 0;           // 1-based index of the gait cycle to use; 0: the best steady one
+    int mFrameA = -1;         // explicit cycle: first and last frame (the last pose equals the first)
+    int mFrameB = -1;
+    double mToleranceDeg = 0.1; // key reduction bound per joint rotation, degrees
+    double mHipHeight = 2.0;  // standing hip height in the file, units
+    bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
+    int mStandFrame = -1;     // the frame to stand on; -1: found
+};
+
+// ---- Stage: read scene -------------------------------------------------------
+
+struct sJoint
+{
+    std::string mName;  // as in the source file
+    int mParent = -1;   // index in sCapture::mJoints, parents first; -1 for the skeleton's root
+    bool mAnimated = false; // the source has a channel for it
+};
+
+// The captured motion sampled at a constant rate. Rotations and positions are
+// world space (the source file's axes and units, later turned upright).
+struct sCapture
+{
+    std::vector<sJoint> mJoints;
+    double mRate = 0;                           // frames per second
+    std::vector<std::vector<sQuat>> mRotation;  // [frame][joint]
+    std::vector<std::vector<sVec3>> mPosition;  // [frame][joint]
+
+    size_t Frames() const { return mRotation.size(); }
+};
+
+sCapture ReadScene(const std::string& path);
+// The same from bytes in memory; hint is the format's file extension ("bvh").
+sCapture ReadSceneFromMemory(const void* data, size_t size, const char* hint);
+
+// ---- Stage: skeleton ---------------------------------------------------------
+
+struct sSkeleton
+{
+    std::vector<int> mBoneJoints;  // joints that become bones (parents first)
+    std::vector<int> mTail;        // per joint: the joint its bone points at, or -1
+    std::vector<int> mChildCount;  // per joint: number of joints in its subtree (itself excluded)
+};
+
+sSkeleton BuildSkeleton(const sCapture& cap);
+
+// ---- Stage: find feet --------------------------------------------------------
+
+struct sLeg
+{
+    int mHip = -1, mKnee = -1, mAnkle = -1; // joints
+    int mToe = -1;   // the ankle's child towards the toes, or -1
+    int mTip = -1;   // the farthest joint below the ankle (the toe tip), or -1
+    double mLength = 0; // thigh + shin, source units
+};
+
+struct sFeet
+{
+    sLeg mLeg[2]; // 0 left, 1 right
+    int mPelvis = -1; // the joint both legs hang from (the skeleton's root)
+};
+
+sFeet FindFeet(const sCapture& cap, const sOptions& opt);
+
+// ---- Stage: upright ----------------------------------------------------------
+
+// Turns the capture so that +Z is up (a proper rotation: the figure is not
+// mirrored) and moves it so that the ground is z = 0. Returns the ground
+// height found, in source units.
+double Upright(sCapture& cap, const sFeet& feet);
+
+// ---- Stage: contacts and cycles ----------------------------------------------
+
+struct sContacts
+{
+    std::vector<char> mDown[2];  // per foot and frame: planted
+    double mWalkSpeed = 0;       // typical pelvis speed while walking, source units per second
+};
+
+sContacts FindContacts(const sCapture& cap, const sFeet& feet);
+
+struct sCycle
+{
+    int mBegin = 0, mEnd = 0;   // heel strikes of the left foot; the cycle is [mBegin, mEnd]
+    double mSpeed = 0;          // pelvis travel per second, source units
+    double mClosure = 0;        // how far the last pose is from the first, radians summed over joints
+    bool mSteady = false;       // part of the steady walk
+    double mPlaySeconds = 0;    // the action's period; 0: as captured
+};
+
+// A cycle over frames [begin, end] (begin < end), not steady.
+sCycle DescribeCycle(const sCapture& cap, const sFeet& feet, int begin, int end);
+
+std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// The frame to stand on: both feet planted and the body at its stillest,
+// from the first or last fifth of the clip.
+int FindStance(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// The walk a report is made of: captured speed (pelvis travel per second in
+// leg lengths) and cadence (steps per minute) over the steady cycles.
+struct sGaitMeasure
+{
+    double mSpeedLegs = 0;
+    double mCadence = 0;
+    int mCycles = 0;
+};
+sGaitMeasure MeasureCapture(const sCapture& cap, const sFeet& feet, const std::vector<sCycle>& cycles);
+
+// ---- Stage: build actions ----------------------------------------------------
+
+struct sOutBone
+{
+    std::string mName;
+    int mParent = -1;         // index in sActorOut::mBones
+    sVec3 mOffset;            // head in the parent's frame (file units)
+    sQuat mRest;              // rest rotation relative to the parent
+    double mLength = 0;
+};
+
+struct sKey
+{
+    unsigned int mTime = 0;   // ms
+    sQuat mValue;             // relative to the bone's rest rotation
+    double mHeight = -1;      // on the root's keys: captured hip height over the ground; < 0 none
+};
+
+struct sOutAction
+{
+    std::string mName;
+    unsigned int mLength = 0;                 // ms
+    std::vector<std::vector<sKey>> mChannels; // per bone
+};
+
+struct sActorOut
+{
+    std::string mName;
+    std::vector<sOutBone> mBones;   // parents first; 0 is the root
+    sOutAction mAction[3];          // walk, stand, second walk
+    double mScale = 1;              // file units per source unit
+    double mFigureHeight = 0;       // standing height, file units
+    double mLegLength = 0;          // thigh + shin, file units
+    double mWalkLowestMax = 0;      // the captured walk's lowest foot point (ankles, toe tips) at its
+                                    // highest over the cycle, file units over the ground: where the
+                                    // capture itself has both feet off the ground (heels are not joints)
+    int mCycleFrames[2][2] = {};    // frames of the two walks
+    int mStanceFrame = 0;
+};
+
+// The names the demo looks its feet up by.
+extern const char* const kLeftFootName;
+extern const char* const kRightFootName;
+
+sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, const sCycle& walk,
+                     const sCycle& walk2, int stance, const sOptions& opt);
+
+// ---- Stage: reduce keys ------------------------------------------------------
+
+// Keeps the first and last key and as few between as needed so that, played
+// with the library's interpolation at every dropped key's time, no rotation
+// is more than tolDeg degrees from the key it replaces.
+std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg);
+// The worst angle, degrees, between the full keys and the reduced ones
+// evaluated as the library evaluates them, at the full keys' times.
+double ReductionError(const std::vector<sKey>& full, const std::vector<sKey>& reduced);
+
+// ---- Stage: write file -------------------------------------------------------
+
+std::string WriteActorXml(const sActorOut& actor);
+
+// ---- All stages --------------------------------------------------------------
+
+struct sImportResult
+{
+    sActorOut mActor;
+    std::string mXml;
+    sGaitMeasure mCaptured;      // over the steady cycles
+    sGaitMeasure mCapturedWalk;  // the cycle the walk plays, at the pace it plays it
+    std::vector<sCycle> mCycles;
+    double mRate = 0;
+};
+
+sImportResult Import(const sCapture& source, const sOptions& opt);
+sImportResult ImportFile(const std::string& path, const sOptions& opt);
+
+// Parses the command line after the program name; throws cImportError on bad
+// options. Sets in and out.
+sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out);
+
+} // namespace qvimport
+
+#endif // _QVIMPORT_H_
