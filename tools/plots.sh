@@ -5,7 +5,9 @@
 #   NAME_slotN_pelvis.svg        pelvis list and rotation over the band, and the hips' rise and fall
 #   NAME_slotN_feet.svg          each foot's ankle and ball from the side, planted frames marked
 #   NAME_slotN_root_speed.svg    the root's speed at 1, 16 and 33 ms frames
-# for every walk slot N of the actor file NAME.xml.
+# for every walk slot N of the actor file NAME.xml; and without an actor file also
+#   capture_CLIP_speed.svg       each captured walk ../shared/mocap/CLIP.bvh imported with qvimport: its
+#                                root's speed in the demo against the capture's own
 #
 #     tools/plots.sh [ACTOR_FILE]     default data/walker.xml
 #
@@ -33,7 +35,15 @@ else
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_TESTS=OFF \
     -DQV_BUILD_BENCHMARKS=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target walkertrace >/dev/null
+targets="walkertrace"
+mocap="$root/../shared/mocap"
+captures=""
+if [ -z "${1:-}" ] && [ -d "$mocap" ]; then
+  captures=$(find "$mocap" -maxdepth 1 -name '*.bvh' | sort)
+  [ -z "$captures" ] || targets="$targets qvimport"
+fi
+# shellcheck disable=SC2086
+cmake --build "$build" -j2 --target $targets >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -64,4 +74,19 @@ tail -n +2 "$work/walks.csv" | while IFS=, read -r slot clip _cycle layout leg _
   for fig in joint_angles pelvis feet root_speed; do
     draw "$fig" "$slot" "$clip" "$layout" "$leg"
   done
+done
+
+# Captured walks: imported as qvimport imports them, traced as the demo plays them.
+for bvh in $captures; do
+  clip=$(basename "$bvh" .bvh)
+  "$build/qvimport" "$bvh" "$work/$clip.xml" --speed-csv "$work/$clip.speed.csv" >/dev/null
+  mkdir -p "$work/$clip"
+  "$build/walkertrace" --csv "$work/$clip" "$work/$clip.xml" >/dev/null
+  vars="dir='$work/$clip'; capture='$work/$clip.speed.csv'; dir_tools='$tools'"
+  vars="$vars; who='$(printf '%s.bvh' "$clip" | sed 's/_/\\_/g')'"
+  gnuplot -e "$vars; out='$out/capture_${clip}_speed.svg'; png=0" "$tools/capture_speed.gp"
+  if [ -n "${QV_PLOTS_PNG:-}" ]; then
+    gnuplot -e "$vars; out='$QV_PLOTS_PNG/capture_${clip}_speed.png'; png=1" "$tools/capture_speed.gp"
+  fi
+  echo "$out/capture_${clip}_speed.svg"
 done

@@ -3,11 +3,14 @@
 # and file names written in tools/plots/*.gp. Runs the real export on the walker and checks that every
 # file and column a figure names is there, that every value is a finite number, and that the band is a
 # whole table; no gnuplot is needed, so a renamed column fails here rather than in a stale figure.
+# With QVIMPORT, and the captured walks in ../shared/mocap, the same for the figure of an imported
+# capture's speed (qvimport --speed-csv and the trace of the imported file).
 #
-#     tests/plots/test_plot_data.sh WALKERTRACE SOURCE_DIR
+#     tests/plots/test_plot_data.sh WALKERTRACE SOURCE_DIR [QVIMPORT]
 set -u
-trace=$(readlink -f "${1:?usage: $0 WALKERTRACE SOURCE_DIR}")
-src=$(readlink -f "${2:?usage: $0 WALKERTRACE SOURCE_DIR}")
+trace=$(readlink -f "${1:?usage: $0 WALKERTRACE SOURCE_DIR [QVIMPORT]}")
+src=$(readlink -f "${2:?usage: $0 WALKERTRACE SOURCE_DIR [QVIMPORT]}")
+qvimport=${3:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qv_plot_data.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -29,21 +32,44 @@ for slot in $slots; do
   done
 done
 
-# Each figure names its file (slot%d_WHAT.csv) and its columns ("a_b" in using, column("x")).
-for gp in "$src"/tools/plots/*.gp; do
-  what=$(grep -o 'slot%d_[a-z_]*\.csv' "$gp" | head -1 | sed 's/slot%d_//; s/\.csv//')
-  [ -n "$what" ] || continue
-  header=$(head -1 "$work/slot0_$what.csv")
+# check_columns GP HEADER...: every column GP names ("a_b" in using, column("x")) is in one of the
+# header rows.
+check_columns() {
+  local gp=$1 cols c
+  shift
+  local headers=",$(IFS=,; echo "$*"),"
   cols=$( (grep -o '"[a-z]*_[a-z0-9_]*"' "$gp"; grep -o 'column("[a-z0-9_]*")' "$gp" | sed 's/column(//; s/)//') |
           tr -d '"' | sort -u)
   [ -n "$cols" ] || fail "$(basename "$gp") names no column"
   for c in $cols; do
-    case ",$header," in
+    case "$headers" in
       *",$c,"*) ;;
-      *) fail "$(basename "$gp") reads column $c, which slot0_$what.csv lacks ($header)" ;;
+      *) fail "$(basename "$gp") reads column $c, which its files lack ($*)" ;;
     esac
   done
+}
+
+# The walker's figures name their file as slot%d_WHAT.csv.
+for gp in "$src"/tools/plots/*.gp; do
+  what=$(grep -o 'slot%d_[a-z_]*\.csv' "$gp" | head -1 | sed 's/slot%d_//; s/\.csv//')
+  [ -n "$what" ] || continue
+  check_columns "$gp" "$(head -1 "$work/slot0_$what.csv")"
 done
+
+# The captured walk's figure reads qvimport's speed file and the imported file's trace.
+clip="$src/../shared/mocap/131_01.bvh"
+if [ -n "$qvimport" ] && [ -f "$clip" ]; then
+  if "$qvimport" "$clip" "$work/capture.xml" --speed-csv "$work/capture.speed.csv" >/dev/null &&
+     "$trace" --csv "$work/capture" "$work/capture.xml" >/dev/null; then
+    [ "$(tail -n +2 "$work/capture.speed.csv" | wc -l)" -gt 0 ] || fail "the capture's speed file has no rows"
+    check_columns "$src/tools/plots/capture_speed.gp" "$(head -1 "$work/capture.speed.csv")" \
+      "$(head -1 "$work/capture/slot0_root_speed.csv")"
+  else
+    fail "qvimport --speed-csv or the trace of its file"
+  fi
+else
+  echo "plot data: no qvimport or no captured walk; the capture's figure is not checked"
+fi
 
 # The band: 51 rows at 0, 2, ... 100 % of 13 numbers each, every standard deviation positive.
 band="$src/tools/plots/normal_gait.dat"
