@@ -1,6 +1,7 @@
 // Once an actor is set up, its frame step allocates nothing: Animate with
 // its pose refreshes, action evaluation, action switches, heading, foot locks
-// and two pose applications, and the library's other per-frame operations.
+// and two pose applications, with the cross-fade and the contact locks as
+// well, and the library's other per-frame operations.
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,37 @@ TEST(AnimateAllocations, NoneOnceTheActorIsSetUp)
         allocations = scope.Allocations();
     }
     EXPECT_EQ(allocations, 0u);
+}
+
+TEST(AnimateAllocations, NoneWithTheCrossFadeAndTheContactLocks)
+{
+    cActor actor;
+    qvtest::BuildSyntheticActor(actor, 200, 12, 900);
+    actor.mCrossFade = true;
+    actor.mContactLock = true;
+    actor.mNextAction = 0;
+    actor.Animate(16); // the first frame builds the fade's leg index, once
+
+    // Fades started, turned back and interrupted by a third action, the
+    // contact locks switched off and on again (each return follows the
+    // ankles for a frame), long frames and zero frames.
+    const unsigned int steps[] = {16, 17, 0, 33, 250, 1, 16, 1200, 16, 5};
+    unsigned long long allocations = 0;
+    int fadingFrames = 0;
+    {
+        qvtest::AllocationScope scope;
+        for (int frame = 0; frame < 2000; ++frame)
+        {
+            actor.mNextAction = (frame / 7) % 3 == 0 ? (unsigned int)(frame / 11) % 3 : actor.mNextAction;
+            actor.mContactLock = (frame / 150) % 4 != 3;
+            actor.mHeading += (frame % 50 < 25) ? 1.6f : -0.8f;
+            actor.Animate(steps[frame % 10]);
+            fadingFrames += actor.Fade().mActive ? 1 : 0;
+        }
+        allocations = scope.Allocations();
+    }
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_GT(fadingFrames, 200);
 }
 
 TEST(AnimateAllocations, NoneInTheOtherPerFrameOperations)

@@ -305,6 +305,30 @@ TEST_F(AppEvents, PauseDrawModeAndWalkCycleChangeOnReleaseOnly)
     EXPECT_FALSE(app.mTurnRight);
 }
 
+TEST_F(AppEvents, CrossFadeAndContactLocksToggleOnReleaseOnly)
+{
+    LoadWalker();
+    auto press = [&](Uint8 type) {
+        for (SDLKey k : {SDLK_b, SDLK_f})
+            PushKey(type, k);
+        app.HandleEvents();
+    };
+    auto state = [&] { return std::make_pair(app.mActor.mCrossFade, app.mActor.mContactLock); };
+
+    EXPECT_EQ(state(), std::make_pair(false, false)); // off until asked for
+    press(SDL_KEYDOWN);
+    EXPECT_EQ(state(), std::make_pair(false, false));
+    press(SDL_KEYUP);
+    EXPECT_EQ(state(), std::make_pair(true, true));
+    PushKey(SDL_KEYUP, SDLK_b);
+    app.HandleEvents();
+    EXPECT_EQ(state(), std::make_pair(false, true)); // each key its own switch
+    EXPECT_FALSE(app.mPaused);
+    EXPECT_EQ(app.mDrawMode, 1u);
+    EXPECT_EQ(app.mActor.mWalkCycle, 0u);
+    EXPECT_FALSE(app.mWalk);
+}
+
 TEST_F(AppEvents, KeysStillWorkWhilePaused)
 {
     LoadWalker();

@@ -335,6 +335,36 @@ TEST_F(GlApp, EachFrameDrawsTheGridTheBonesAndTheMarkers)
     EXPECT_EQ(size, 4.0f);
 }
 
+TEST_F(GlApp, WithContactLocksTheMarkersShowThePointsTheFeetStandOn)
+{
+    cActor& actor = app->mActor;
+    cFootLock* locks[2] = {&actor.mRightFoot, &actor.mLeftFoot};
+    const cFootLock saved[2] = {*locks[0], *locks[1]};
+    for (int s = 0; s < 2; ++s)
+    {
+        locks[s]->mLastPosition = cVector3D(0, 3, 0); // the ankle: not drawn
+        locks[s]->mContactPrimed = true;
+        for (int k = 0; k < cFootLock::kContactPoints; ++k)
+            locks[s]->mContactLast[k] = cVector3D(s == 0 ? 1.0f : -1.0f, 0.1f * k, 0);
+    }
+    locks[0]->mContact = cFootLock::kBall;
+    locks[1]->mContact = cFootLock::kToeTip;
+    actor.mContactLock = true;
+    const Fed fed = DrawInFeedback(*app);
+    actor.mContactLock = false;
+    const Fed ankles = DrawInFeedback(*app);
+    for (int s = 0; s < 2; ++s)
+        *locks[s] = saved[s];
+
+    ASSERT_EQ(fed.points.size(), 2u);
+    EXPECT_NEAR(fed.points[0][0].x, WinX(1), 1e-3f);
+    EXPECT_NEAR(fed.points[0][0].y, WinY(0.1f), 1e-3f);
+    EXPECT_NEAR(fed.points[1][0].x, WinX(-1), 1e-3f);
+    EXPECT_NEAR(fed.points[1][0].y, WinY(0.2f), 1e-3f);
+    ASSERT_EQ(ankles.points.size(), 2u);
+    EXPECT_NEAR(ankles.points[0][0].y, WinY(3), 1e-3f);
+}
+
 TEST_F(GlApp, TheDrawModeChangesOnlyTheBones)
 {
     auto count = [](const Fed& f, float r, float g, float b) {

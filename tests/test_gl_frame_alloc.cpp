@@ -204,6 +204,21 @@ TEST_F(FrameAlloc, WalkerFramesAllocateNothingButTheCaption)
     CheckCountedRun();
 }
 
+TEST_F(FrameAlloc, WalkerFramesWithCrossFadeAndContactLocksAllocateNothingButTheCaption)
+{
+    ASSERT_TRUE(FileExists("./data/walker.xml")) << "run from the repository root";
+    app.LoadActor("./data/walker.xml");
+    WarmUp();
+    // B and F are handled in the first counted frame: every start, stop and
+    // change of cycle in the run fades, and the feet are held by their
+    // contact points.
+    PushKey(SDL_KEYUP, SDLK_b);
+    PushKey(SDL_KEYUP, SDLK_f);
+    CheckCountedRun();
+    EXPECT_TRUE(app.mActor.mCrossFade);
+    EXPECT_TRUE(app.mActor.mContactLock);
+}
+
 TEST_F(FrameAlloc, LargeActorFramesAllocateNothingButTheCaption)
 {
     // 300 bones: deeper recursion, more channels and more drawing per frame.

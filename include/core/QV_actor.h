@@ -2,9 +2,11 @@
 #define _QV_ACTOR_H_
 
 #include <string>
+#include <vector>
 
 #include "QV_action.h"
 #include "QV_armature.h"
+#include "QV_crossfade.h"
 #include "QV_footlock.h"
 #include "QV_pose.h"
 
@@ -27,6 +29,18 @@ public:
     cFootLock mRightFoot;
     float mHeading;
 
+    // Two improvements over the default playback, both off unless a program
+    // sets them (the demo toggles them with B and F).
+    // A change of action cross-fades over mBlend milliseconds: the outgoing
+    // action keeps playing on its own clock while the incoming one, started
+    // where its legs best match, fades in. Off: the incoming action starts
+    // at the carried clock from one frame to the next.
+    bool mCrossFade = false;
+    // The foot locks hold the point the foot stands on (heel, then ball or
+    // toe tip) rather than the ankle, and the root travels by that point's
+    // slide. Off: each lock holds its ankle.
+    bool mContactLock = false;
+
     cActor();
     // Bones, poses and foot locks point into the actor's own vectors, so an
     // actor is never copied.
@@ -45,7 +59,10 @@ public:
     // Advances the actor by t milliseconds: the per-frame step. The clock
     // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
     // of mNextAction is played from the next call on (a slot number of 3 or
-    // more is not followed). Allocates nothing.
+    // more is not followed). Allocates nothing (but for the first frame with
+    // mCrossFade, see PrepareCrossFade). mCrossFade and mContactLock change
+    // the action switch and the foot locks; with both off, every result is
+    // what it was before they existed.
     void Animate(unsigned int t);
     // Sets the pose root's height to its rest height plus the current
     // action's root height at the clock, when any action keys heights.
@@ -53,6 +70,31 @@ public:
     // Writes the pose's local matrices and orientations into the armature and
     // recomputes its world matrices.
     void ApplyPose(const cPose& pose);
+
+    // What the cross-fade needs, measured from the actions once: where their
+    // legs are over the cycle. Animate builds it on the first frame with
+    // mCrossFade; a program that calls it after loading (it allocates, once)
+    // has no frame allocate. Needs SetConstraints first (it follows the feet).
+    void PrepareCrossFade();
+
+    // The state of the running fade, for programs that show or measure it.
+    const sActionFade& Fade() const { return mFade; }
+
+private:
+    sActionFade mFade;
+    cPhaseIndex mPhases;
+    bool mPhasesBuilt = false;
+    std::vector<cQuaternion> mFrozen; // the pose on screen when a request interrupted a fade
+
+    // Per-frame steps of the two improvements, called from Animate.
+    // CrossFade: with mPose holding the current action, plays the outgoing
+    // side of a running fade into mPose2 and blends it in; starts, turns
+    // back or restarts a fade when another action is requested.
+    void CrossFade(unsigned int t);
+    void StartFade();
+    // HoldContacts: both foot locks on their contact points, moving the
+    // pose's root by one shared horizontal correction.
+    void HoldContacts();
 };
 
 #endif // _QV_ACTOR_H_

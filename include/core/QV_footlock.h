@@ -18,8 +18,27 @@ public:
     bool mLock = false;
     cBone* mBone = nullptr;   // the foot bone, in the armature (not owned)
 
+    // Contact points, for cActor::mContactLock: the heel, the ball (the foot
+    // bone's tail) and the toe tip (the tail of the foot's first child, where
+    // it has one).
+    enum
+    {
+        kHeel,
+        kBall,
+        kToeTip,
+        kContactPoints
+    };
+    cVector3D mHeel;          // the heel in the foot bone's frame: straight below the ankle in the
+                              // rest pose, as low as the foot's lowest rest point, at most a bone
+                              // length down
+    cBone* mToe = nullptr;    // the foot's first child (not owned), or null
+    cVector3D mContactLast[kContactPoints]; // each point after the latest correction (world)
+    int mContact = kHeel;     // the point the foot stood on last
+    bool mContactPrimed = false; // mContactLast holds the previous frame; Evaluate clears it
+
     // Attaches the lock to b, frees it, sets mDir to (xx, yy, zz) and records
-    // b's current world position as the last position.
+    // b's current world position as the last position. Places the heel and
+    // finds the toes from the rest matrices.
     void Setup(cBone* b, float xx, float yy, float zz);
     // Decides whether the foot is locked this frame and shifts pose's root by
     // the foot's horizontal slide when it is. root is the armature's root
@@ -27,6 +46,15 @@ public:
     // lock without a bone does nothing; an undefined reference direction
     // releases the lock.
     void Evaluate(cBone* root, cPose& pose);
+
+    // World positions of the contact points now (the toe tip is the ball
+    // when there are no toes). Needs the bone; allocates nothing.
+    void ContactPoints(cVector3D out[kContactPoints]) const;
 };
+
+// The direction the locks take as forward: from the root's head towards its
+// first child's, as a unit vector. False, with dir untouched, where that is
+// undefined (no child, a child on the root, not a finite direction).
+bool LockDirection(const cBone* root, cVector3D& dir);
 
 #endif // _QV_FOOTLOCK_H_

@@ -23,7 +23,8 @@ void DrawGrid();
 
 // The foot locks' markers: a green line from the root bone one unit along
 // the direction the left lock takes as forward, and a red 4-pixel point
-// where each lock last held its foot. Nothing without a root bone.
+// where each lock last held its foot (its ankle; with contact locks, the
+// heel, ball or toe tip it stood on). Nothing without a root bone.
 void DrawFootMarkers(const cActor& actor);
 
 // One bone's wire octahedron in its own frame (head at the origin, tail at

@@ -102,6 +102,8 @@ void cQVApp::LoadActor(const char* fname)
 
     mActor.SetConstraints();
     mActor.UpdateArmature();
+    // Built now, so that no frame allocates when B is first pressed.
+    mActor.PrepareCrossFade();
 }
 
 void cQVApp::Go()
@@ -140,6 +142,8 @@ void cQVApp::HandleEvents()
             case SDLK_p: mPaused = !mPaused; break;
             case SDLK_t: mDrawMode = (mDrawMode == 2) ? 1 : mDrawMode + 1; break;
             case SDLK_c: mActor.mWalkCycle = (mActor.mWalkCycle == 0) ? 2 : 0; break;
+            case SDLK_b: mActor.mCrossFade = !mActor.mCrossFade; break;
+            case SDLK_f: mActor.mContactLock = !mActor.mContactLock; break;
             default: break;
             }
             break;

@@ -60,6 +60,14 @@ void cActor::Animate(unsigned int t)
     mAction[mCurrentAction].EvaluateAt(mTime, mPose);
     ApplyRootHeight();
 
+    // The cross-fade blends the outgoing action in and takes up a request
+    // itself (the switch below then has nothing to do). Switched off, a fade
+    // in progress is dropped rather than resumed when it is switched on.
+    if (mCrossFade)
+        CrossFade(t);
+    else
+        mFade.mActive = false;
+
     // The request takes effect on the next frame, at the clock as it stands.
     // A slot number beyond the three slots is not followed.
     if (mNextAction != mCurrentAction && mNextAction < 3)
@@ -72,8 +80,15 @@ void cActor::Animate(unsigned int t)
 
     ApplyPose(mPose);
 
-    mRightFoot.Evaluate(mArmature.mRootBone, mPose);
-    mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
+    if (mContactLock)
+    {
+        HoldContacts();
+    }
+    else
+    {
+        mRightFoot.Evaluate(mArmature.mRootBone, mPose);
+        mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
+    }
 
     ApplyPose(mPose);
 }

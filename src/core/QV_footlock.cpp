@@ -2,13 +2,72 @@
 
 #include <math.h>
 
+namespace
+{
+bool Finite(const cVector3D& v) { return isfinite(v.mData[0]) && isfinite(v.mData[1]) && isfinite(v.mData[2]); }
+
+// The bone's world matrix in the rest pose, from the rest matrices alone (the
+// world matrices may not have been computed yet).
+cMatrix4D RestWorld(const cBone& b)
+{
+    cMatrix4D m = b.mRestTransform;
+    for (const cBone* p = b.mParent; p; p = p->mParent)
+        m = p->mRestTransform * m;
+    return m;
+}
+} // namespace
+
+bool LockDirection(const cBone* root, cVector3D& dir)
+{
+    if (root->mChildren.empty())
+        return false;
+    cVector3D d = root->mChildren[0]->mWorldTransform.getTransform() - root->mWorldTransform.getTransform();
+    if (!(d.length() > 0.0f))
+        return false;
+    d.normalize();
+    if (!Finite(d))
+        return false;
+    dir = d;
+    return true;
+}
+
 void cFootLock::Setup(cBone* b, float xx, float yy, float zz)
 {
     mDir = cVector3D(xx, yy, zz);
     mBone = b;
     mLock = false;
-    if (b)
-        mLastPosition = b->mWorldTransform.getTransform();
+    mToe = nullptr;
+    mHeel = cVector3D();
+    mContactPrimed = false;
+    if (!b)
+        return;
+    mLastPosition = b->mWorldTransform.getTransform();
+
+    // The heel lies straight below the ankle in the rest pose, down to the
+    // lowest of the foot's other points (a foot stands on the ground there),
+    // but never further than the foot is long. Kept in the foot's frame, so
+    // it follows the foot's pitch.
+    if (!b->mChildren.empty())
+        mToe = b->mChildren[0];
+    const cMatrix4D rest = RestWorld(*b);
+    const cVector3D ankle = rest.getTransform();
+    float lowest = (rest * cVector3D(0.0f, b->mLength, 0.0f)).mData[1];
+    if (mToe)
+        lowest = fminf(lowest, (rest * mToe->mRestTransform * cVector3D(0.0f, mToe->mLength, 0.0f)).mData[1]);
+    const float drop = fminf(fmaxf(ankle.mData[1] - lowest, 0.0f), fabsf(b->mLength));
+    // The world drop (0, -drop, 0) in the foot's rest frame: the transposed
+    // rotation applied to it.
+    const cVector3D heel(-drop * rest._m[1], -drop * rest._m[5], -drop * rest._m[9]);
+    if (Finite(heel))
+        mHeel = heel;
+}
+
+void cFootLock::ContactPoints(cVector3D out[kContactPoints]) const
+{
+    const cMatrix4D& w = mBone->mWorldTransform;
+    out[kHeel] = w * mHeel;
+    out[kBall] = w * cVector3D(0.0f, mBone->mLength, 0.0f);
+    out[kToeTip] = mToe ? mToe->mWorldTransform * cVector3D(0.0f, mToe->mLength, 0.0f) : out[kBall];
 }
 
 void cFootLock::Evaluate(cBone* root, cPose& pose)
@@ -25,20 +84,9 @@ void cFootLock::Evaluate(cBone* root, cPose& pose)
     // Reference direction: from the root towards its first child. Where it is
     // undefined (no child, or a child on the root) the previous direction is
     // kept, and the lock is released below.
-    bool dirDefined = false;
-    if (!root->mChildren.empty())
-    {
-        cVector3D dir = root->mChildren[0]->mWorldTransform.getTransform() - root->mWorldTransform.getTransform();
-        if (dir.length() > 0.0f)
-        {
-            dir.normalize();
-            if (isfinite(dir.mData[0]) && isfinite(dir.mData[1]) && isfinite(dir.mData[2]))
-            {
-                mDir = dir;
-                dirDefined = true;
-            }
-        }
-    }
+    const bool dirDefined = LockDirection(root, mDir);
+    // The contact points were not followed this frame.
+    mContactPrimed = false;
 
     tn.normalize();
 

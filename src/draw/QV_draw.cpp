@@ -42,6 +42,18 @@ void DrawGrid()
     glEnd();
 }
 
+namespace
+{
+// Where the lock last held its foot: the ankle, or with contact locks the
+// contact point it stood on.
+const cVector3D& HeldPoint(const cActor& actor, const cFootLock& lock)
+{
+    if (actor.mContactLock && lock.mContactPrimed)
+        return lock.mContactLast[lock.mContact];
+    return lock.mLastPosition;
+}
+} // namespace
+
 void DrawFootMarkers(const cActor& actor)
 {
     if (!actor.mArmature.mRootBone)
@@ -57,8 +69,8 @@ void DrawFootMarkers(const cActor& actor)
     glPointSize(4.0f);
     glColor3f(1.0f, 0.0f, 0.0f);
     glBegin(GL_POINTS);
-    const cVector3D& r = actor.mRightFoot.mLastPosition;
-    const cVector3D& l = actor.mLeftFoot.mLastPosition;
+    const cVector3D& r = HeldPoint(actor, actor.mRightFoot);
+    const cVector3D& l = HeldPoint(actor, actor.mLeftFoot);
     glVertex3f(r.mData[0], r.mData[1], r.mData[2]);
     glVertex3f(l.mData[0], l.mData[1], l.mData[2]);
     glEnd();

@@ -1,0 +1,319 @@
+// Motion fidelity on the walker, driven as the demo drives it: with the
+// cross-fade and the contact locks off, every frame is bit for bit what it
+// always was, snaps and slides included; with both on, no bone tip moves
+// further in a frame when W is pressed or released (or any request comes at
+// any moment) than in steady walking, within half again, and neither the heel
+// nor the ball of a planted foot slides as far as 1 % of a stride.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../tools/fidelity/motion_trace.h"
+#include "QV_actor.h"
+#include "QV_character.h"
+#include "QV_xml.h"
+#include "support/qv_expect.h"
+#include "support/scripted_run.h"
+#include "support/synthetic_actor.h"
+
+namespace
+{
+const std::string kWalker = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
+const unsigned int kSteps[3] = {1, 16, 33};
+
+motion::sSwitches Switches(bool on)
+{
+    motion::sSwitches s;
+    s.mCrossFade = s.mContactLock = on;
+    return s;
+}
+
+void LoadWalker(cActor& actor)
+{
+    ReadActorFromXML(kWalker.c_str(), actor);
+    actor.SetConstraints();
+    actor.UpdateArmature();
+}
+
+bool AllFinite(const cActor& actor)
+{
+    for (const cBone& b : actor.mArmature.mBones)
+        for (float v : b.mWorldTransform._m)
+            if (!std::isfinite(v))
+                return false;
+    return true;
+}
+} // namespace
+
+TEST(MotionFidelity, SwitchesOffLeaveEveryFrameBitIdentical)
+{
+    // Fingerprints of the scripted run recorded before the switches existed.
+    const uint64_t walker[3] = {0x1952fd2301908fe6ull, 0x1699b04329cf228dull, 0x83d4342a4e9e95e8ull};
+    const uint64_t synthetic[3] = {0x004902fa28328c6bull, 0x1b2df80074bfe261ull, 0xed16982fd1e29987ull};
+    for (int i = 0; i < 3; ++i)
+    {
+        cActor a;
+        LoadWalker(a);
+        EXPECT_EQ(qvtest::ScriptedRunHash(a, kSteps[i]), walker[i]) << "walker, dt " << kSteps[i];
+        cActor s;
+        qvtest::BuildSyntheticActor(s, 40, 7, 900);
+        EXPECT_EQ(qvtest::ScriptedRunHash(s, kSteps[i]), synthetic[i]) << "synthetic, dt " << kSteps[i];
+    }
+}
+
+TEST(MotionFidelity, SwitchesOffStillSnapAndSkidAsBefore)
+{
+    // What the default shows, as measured before the switches existed.
+    const double steady[3] = {0.012, 0.197, 0.392};
+    const double ballLow[3] = {2.2, 3.0, 4.3};
+    for (int i = 0; i < 3; ++i)
+    {
+        const motion::sMotionReport r = motion::TraceMotion(kWalker, kSteps[i], Switches(false));
+        SCOPED_TRACE("dt " + std::to_string(kSteps[i]));
+        EXPECT_NEAR(r.mSteadyMove, steady[i], 0.002);
+        EXPECT_GT(r.mStartMove, 1.3);
+        EXPECT_GT(r.mStopMove, 1.4);
+        EXPECT_GT(r.mBallSlide, ballLow[i]);
+        EXPECT_GT(r.mHeelSlide, 1.2);
+        EXPECT_NEAR(r.mSpeed, 2.5, 0.1);
+        EXPECT_TRUE(r.mFinite);
+    }
+}
+
+TEST(MotionFidelity, BothSwitchesOnStartAndStopSmoothlyOnPlantedFeet)
+{
+    double speedOff[3];
+    for (int i = 0; i < 3; ++i)
+        speedOff[i] = motion::TraceMotion(kWalker, kSteps[i], Switches(false)).mSpeed;
+    for (int i = 0; i < 3; ++i)
+    {
+        const motion::sMotionReport r = motion::TraceMotion(kWalker, kSteps[i], Switches(true));
+        SCOPED_TRACE("dt " + std::to_string(kSteps[i]));
+        EXPECT_LE(r.mStartMove, 1.5 * r.mSteadyMove);
+        EXPECT_LE(r.mStopMove, 1.5 * r.mSteadyMove);
+        EXPECT_LT(r.mHeelSlide, 1.0);
+        EXPECT_LT(r.mBallSlide, 1.0);
+        EXPECT_GE(r.mHeelContacts, 18);
+        EXPECT_GE(r.mBallContacts, 18);
+        // The walk starts where the legs agree half way through the fade,
+        // so no foot has to glide a step forward along the ground.
+        EXPECT_LT(r.mStartGlide, 10.0);
+        // The root keeps moving while the heel rises: no travel is lost to
+        // the ankle lifting off.
+        EXPECT_GE(r.mSpeed, speedOff[i]);
+        EXPECT_TRUE(r.mFinite);
+    }
+}
+
+TEST(MotionFidelity, RequestsAtAnyMomentNeverSnap)
+{
+    // W, C and F at random moments, often within a running fade: a change
+    // back to the outgoing action, a third action while two are mixed, the
+    // contact locks coming and going. No frame moves a bone tip further than
+    // half again the steady walk's worst.
+    for (unsigned int dt : kSteps)
+    {
+        const double steady = motion::TraceMotion(kWalker, dt, Switches(true)).mSteadyMove;
+        double brisk = 0;
+        {
+            motion::cMotionHost h(kWalker, Switches(true));
+            std::vector<cVector3D> tips(h.mActor.mArmature.mBones.size());
+            h.mActor.mWalkCycle = kSecondWalkSlot;
+            for (unsigned int t = 0; t < 3000; t += dt)
+                h.Frame(dt, true);
+            motion::TipMove(h, tips);
+            for (unsigned int t = 0; t < 6000; t += dt)
+            {
+                h.Frame(dt, true);
+                brisk = std::max(brisk, motion::TipMove(h, tips));
+            }
+        }
+        motion::cMotionHost h(kWalker, Switches(true));
+        std::vector<cVector3D> tips(h.mActor.mArmature.mBones.size());
+        h.Frame(dt, false);
+        motion::TipMove(h, tips);
+        std::mt19937 rng(11);
+        bool walk = false;
+        double worst = 0;
+        unsigned int next = 0;
+        int requests = 0, turned = 0, froze = 0;
+        for (unsigned int t = 0; t < 40000; t += dt)
+        {
+            if (t >= next)
+            {
+                const unsigned int r = rng() % 4;
+                if (r < 2)
+                    walk = !walk;
+                else if (r == 2)
+                    h.mActor.mWalkCycle = h.mActor.mWalkCycle == kWalkSlot ? kSecondWalkSlot : kWalkSlot;
+                else
+                    h.mActor.mContactLock = !h.mActor.mContactLock;
+                next = t + 30 + rng() % 500;
+                ++requests;
+            }
+            const sActionFade before = h.mActor.Fade();
+            const unsigned int current = h.mActor.mCurrentAction;
+            h.Frame(dt, walk);
+            worst = std::max(worst, motion::TipMove(h, tips));
+            const sActionFade& after = h.mActor.Fade();
+            turned += before.mActive && !before.mFrozen && after.mActive && after.mFrom == current &&
+                      h.mActor.mCurrentAction == before.mFrom;
+            froze += !before.mFrozen && after.mFrozen;
+        }
+        EXPECT_GT(requests, 100);
+        EXPECT_GT(turned, 5) << "fades turned back";
+        EXPECT_GE(froze, 2) << "fades interrupted by a third action";
+        EXPECT_LE(worst, 1.5 * std::max(steady, brisk)) << "dt " << dt;
+        EXPECT_TRUE(h.Finite());
+    }
+}
+
+TEST(MotionFidelity, AFinishedFadeLeavesTheIncomingActionAlone)
+{
+    cActor a;
+    LoadWalker(a);
+    a.mCrossFade = true;
+    sSteering walk;
+    walk.mWalk = true;
+    for (int i = 0; i < 100; ++i)
+        StepCharacter(a, 16, sSteering());
+    StepCharacter(a, 16, walk);
+    StepCharacter(a, 16, walk);
+    EXPECT_TRUE(a.Fade().mActive);
+    EXPECT_EQ(a.mCurrentAction, kWalkSlot);
+    for (int i = 0; i < 16 && a.Fade().mActive; ++i)
+        StepCharacter(a, 16, walk);
+    ASSERT_FALSE(a.Fade().mActive) << "a 250 ms fade still runs after 18 frames of 16 ms";
+    // From here on, what shows is the walk at its own clock, as without a fade.
+    StepCharacter(a, 16, walk);
+    cPose expected;
+    expected.Setup(a.mArmature);
+    a.mAction[kWalkSlot].EvaluateAt(a.mTime, expected);
+    for (size_t i = 1; i < a.mArmature.mBones.size(); ++i)
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(a.mArmature.mBones[i].mOrientation.mData[k], expected.mPoseBones[i].mOrientation.mData[k])
+                << a.mArmature.mBones[i].mName;
+}
+
+TEST(MotionFidelity, AFadeTurnsTheShortWayWhateverSignTheKeysHave)
+{
+    // Two bones, no feet. Slot 0 holds the root 10 degrees about x, slot 1
+    // 30 degrees, written with the opposite sign: the same turn, but a plain
+    // nlerp between the two keys would swing the long way round.
+    cActor a;
+    cArmature& arm = a.mArmature;
+    arm.mBones.resize(2);
+    arm.mBones[0].mName = "Bone";
+    arm.mBones[1].mName = "Bone.001";
+    arm.mBones[1].mRestTransform.setTransform(0, 1, 0);
+    for (cBone& b : arm.mBones)
+        b.mTransform = b.mRestTransform;
+    arm.mBones[1].mParent = &arm.mBones[0];
+    arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
+    arm.mRootBone = &arm.mBones[0];
+    a.mPose.Setup(arm);
+    a.mPose2.Setup(arm);
+    const cQuaternion q30 = qvtest::AxisAngle(1, 0, 0, 30);
+    const cQuaternion keys[3] = {qvtest::AxisAngle(1, 0, 0, 10),
+                                 cQuaternion(-q30.mData[0], -q30.mData[1], -q30.mData[2], -q30.mData[3]),
+                                 cQuaternion()};
+    for (int s = 0; s < 3; ++s)
+    {
+        a.mAction[s].mLength = 1000;
+        a.mAction[s].mChannels.resize(2);
+        a.mAction[s].mChannels[0].mKeyFrames.resize(1);
+        a.mAction[s].mChannels[0].mKeyFrames[0].mValue = keys[s];
+        a.mAction[s].mChannels[1].mKeyFrames.resize(1);
+    }
+    a.SetConstraints();
+    a.UpdateArmature();
+    a.mCrossFade = true;
+    a.mNextAction = 0;
+    a.Animate(16);
+    a.Animate(300); // the start-up fade has ended
+    a.mNextAction = 1;
+    float last = 10.0f;
+    for (int frame = 0; frame < 20; ++frame)
+    {
+        a.Animate(16);
+        const cMatrix4D& m = arm.mRootBone->mWorldTransform;
+        // The turn about x, from where the root's y axis points.
+        const float angle = (float)(atan2(m._m[6], m._m[5]) * 180.0 / M_PI);
+        EXPECT_GE(angle, last - 1e-3f) << "frame " << frame;
+        EXPECT_LE(angle, 30.0f + 1e-3f) << "frame " << frame;
+        last = angle;
+    }
+    EXPECT_NEAR(last, 30.0f, 1e-3f);
+}
+
+TEST(MotionFidelity, ContactLocksGiveNoNotANumbersWhereAnkleLocksGiveNone)
+{
+    // Walkers altered in ways the loader accepts: feet and toes of zero or
+    // huge length, a foot or the root's first child with an all-zero rest
+    // matrix, a root whose first child sits on it, all-zero keys in the
+    // legs, an empty stand slot, a walk shorter than the clock's restart.
+    enum Change
+    {
+        kZeroFoot,
+        kHugeToes,
+        kZeroFootMatrix,
+        kChildOnTheRoot,
+        kZeroLegKeys,
+        kEmptyStand,
+        kShortWalk,
+        kChanges
+    };
+    int comparable = 0;
+    for (int change = 0; change < kChanges; ++change)
+    {
+        bool finite[2] = {true, true};
+        for (int on = 0; on < 2; ++on)
+        {
+            cActor a;
+            ReadActorFromXML(kWalker.c_str(), a);
+            std::vector<cBone>& bones = a.mArmature.mBones;
+            cBone& foot = bones[7]; // Bone.007, the right foot
+            switch (change)
+            {
+            case kZeroFoot: foot.mLength = bones[8].mLength = 0.0f; break;
+            case kHugeToes: bones[9].mLength = 1e30f; break;
+            case kZeroFootMatrix: foot.mRestTransform = cMatrix4D(std::vector<float>(16, 0.0f).data()); break;
+            case kChildOnTheRoot:
+                a.mArmature.mRootBone->mChildren[0]->mRestTransform.setTransform(0, 0, 0);
+                a.mArmature.mRootBone->mChildren[0]->mTransform.setTransform(0, 0, 0);
+                break;
+            case kZeroLegKeys:
+                for (cAction& action : a.mAction)
+                    for (int b : {2, 4, 7, 9})
+                        for (sKeyFrame& k : action.mChannels[b].mKeyFrames)
+                            k.mValue = cQuaternion(0, 0, 0, 0);
+                break;
+            case kEmptyStand: a.mAction[kStandSlot].mChannels.clear(); break;
+            case kShortWalk: a.mAction[kWalkSlot].mLength = 20; break;
+            }
+            a.SetConstraints();
+            a.UpdateArmature();
+            a.mCrossFade = a.mContactLock = on == 1;
+            for (unsigned int t = 0; t < 8000 && finite[on]; t += 16)
+            {
+                sSteering s;
+                s.mWalk = (t / 700) % 2 == 1;
+                s.mTurnLeft = (t / 1100) % 2 == 1;
+                a.mWalkCycle = (t / 1900) % 2 == 1 ? kSecondWalkSlot : kWalkSlot;
+                StepCharacter(a, 16, s);
+                finite[on] = AllFinite(a);
+            }
+        }
+        if (finite[0])
+        {
+            EXPECT_TRUE(finite[1]) << "change " << change;
+            ++comparable;
+        }
+    }
+    // The default keeps every one of these finite: none is skipped.
+    EXPECT_EQ(comparable, (int)kChanges);
+}
