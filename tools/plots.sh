@@ -5,7 +5,9 @@
 #   NAME_slotN_pelvis.svg        pelvis list and rotation over the band, and the hips' rise and fall
 #   NAME_slotN_feet.svg          each foot's ankle and ball from the side, planted frames marked
 #   NAME_slotN_root_speed.svg    the root's speed at 1, 16 and 33 ms frames
-# for every walk slot N of the actor file NAME.xml; and without an actor file also
+# for every walk slot N of the actor file NAME.xml;
+#   NAME_fidelity.svg            a start and a stop with the motion-fidelity switches off and on
+# and without an actor file also
 #   capture_CLIP_speed.svg       each captured walk ../shared/mocap/CLIP.bvh imported with qvimport: its
 #                                root's speed in the demo against the capture's own
 #
@@ -35,7 +37,7 @@ else
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_TESTS=OFF \
     -DQV_BUILD_BENCHMARKS=OFF >/dev/null
 fi
-targets="walkertrace"
+targets="walkertrace motiontrace"
 mocap="$root/../shared/mocap"
 captures=""
 if [ -z "${1:-}" ] && [ -d "$mocap" ]; then
@@ -75,6 +77,16 @@ tail -n +2 "$work/walks.csv" | while IFS=, read -r slot clip _cycle layout leg _
     draw "$fig" "$slot" "$clip" "$layout" "$leg"
   done
 done
+
+# The motion-fidelity switches off and on around a start and a stop.
+mkdir -p "$work/fidelity"
+"$build/tools/fidelity/motiontrace" --csv "$work/fidelity" "$actor" >/dev/null
+vars="dir='$work/fidelity'; dir_tools='$tools'; who='$who'"
+gnuplot -e "$vars; out='$out/${name}_fidelity.svg'; png=0" "$tools/fidelity.gp"
+if [ -n "${QV_PLOTS_PNG:-}" ]; then
+  gnuplot -e "$vars; out='$QV_PLOTS_PNG/${name}_fidelity.png'; png=1" "$tools/fidelity.gp"
+fi
+echo "$out/${name}_fidelity.svg"
 
 # Captured walks: imported as qvimport imports them, traced as the demo plays them.
 for bvh in $captures; do

@@ -3,14 +3,17 @@
 # and file names written in tools/plots/*.gp. Runs the real export on the walker and checks that every
 # file and column a figure names is there, that every value is a finite number, and that the band is a
 # whole table; no gnuplot is needed, so a renamed column fails here rather than in a stale figure.
-# With QVIMPORT, and the captured walks in ../shared/mocap, the same for the figure of an imported
-# capture's speed (qvimport --speed-csv and the trace of the imported file).
+# The same for the motion-fidelity figure (motiontrace --csv) and, with QVIMPORT and the captured walks
+# in ../shared/mocap, for the figure of an imported capture's speed (qvimport --speed-csv and the trace
+# of the imported file).
 #
-#     tests/plots/test_plot_data.sh WALKERTRACE SOURCE_DIR [QVIMPORT]
+#     tests/plots/test_plot_data.sh WALKERTRACE SOURCE_DIR MOTIONTRACE [QVIMPORT]
 set -u
-trace=$(readlink -f "${1:?usage: $0 WALKERTRACE SOURCE_DIR [QVIMPORT]}")
-src=$(readlink -f "${2:?usage: $0 WALKERTRACE SOURCE_DIR [QVIMPORT]}")
-qvimport=${3:-}
+usage="usage: $0 WALKERTRACE SOURCE_DIR MOTIONTRACE [QVIMPORT]"
+trace=$(readlink -f "${1:?$usage}")
+src=$(readlink -f "${2:?$usage}")
+motiontrace=$(readlink -f "${3:?$usage}")
+qvimport=${4:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qv_plot_data.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -55,6 +58,21 @@ for gp in "$src"/tools/plots/*.gp; do
   [ -n "$what" ] || continue
   check_columns "$gp" "$(head -1 "$work/slot0_$what.csv")"
 done
+
+# The motion-fidelity figure: both settings' files, each with numbers only, a start and a stop in each.
+if "$motiontrace" --csv "$work/fidelity" "$src/data/walker.xml" >/dev/null; then
+  for setting in off on; do
+    f="$work/fidelity/motion_$setting.csv"
+    [ -f "$f" ] || { fail "no motion_$setting.csv"; continue; }
+    bad=$(tail -n +2 "$f" | awk -F, '{ for (i = 1; i <= NF; ++i) if ($i !~ /^-?[0-9]+(\.[0-9]+)?$/) { print NR + 1 ": " $i; exit } }')
+    [ -z "$bad" ] || fail "motion_$setting.csv line $bad is not a plain number"
+    walks=$(tail -n +2 "$f" | cut -d, -f2 | uniq | tr -d '\n')
+    [ "$walks" = "010" ] || fail "motion_$setting.csv: not standing, walking, standing ($walks)"
+  done
+  check_columns "$src/tools/plots/fidelity.gp" "$(head -1 "$work/fidelity/motion_off.csv")"
+else
+  fail "motiontrace --csv"
+fi
 
 # The captured walk's figure reads qvimport's speed file and the imported file's trace.
 clip="$src/../shared/mocap/131_01.bvh"

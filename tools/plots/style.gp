@@ -1,5 +1,6 @@
 # Shared look of every figure tools/plots.sh draws: one colour for one thing throughout.
-#   right side: red; left side: blue; the whole body (pelvis, root): purple; the normal band: grey; frame steps 1, 16, 33 ms: black, green, orange.
+#   right side: red; left side: blue; the whole body (pelvis, root): purple; the normal band: grey;
+#   the motion-fidelity switches off: brown, on: teal; frame steps 1, 16, 33 ms: black, green, orange.
 # Called with -e "out='FILE'; png=0|1" before this file is loaded; a figure may set fig_w, fig_h (pixels)
 # before loading it.
 if (!exists("fig_w")) fig_w = 1000
@@ -25,3 +26,5 @@ c_bandmean = "#7a7a7a"
 c_dt1 = "#000000"
 c_dt16 = "#1b9e77"
 c_dt33 = "#d95f02"
+c_off = "#8c510a"
+c_on = "#01665e"
