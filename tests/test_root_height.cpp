@@ -97,12 +97,16 @@ TEST(RootHeight, InterpolatesLikeTheRotationsAndHoldsAtTheEnds)
 // The walker with a bob keyed on its walk: the root rises and falls by the
 // keyed height over its rest height, standing (no heights) puts it back at
 // rest, and the travel the foot locks make is the same as without the bob.
-TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
+// The walker's file with a bob of +-0.04 units keyed on its walk, twice a
+// cycle.
+std::string BobbingWalker()
 {
     TiXmlDocument doc;
-    ASSERT_TRUE(doc.LoadFile("data/walker.xml"));
+    if (!doc.LoadFile("data/walker.xml"))
+        return "";
     TiXmlElement* walk = TiXmlHandle(&doc).FirstChildElement("QVArmature").FirstChildElement("actions").FirstChildElement("action").Element();
-    ASSERT_NE(walk, nullptr);
+    if (!walk)
+        return "";
     double len = 0;
     walk->Attribute("len", &len);
     const double period = len - kRestartTime;
@@ -116,7 +120,12 @@ TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
     }
     TiXmlPrinter printer;
     doc.Accept(&printer);
-    const std::string bobbing = printer.CStr();
+    return printer.CStr();
+}
+
+TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
+{
+    const std::string bobbing = BobbingWalker();
 
     cActor plain, bob;
     ReadActorFromXML("data/walker.xml", plain);
@@ -158,4 +167,51 @@ TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
     EXPECT_LT(low, -0.035f);
     EXPECT_GT(high, 0.035f);
     EXPECT_GT(std::fabs(bob.mArmature.mRootBone->mWorldTransform._m[14]), 1.0f); // it did travel
+}
+
+// With the cross-fade, the height fades with the pose: starting and stopping
+// move the root no faster vertically than walking does, and a request that
+// interrupts a fade never snaps the height back.
+TEST(RootHeight, TheCrossFadeBlendsTheHeightToo)
+{
+    const std::string bobbing = BobbingWalker();
+    cActor a;
+    ReadActorFromMemory(bobbing.data(), bobbing.size(), a);
+    a.SetConstraints();
+    a.UpdateArmature();
+    a.mCrossFade = true;
+
+    // W held and released at many points of the cycle (16 ms frames): walks
+    // of 60 to 123 frames, each followed by a stand of 30, except that every
+    // third stand is cut short by a start half way through its fade.
+    static bool pattern[1200];
+    int f = 0;
+    for (int i = 0; f < 1200; ++i)
+    {
+        for (int k = 0; k < 60 + 7 * (i % 10) && f < 1200; ++k)
+            pattern[f++] = true;
+        for (int k = 0; k < (i % 3 == 2 ? 7 : 30) && f < 1200; ++k)
+            pattern[f++] = false;
+    }
+    auto walking = [](int frame) { return frame >= 0 && pattern[frame]; };
+    float steady = 0.0f, changing = 0.0f;
+    int run = 0; // frames walked in a row
+    float last = a.mArmature.mRootBone->mWorldTransform._m[13];
+    for (int frame = 0; frame < 1200; ++frame)
+    {
+        sSteering s;
+        s.mWalk = walking(frame);
+        StepCharacter(a, 16, s);
+        const float y = a.mArmature.mRootBone->mWorldTransform._m[13];
+        ASSERT_TRUE(std::isfinite(y));
+        const float step = std::fabs(y - last);
+        last = y;
+        if (frame == 0)
+            continue; // the first frame leaves the rest pose for the clip
+        run = walking(frame) ? run + 1 : 0;
+        const bool settled = run > 25; // a fade lasts 16 frames
+        (settled ? steady : changing) = std::max(settled ? steady : changing, step);
+    }
+    EXPECT_GT(steady, 0.002f); // the bob is there
+    EXPECT_LT(changing, 1.5f * steady) << "steady " << steady;
 }

@@ -64,9 +64,10 @@ public:
     // the action switch and the foot locks; with both off, every result is
     // what it was before they existed.
     void Animate(unsigned int t);
-    // Sets the pose root's height to its rest height plus the current
-    // action's root height at the clock, when any action keys heights.
-    void ApplyRootHeight();
+    // Sets the pose root's height to its rest height plus height, when any
+    // action keys root heights; otherwise leaves it alone, as files without
+    // heights always have.
+    void ApplyRootHeight(float height);
     // Writes the pose's local matrices and orientations into the armature and
     // recomputes its world matrices.
     void ApplyPose(const cPose& pose);

@@ -15,6 +15,8 @@ struct sActionFade
     unsigned int mFrom = 0; // the outgoing slot, while not frozen
     unsigned int mTime = 0; // the outgoing action's own clock, milliseconds
     float mWeight = 1.0f;   // the incoming action's share of the fade done, 0 to 1, linear in time
+    float mHeight = 0.0f;       // the root height on screen (cActor::ApplyRootHeight)
+    float mFrozenHeight = 0.0f; // the root height of the frozen pose
 };
 
 // Where each action has the legs over its cycle: a few points of each leg

@@ -58,7 +58,7 @@ void cActor::Animate(unsigned int t)
     mPose2.Set(mArmature);
 
     mAction[mCurrentAction].EvaluateAt(mTime, mPose);
-    ApplyRootHeight();
+    ApplyRootHeight(mAction[mCurrentAction].RootHeightAt(mTime));
 
     // The cross-fade blends the outgoing action in and takes up a request
     // itself (the switch below then has nothing to do). Switched off, a fade
@@ -93,7 +93,7 @@ void cActor::Animate(unsigned int t)
     ApplyPose(mPose);
 }
 
-void cActor::ApplyRootHeight()
+void cActor::ApplyRootHeight(float height)
 {
     // Files without heights leave the root's height alone, as they always
     // have; once any clip keys it, a clip without heights stands at rest.
@@ -104,6 +104,5 @@ void cActor::ApplyRootHeight()
         return;
     // The root has no parent: its local translation is in world axes, and
     // only the vertical is set, so the locks' horizontal travel is kept.
-    mPose.mPoseRoot->mTransform._m[13] =
-        mArmature.mRootBone->mRestTransform._m[13] + mAction[mCurrentAction].RootHeightAt(mTime);
+    mPose.mPoseRoot->mTransform._m[13] = mArmature.mRootBone->mRestTransform._m[13] + height;
 }

@@ -239,8 +239,17 @@ void cActor::CrossFade(unsigned int t)
         // Eased at both ends, so that no bone changes speed abruptly when the
         // fade begins or ends.
         const float w = mFade.mWeight;
-        mPose.Blend(1.0f - w * w * (3.0f - 2.0f * w), mPose2);
+        const float out = 1.0f - w * w * (3.0f - 2.0f * w);
+        mPose.Blend(out, mPose2);
+
+        // The root's height fades with the same weights.
+        const float incoming = mAction[mCurrentAction].RootHeightAt(mTime);
+        const float outgoing = mFade.mFrozen ? mFade.mFrozenHeight : mAction[mFade.mFrom].RootHeightAt(mFade.mTime);
+        mFade.mHeight = incoming + (outgoing - incoming) * out;
+        ApplyRootHeight(mFade.mHeight);
     }
+    else
+        mFade.mHeight = mAction[mCurrentAction].RootHeightAt(mTime);
 
     if (mNextAction != mCurrentAction && mNextAction < kActionSlots)
         StartFade();
@@ -266,6 +275,7 @@ void cActor::StartFade()
         const size_t n = std::min(mFrozen.size(), mPose.mPoseBones.size());
         for (size_t i = 0; i < n; ++i)
             mFrozen[i] = mPose.mPoseBones[i].mOrientation;
+        mFade.mFrozenHeight = mFade.mHeight;
         mFade.mFrozen = true;
     }
     else
