@@ -22,18 +22,19 @@ bool HasBone(const cActor& actor, const char* name)
     return std::find(bones.begin(), bones.end(), std::string(name)) != bones.end();
 }
 // The foot locks take "forward" from the root's head to its first child's
-// head. In the rest pose that direction must have a horizontal part of some
-// size against the skeleton, or no lock ever engages.
-bool FirstChildPointsForward(const cActor& actor)
+// head. A first child whose head sits on the root's gives no direction at
+// all, and no lock ever engages: the character would walk in place.
+bool FirstChildLeavesTheRoot(const cActor& actor)
 {
     const cBone& root = *actor.mArmature.mRootBone;
     const cBone& child = *root.mChildren[0];
     const cVector3D offset = (root.mRestTransform * child.mRestTransform).getTransform() - root.mRestTransform.getTransform();
-    const double horizontal = sqrt((double)offset.mData[0] * offset.mData[0] + (double)offset.mData[2] * offset.mData[2]);
     float longest = 0.0f;
     for (const cBone& b : actor.mArmature.mBones)
         longest = std::max(longest, fabsf(b.mLength));
-    return horizontal > 1e-3 * (double)longest && horizontal > 0.0;
+    const double distance = sqrt((double)offset.mData[0] * offset.mData[0] + (double)offset.mData[1] * offset.mData[1] +
+                                 (double)offset.mData[2] * offset.mData[2]);
+    return distance > 1e-3 * (double)longest && distance > 0.0;
 }
 
 // A bone name for a one-line message: quoted, control characters as '?',
@@ -80,9 +81,9 @@ std::string WalkerProblem(const cActor& actor)
     const cBone* root = actor.mArmature.mRootBone;
     if (!root || root->mChildren.empty())
         return "XML ERROR: the walker's root bone needs at least one child.";
-    if (!FirstChildPointsForward(actor))
+    if (!FirstChildLeavesTheRoot(actor))
         return "XML ERROR: the root bone's first child " + Quoted(root->mChildren[0]->mName) +
-               " sits on or straight above the root, so the foot locks have no forward direction "
-               "and the character would walk in place; make the root's first child a bone ahead of the root.";
+               " sits on the root, so the foot locks have no forward direction and the character would walk "
+               "in place; make the root's first child a bone ahead of the root.";
     return std::string();
 }

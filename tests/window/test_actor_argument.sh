@@ -38,7 +38,7 @@ channel="<channel><keyframes keys=\"1\">$key</keyframes></channel>"
   for a in walk stand walk2; do echo "<action name=\"$a\" len=\"1000\">$channel$channel$channel</action>"; done
   echo '</actions></QVArmature>'
 } >"$WORK/onroot.xml"
-expect_refusal onroot "EXIT ON ERROR: XML ERROR: the root bone's first child 'Bone.007' sits on .*" "$WORK/onroot.xml"
+expect_refusal onroot "EXIT ON ERROR: XML ERROR: the root bone's first child 'Bone.007' sits on the root, .*" "$WORK/onroot.xml"
 
 expect_refusal two_files "EXIT ON ERROR: usage: qvdemo \\[ACTOR_FILE\\]" "$QV_SOURCE/data/walker.xml" extra
 expect_refusal option "EXIT ON ERROR: usage: qvdemo \\[ACTOR_FILE\\]" --fast
