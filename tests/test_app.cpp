@@ -269,6 +269,41 @@ TEST_F(AppEvents, WalkAndTurnFlagsAreTrueExactlyWhileTheirKeysAreHeld)
     EXPECT_FALSE(app.mTurnRight);
 }
 
+// A press or release can miss the window: made with the pointer outside it,
+// or lost when the window lost the focus. A lost press followed by the
+// release, a lost release followed by a new press, and repeated events all
+// leave each flag saying whether the key is held now.
+TEST_F(AppEvents, ALostPressOrReleaseNeverLeavesAFlagInverted)
+{
+    for (SDLKey k : {SDLK_w, SDLK_a, SDLK_d})
+    {
+        bool& flag = (k == SDLK_w) ? app.mWalk : (k == SDLK_a) ? app.mTurnLeft : app.mTurnRight;
+
+        PushKey(SDL_KEYUP, k); // the press was lost
+        app.HandleEvents();
+        EXPECT_FALSE(flag) << SDL_GetKeyName(k) << ": a release without a press";
+
+        PushKey(SDL_KEYDOWN, k);
+        PushKey(SDL_KEYDOWN, k); // the release in between was lost
+        app.HandleEvents();
+        EXPECT_TRUE(flag) << SDL_GetKeyName(k) << ": two presses";
+
+        PushKey(SDL_KEYUP, k);
+        PushKey(SDL_KEYUP, k);
+        app.HandleEvents();
+        EXPECT_FALSE(flag) << SDL_GetKeyName(k) << ": two releases";
+    }
+
+    // And the demo frame by frame: a lost W press, then its release, and the
+    // character stands on.
+    LoadWalker();
+    PushKey(SDL_KEYUP, SDLK_w);
+    app.HandleEvents();
+    for (int i = 0; i < 3; ++i)
+        FrameAfter(16);
+    EXPECT_EQ(app.mActor.mCurrentAction, 1u) << "walking with no key held";
+}
+
 TEST_F(AppEvents, ModifierKeysAreIgnored)
 {
     PushKey(SDL_KEYDOWN, SDLK_a, (SDLMod)(KMOD_LSHIFT | KMOD_CAPS));

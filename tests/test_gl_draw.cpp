@@ -10,6 +10,7 @@
 
 #include "QV_actor.h"
 #include "QV_armature.h"
+#include "QV_draw.h"
 #include "QV_sdl.h"
 #include "support/qv_expect.h"
 
@@ -85,10 +86,16 @@ protected:
     // counts every vertex in any token.
     std::vector<Line> Capture(cArmature& arm, unsigned int mode, size_t* vertices = nullptr)
     {
+        return CaptureDrawing([&] { arm.Draw(mode); }, vertices);
+    }
+
+    // The same for any drawing.
+    template <class F> std::vector<Line> CaptureDrawing(F draw, size_t* vertices = nullptr)
+    {
         std::vector<GLfloat> buf(1 << 16);
         glFeedbackBuffer((GLsizei)buf.size(), GL_3D, buf.data());
         glRenderMode(GL_FEEDBACK);
-        arm.Draw(mode);
+        draw();
         const GLint n = glRenderMode(GL_RENDER);
         EXPECT_GE(n, 0) << "feedback buffer overflow";
         std::vector<Line> lines;
@@ -358,4 +365,44 @@ TEST_F(Draw, AnActorWithoutSkeletonDrawsNothing)
     actor.DrawArmature(1); // no bones, no root: no drawing calls at all
     EXPECT_EQ(glRenderMode(GL_RENDER), 0);
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+// The ground follows the camera's target by whole cells: seen from the
+// target's cell, the grid around a target far out is line for line the grid
+// around a target near the origin, and near the origin it is the grid as
+// drawn without a target. (OpenGL transforms in single precision, with the
+// view folded into the projection, so far out the lines come back only to
+// within a fraction of a cell; each must still be the same line.)
+TEST_F(Draw, TheGridAroundAFarTargetIsTheGridAroundTheOriginMovedByWholeCells)
+{
+    // A box whose faces lie between grid lines, so that no line sits on a
+    // face and rounding cannot clip it in one drawing and not in another.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-10.5, 10.5, -10.5, 10.5, -10.5, 10.5);
+    glMatrixMode(GL_MODELVIEW);
+
+    const std::vector<Line> plain = CaptureDrawing([] { DrawGrid(); });
+    const std::vector<Line> nearOrigin = CaptureDrawing([] { DrawGrid(cVector3D(0.3f, 5.0f, -0.49f)); });
+    EXPECT_EQ(plain.size(), 42u) << "21 lines each way in the box";
+    EXPECT_TRUE(SameLines(nearOrigin, plain, 0.0f));
+
+    struct sFar
+    {
+        cVector3D target;
+        double cellX, cellZ;
+        float tolerance;
+    };
+    const sFar far[] = {
+        {cVector3D(1000.4f, 2.0f, -1000.6f), 1000.0, -1001.0, 1e-3f},
+        {cVector3D(4194311.0f, 2.0f, -4194301.0f), 4194311.0, -4194301.0, 0.3f}, // 2^22 + 7, -(2^22 - 3)
+    };
+    for (const sFar& f : far)
+    {
+        glPushMatrix();
+        glTranslated(-f.cellX, 0.0, -f.cellZ);
+        const std::vector<Line> got = CaptureDrawing([&] { DrawGrid(f.target); });
+        glPopMatrix();
+        EXPECT_TRUE(SameLines(got, plain, f.tolerance)) << "around " << f.target.mData[0] << ", " << f.target.mData[2];
+    }
 }

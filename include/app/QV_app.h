@@ -53,9 +53,15 @@ public:
 void LoadActorFromXML(const char* fname, cActor& actor);
 
 // Opens the demo's window: w x h, double-buffered OpenGL with at least 5 bits
-// a colour and a 16-bit depth buffer, at the desktop's colour depth, and sets
+// a colour and a 16-bit depth buffer, at the desktop's colour depth (on a
+// desktop of more than 8 bits a colour, an 8-bit visual with alpha), and sets
 // the view state (QV_draw.h). False, with SDL_GetError() saying why, when SDL
 // cannot. SDL's video must be initialised.
 bool OpenGLWindow(unsigned int w, unsigned int h);
+
+// Whether the desktop has more than 8 bits for a colour (a 30-bit screen's
+// 10 bits each), where OpenGLWindow must steer SDL 1.2 away from the visuals
+// it crashes on.
+bool WideColourDesktop(const SDL_VideoInfo* info);
 
 #endif // _QV_APP_H_

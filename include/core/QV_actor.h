@@ -28,6 +28,22 @@ public:
     cFootLock mLeftFoot;
     cFootLock mRightFoot;
     float mHeading;
+    // Where the library's origin lies in the world, in whole units along x
+    // and z (y stays 0): the true position of anything the actor holds (the
+    // root and every bone, the foot locks' positions) is its position plus
+    // this. Single-precision positions lose their fine steps far from the
+    // origin, so Animate keeps the root near it: once the root is more than
+    // kRecentreDistance from the origin along x or z, the whole scene moves
+    // back by whole units along that axis and this grows by as much (see
+    // Recentre). Starts at 0; a program that places the actor far away may
+    // set it to say where.
+    long long mOriginShift[3] = {0, 0, 0};
+
+    // How far along x or z the root may go before Animate moves the scene
+    // back, units. Within it, single-precision positions step by at most
+    // about 1e-5 units, and Animate's results are those of a library
+    // without re-centring, bit for bit.
+    static constexpr float kRecentreDistance = 128.0f;
 
     // Two improvements over the default playback, both off unless a program
     // sets them (the demo toggles them with B and F).
@@ -59,7 +75,8 @@ public:
     // Advances the actor by t milliseconds: the per-frame step. The clock
     // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
     // of mNextAction is played from the next call on (a slot number of 3 or
-    // more is not followed). Allocates nothing (but for the first frame with
+    // more is not followed). It first moves the scene back when the root is
+    // far out (Recentre). Allocates nothing (but for the first frame with
     // mCrossFade, see PrepareCrossFade). mCrossFade and mContactLock change
     // the action switch and the foot locks; with both off, every result is
     // what it was before they existed.
@@ -68,6 +85,15 @@ public:
     // action keys root heights; otherwise leaves it alone, as files without
     // heights always have.
     void ApplyRootHeight(float height);
+    // Moves the scene back by whole units along each of x and z on which the
+    // root lies more than kRecentreDistance from the origin, so that it lies
+    // within half a unit of it again: the root's local translation, every
+    // bone's world matrix and both foot locks' remembered positions move by
+    // the same whole number, and mOriginShift takes it up. A shift by whole
+    // units leaves the ground grid where it was and everything on it in
+    // place relative to the other, so nothing changes on screen. Animate
+    // calls it first thing each frame. Allocates nothing.
+    void Recentre();
     // Writes the pose's local matrices and orientations into the armature and
     // recomputes its world matrices.
     void ApplyPose(const cPose& pose);

@@ -18,7 +18,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads an actor file into a default-constructed actor. A bad file throws
+// Reads an actor file into a default-constructed actor. Only a regular file
+// is read: a FIFO, a device or a directory is refused before it is opened,
+// so reading never blocks. A bad file throws
 // cXmlError; the actor may then be partly filled: discard it. (The demo's
 // LoadActorFromXML, in the application layer, turns that into the one
 // "EXIT ON ERROR: " line.)
@@ -48,6 +50,13 @@ void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);
 #define XML_MAX_HIERARCHY_DEPTH 10000u // levels of the bone tree
 #define XML_MAX_ROOT_HEIGHT 1000000.0  // size of a key's root height 'h
 
+// Limits on the values, so that no pose of an accepted file can carry a world
+// matrix into infinities or not-a-numbers (docs/actor-file.md gives the
+// reasons for the figures).
+#define XML_QUAT_TOLERANCE 0.01 // a key's quaternion has length 1 within this
+#define XML_MAX_STRETCH 1.0e6   // how far a rest matrix, or a chain of them, may stretch a vector
+#define XML_MAX_REACH 1.0e6     // units any bone's head or tail may lie from the root's origin
+
 // What the walk over a document's markup found before it is parsed. The walk
 // follows TinyXML's parser step by step, without building anything, so that
 // a document that would exhaust the parser's stack or memory is refused
@@ -58,6 +67,7 @@ struct sXmlMarkup
     size_t mItems = 0;         // elements, texts, comments, other nodes and attributes
     size_t mMaxAttributes = 0; // most attributes on one element
     size_t mElements = 0;      // elements
+    bool mDocumentType = false; // a <!DOCTYPE ...> or a DTD declaration (<!ENTITY ...> and the like) was met
 };
 
 // The document text as the parser is given it: up to the first NUL byte,

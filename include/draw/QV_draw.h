@@ -20,6 +20,11 @@ void BeginFrame(const cVector3D& eye, const cVector3D& target);
 // The ground: black lines one unit apart on y = 0, 201 each way from -100
 // to 100.
 void DrawGrid();
+// The same grid centred on the whole-unit crossing nearest `around` (its y
+// is not read): lines on the same whole units, 100 either way of it, so
+// that the ground lies under a point however far it goes. Around a point less
+// than half a unit from the origin it is exactly DrawGrid().
+void DrawGrid(const cVector3D& around);
 
 // The foot locks' markers: a green line from the root bone one unit along
 // the direction the left lock takes as forward, and a red 4-pixel point

@@ -30,6 +30,25 @@ void LoadActorFromXML(const char* fname, cActor& actor)
     }
 }
 
+namespace
+{
+int MaskBits(Uint32 mask)
+{
+    int n = 0;
+    for (; mask; mask &= mask - 1)
+        ++n;
+    return n;
+}
+} // namespace
+
+bool WideColourDesktop(const SDL_VideoInfo* info)
+{
+    if (!info || !info->vfmt)
+        return false;
+    const SDL_PixelFormat* f = info->vfmt;
+    return MaskBits(f->Rmask) > 8 || MaskBits(f->Gmask) > 8 || MaskBits(f->Bmask) > 8;
+}
+
 bool OpenGLWindow(unsigned int w, unsigned int h)
 {
     const SDL_VideoInfo* info = SDL_GetVideoInfo();
@@ -40,9 +59,26 @@ bool OpenGLWindow(unsigned int w, unsigned int h)
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
+    // On a 30-bit screen GLX offers visuals of 10 bits a colour first, and
+    // SDL 1.2 crashes inside SDL_SetVideoMode on any of them, whatever bpp
+    // it is asked for: it overruns its own buffer while filling the window's
+    // colour map, which it sizes for 8-bit channels. Eight bits of alpha rule those out (they have two)
+    // and leave the 8-bit ARGB visuals such screens also carry, which SDL
+    // handles. Where there is none, SDL fails with a message instead of
+    // crashing; the window is never retried without the alpha.
+    const bool wide = WideColourDesktop(info);
+    if (wide)
+        SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+
     const int bpp = (info && info->vfmt) ? info->vfmt->BitsPerPixel : 0;
     if (!SDL_SetVideoMode((int)w, (int)h, bpp, SDL_OPENGL))
+    {
+        if (wide)
+            SDL_SetError("this %d-bit screen has no OpenGL visual of 8 bits a colour with alpha, and SDL 1.2 "
+                         "cannot open one of more bits a colour (%s)",
+                         info->vfmt->BitsPerPixel == 32 ? 30 : (int)info->vfmt->BitsPerPixel, SDL_GetError());
         return false;
+    }
     SetupViewState(w, h);
     return true;
 }
@@ -124,21 +160,24 @@ void cQVApp::HandleEvents()
     {
         switch (evt.type)
         {
+        // A held key's flag follows the key's state rather than flipping on
+        // each event: a press or release that never reached the window
+        // (made with the pointer elsewhere) cannot leave it inverted.
         case SDL_KEYDOWN:
             switch (evt.key.keysym.sym)
             {
-            case SDLK_a: mTurnLeft = !mTurnLeft; break;
-            case SDLK_d: mTurnRight = !mTurnRight; break;
-            case SDLK_w: mWalk = !mWalk; break;
+            case SDLK_a: mTurnLeft = true; break;
+            case SDLK_d: mTurnRight = true; break;
+            case SDLK_w: mWalk = true; break;
             default: break;
             }
             break;
         case SDL_KEYUP:
             switch (evt.key.keysym.sym)
             {
-            case SDLK_a: mTurnLeft = !mTurnLeft; break;
-            case SDLK_d: mTurnRight = !mTurnRight; break;
-            case SDLK_w: mWalk = !mWalk; break;
+            case SDLK_a: mTurnLeft = false; break;
+            case SDLK_d: mTurnRight = false; break;
+            case SDLK_w: mWalk = false; break;
             case SDLK_p: mPaused = !mPaused; break;
             case SDLK_t: mDrawMode = (mDrawMode == 2) ? 1 : mDrawMode + 1; break;
             case SDLK_c: mActor.mWalkCycle = (mActor.mWalkCycle == 0) ? 2 : 0; break;
@@ -218,7 +257,7 @@ void cQVApp::Update()
 void cQVApp::Draw()
 {
     BeginFrame(mCamera.mPosition, mCamera.mTarget);
-    DrawGrid();
+    DrawGrid(mCamera.mTarget);
     mActor.DrawArmature(mDrawMode);
     DrawFootMarkers(mActor);
 

@@ -1,5 +1,7 @@
 #include "QV_actor.h"
 
+#include <math.h>
+
 #include <algorithm>
 
 #include "QV_character.h"
@@ -45,10 +47,40 @@ void cActor::ApplyPose(const cPose& pose)
         mArmature.Update();
 }
 
+void cActor::Recentre()
+{
+    cBone* root = mArmature.mRootBone;
+    if (!root)
+        return;
+    for (int axis = 0; axis < 3; axis += 2)
+    {
+        const float at = root->mTransform._m[12 + axis];
+        // Beyond 2^62 the shift would not fit mOriginShift; no walk gets there.
+        if (!(fabsf(at) > kRecentreDistance) || !(fabsf(at) < 0x1p62f))
+            continue;
+        // A whole number, so every position moves by exactly as much as the
+        // others near it (x - k is exact for x near k).
+        const float k = rintf(at);
+        root->mTransform._m[12 + axis] -= k;
+        for (cBone& b : mArmature.mBones)
+            b.mWorldTransform._m[12 + axis] -= k;
+        for (cFootLock* lock : {&mLeftFoot, &mRightFoot})
+        {
+            lock->mLastPosition.mData[axis] -= k;
+            lock->mLockedPosition.mData[axis] -= k;
+            for (cVector3D& point : lock->mContactLast)
+                point.mData[axis] -= k;
+        }
+        mOriginShift[axis] += (long long)k;
+    }
+}
+
 void cActor::Animate(unsigned int t)
 {
     cMatrix4D m;
     cQuaternion q;
+
+    Recentre();
 
     mTime += t;
     if (mTime > mAction[mCurrentAction].mLength)

@@ -1,15 +1,12 @@
-// The actor-file reader: file → checked text → markup limits → TinyXML
-// document → skeleton (read, check, link) → actions → actor.
+// The actor-file reader.
 //
-// Index
-//   [SECTION] Messages        Fail, Quote, Place and the number conversions
-//   [SECTION] Markup walk     cMarkupWalk: nesting and size limits before parsing
-//   [SECTION] Skeleton        ReadHierarchy (parse), CheckTree (check), LinkBones (build)
-//   [SECTION] Actions         ReadActions
-//   [SECTION] Actor           ReadActor: bones, hierarchy, poses, actions
-//   [SECTION] Public entry    UprightRootRest, LoadMatrix, ReadActorFromMemory, ReadActorFromXML
-//
-// Every refusal throws cXmlError with one line, "XML ERROR: " and the detail.
+// Index:
+//   [helpers]   messages, numbers, places
+//   [markup]    the walk over the markup that guards the parser (limits, DTDs)
+//   [hierarchy] parse, check and link the bone tree
+//   [values]    checks that keep every pose finite: keys, rest matrices, reach
+//   [actions]   the action slots, channels, keys and the root's heights
+//   [reader]    the skeleton, LoadMatrix, and the entry points (memory, file)
 
 #include "QV_xml.h"
 
@@ -24,12 +21,14 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
 
-// [SECTION] Messages ----------------------------------------------------------
+// [helpers] ------------------------------------------------------------------
 
 [[noreturn]] void Fail(const std::string& detail) { throw cXmlError("XML ERROR: " + detail); }
 
@@ -109,7 +108,7 @@ std::string Place(const std::string& action, size_t channel, size_t key = 0)
     return s;
 }
 
-// [SECTION] Markup walk -------------------------------------------------------
+// [markup] -------------------------------------------------------------------
 
 // The markup walk. TinyXML parses nested elements recursively, one stack
 // frame chain per level, and builds every node on the heap. This class
@@ -155,6 +154,20 @@ private:
         if (IsAlpha((unsigned char)*(p + 1), encoding) || *(p + 1) == '_')
             return NODE_ELEMENT;
         return NODE_UNKNOWN;
+    }
+
+    // TinyXML reads a document type declaration as an unknown node that ends
+    // at its first '>' and then stops reading the document at the "]>" of an
+    // internal subset, so a file with a DTD would fail later with a message
+    // about a missing element. The walk notes such markup for a message of
+    // its own.
+    static bool IsDtdMarkup(const char* p, TiXmlEncoding encoding)
+    {
+        static const char* const kDtd[] = {"<!DOCTYPE", "<!ENTITY", "<!ELEMENT", "<!ATTLIST", "<!NOTATION"};
+        for (const char* d : kDtd)
+            if (StringEqual(p, d, true, encoding))
+                return true;
+        return false;
     }
 
     // Parses a node that holds no elements with TinyXML's own parser.
@@ -292,6 +305,8 @@ sXmlMarkup cMarkupWalk::Walk(const char* p)
             }
             else
             {
+                if (kind == NODE_UNKNOWN && IsDtdMarkup(start, encoding))
+                    m.mDocumentType = true;
                 TiXmlDeclaration decl;
                 p = ParseLeaf(kind, p, encoding, &decl);
                 // The first top-level declaration settles the encoding.
@@ -320,7 +335,7 @@ std::string ErrorText(int code)
     return doc.ErrorDesc();
 }
 
-// [SECTION] Skeleton ----------------------------------------------------------
+// [hierarchy] ----------------------------------------------------------------
 
 struct sNodeLink
 {
@@ -472,7 +487,151 @@ void LinkBones(const sHierarchy& h, cArmature& arm)
     }
 }
 
-// [SECTION] Actions -----------------------------------------------------------
+// [values] -------------------------------------------------------------------
+//
+// A pose's world matrices are products down the bone tree: each bone's rest
+// rotation block times the rotation of its key, and its rest translation
+// carried by everything above it. The checks below bound those products for
+// every pose the file can produce, so that no accepted file can drive a world
+// matrix to infinity or not-a-number however it is played.
+
+// A key's rotation: a unit quaternion within XML_QUAT_TOLERANCE. A longer one
+// is not a rotation but a rotation with a stretch (the matrix of s * q, for a
+// unit q, is (1 - s^2) I + s^2 R(q)), which a held key passes on unchanged
+// and which multiplies down the tree; the zero quaternion turns nothing at
+// all and cannot be interpolated.
+// The message names the key's place and the bone its channel drives.
+void CheckKeyQuaternion(const cQuaternion& q, const std::string& action, size_t channel, size_t key,
+                        const std::string& bone)
+{
+    const double x = q.mData[0], y = q.mData[1], z = q.mData[2], w = q.mData[3];
+    const double length = std::sqrt(x * x + y * y + z * z + w * w);
+    if (std::fabs(length - 1.0) <= XML_QUAT_TOLERANCE)
+        return;
+    const std::string place = Place(action, channel, key) + " (bone " + Quote(bone) + ")";
+    if (length == 0.0)
+        Fail(place + ": the quaternion is zero, which is no rotation; keys must be unit quaternions.");
+    {
+        char detail[160];
+        std::snprintf(detail, sizeof detail,
+                      ": the quaternion has length %.6g; keys must be unit quaternions (length 1 within %g).", length,
+                      XML_QUAT_TOLERANCE);
+        Fail(place + detail);
+    }
+}
+
+// How far the 3 x 3 block of m can stretch a vector: the square root of the
+// largest row sum of |m^T m|. That bounds the spectral norm from above and is
+// exactly 1 for a rotation, so that chains of rotations bound to 1 however
+// deep they are. Computed in doubles from the floats, so it cannot overflow.
+double StretchBound(const cMatrix4D& m)
+{
+    double worst = 0.0;
+    for (int i = 0; i < 3; ++i)
+    {
+        double sum = 0.0;
+        for (int j = 0; j < 3; ++j)
+        {
+            double dot = 0.0;
+            for (int k = 0; k < 3; ++k)
+                dot += (double)m._m[i * 4 + k] * (double)m._m[j * 4 + k];
+            sum += std::fabs(dot);
+        }
+        worst = std::max(worst, sum);
+    }
+    return std::sqrt(worst);
+}
+
+double TranslationLength(const cMatrix4D& m)
+{
+    const double x = m._m[12], y = m._m[13], z = m._m[14];
+    return std::sqrt(x * x + y * y + z * z);
+}
+
+std::string Number(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3g", v);
+    return buf;
+}
+
+// One bone's rest matrix on its own: its rotation block may stretch by at
+// most XML_MAX_STRETCH and its translation is at most XML_MAX_REACH long. (An
+// entry is never larger than the stretch, so every product of such entries
+// stays far inside the float range.)
+void CheckRestMatrix(const cBone& bone)
+{
+    const double stretch = StretchBound(bone.mRestTransform);
+    if (!(stretch <= XML_MAX_STRETCH))
+        Fail("the rest matrix of the bone " + Quote(bone.mName) + " stretches by up to " + Number(stretch) +
+             "; the limit is " + Number(XML_MAX_STRETCH) + ".");
+    const double t = TranslationLength(bone.mRestTransform);
+    if (!(t <= XML_MAX_REACH))
+        Fail("the rest matrix of the bone " + Quote(bone.mName) + " moves it by " + Number(t) + " units; the limit is " +
+             Number(XML_MAX_REACH) + ".");
+}
+
+// The stretch of one bone's key rotations: the largest (|1 - s^2| + s^2)
+// over its keys in every action, s being a key's length, and 1 for a bone
+// without keys (it keeps the identity) and for interpolated keys (those are
+// normalised).
+std::vector<double> KeyStretch(const cActor& actor)
+{
+    std::vector<double> stretch(actor.mArmature.mBones.size(), 1.0);
+    for (const cAction& a : actor.mAction)
+        for (size_t j = 0; j < a.mChannels.size() && j < stretch.size(); ++j)
+            for (const sKeyFrame& k : a.mChannels[j].mKeyFrames)
+            {
+                const cQuaternion& q = k.mValue;
+                const double s2 = (double)q.mData[0] * q.mData[0] + (double)q.mData[1] * q.mData[1] +
+                                  (double)q.mData[2] * q.mData[2] + (double)q.mData[3] * q.mData[3];
+                stretch[j] = std::max(stretch[j], std::fabs(1.0 - s2) + s2);
+            }
+    return stretch;
+}
+
+// The whole tree in any pose: going down from the root, the stretch of the
+// chain above a bone (rest blocks times key stretches) stays within
+// XML_MAX_STRETCH, and a bound on the distance of the bone's head and tail
+// from the root's origin (the distance of its parent's head plus the parent
+// chain's stretch times its translation) stays within XML_MAX_REACH. The
+// root's own translation counts, as the root's origin is the world's.
+void CheckReach(const cActor& actor)
+{
+    const cArmature& arm = actor.mArmature;
+    if (!arm.mRootBone)
+        return;
+    const std::vector<double> keyStretch = KeyStretch(actor);
+    const cBone* first = arm.mBones.data();
+    struct sBound
+    {
+        const cBone* mBone;
+        double mChain; // stretch of the parent's world rotation
+        double mHead;  // bound on the distance of the parent's head
+    };
+    std::vector<sBound> stack;
+    stack.push_back({arm.mRootBone, 1.0, 0.0});
+    while (!stack.empty())
+    {
+        const sBound b = stack.back();
+        stack.pop_back();
+        const cBone& bone = *b.mBone;
+        const size_t i = (size_t)(b.mBone - first);
+        const double chain = b.mChain * StretchBound(bone.mRestTransform) * keyStretch[i];
+        const double head = b.mHead + b.mChain * TranslationLength(bone.mRestTransform);
+        const double tail = head + chain * std::fabs((double)bone.mLength);
+        if (!(chain <= XML_MAX_STRETCH))
+            Fail("the rest matrices and keys from the root down to the bone " + Quote(bone.mName) +
+                 " stretch by up to " + Number(chain) + " together; the limit is " + Number(XML_MAX_STRETCH) + ".");
+        if (!(std::max(head, tail) <= XML_MAX_REACH))
+            Fail("the bone " + Quote(bone.mName) + " can lie up to " + Number(std::max(head, tail)) +
+                 " units from the root's origin; the limit is " + Number(XML_MAX_REACH) + ".");
+        for (const cBone* child : bone.mChildren)
+            stack.push_back({child, chain, head});
+    }
+}
+
+// [actions] ------------------------------------------------------------------
 
 // The optional root height of key k (counting from 1), 'h': only on the root
 // bone's channel, a finite number within XML_MAX_ROOT_HEIGHT, and on every
@@ -569,6 +728,7 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
                     Fail("'y' " + Place(slot.mName, j, k) + kFinite);
                 if (!ToFloat(z, frame.mValue.mData[2]))
                     Fail("'z' " + Place(slot.mName, j, k) + kFinite);
+                CheckKeyQuaternion(frame.mValue, slot.mName, j, k, actor.mArmature.mBones[j].mName);
                 ReadRootHeight(key, slot, j == rootIndex, j, k, frame.mTime);
                 frames.push_back(frame);
             }
@@ -582,7 +742,7 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
     }
 }
 
-// [SECTION] Actor -------------------------------------------------------------
+// [reader] -------------------------------------------------------------------
 
 void ReadActor(TiXmlDocument& doc, cActor& actor)
 {
@@ -615,6 +775,7 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
         if (!matrix)
             Fail("the bone " + Quote(b.mName) + " has no 'matrix' element.");
         LoadMatrix(matrix, b.mRestTransform);
+        CheckRestMatrix(b);
         b.mTransform = b.mRestTransform;
         if (!ToFloat(len, b.mLength))
             Fail("'len' of the bone " + Quote(b.mName) + kFinite);
@@ -641,11 +802,10 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
     actor.mPose2.Setup(actor.mArmature);
 
     ReadActions(doc, actor);
+    CheckReach(actor);
 }
 
 } // namespace
-
-// [SECTION] Public entry --------------------------------------------------------
 
 cMatrix4D UprightRootRest(const cMatrix4D& fileRest)
 {
@@ -730,6 +890,10 @@ void ReadActorFromMemory(const char* text, size_t len, cActor& actor)
     if (m.mItems > XML_MAX_ITEMS)
         Fail("the file holds more than " + std::to_string(XML_MAX_ITEMS) + " elements, texts and attributes.");
 
+    if (m.mDocumentType)
+        Fail("the file has a document type declaration (<!DOCTYPE ...>) or DTD markup such as <!ENTITY ...>; "
+             "DTDs and entity declarations are not supported.");
+
     TiXmlDocument doc;
     doc.Parse(buffer.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
     if (doc.Error())
@@ -737,20 +901,71 @@ void ReadActorFromMemory(const char* text, size_t len, cActor& actor)
     ReadActor(doc, actor);
 }
 
+namespace
+{
+const char* FileKind(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a regular file";
+}
+
+// Only a regular file is read. Opening a FIFO blocks until something writes
+// to it, and a device can be read for ever, so anything else is refused
+// before it is opened.
+void CheckRegularFile(const char* fname, const struct stat& info)
+{
+    if (!S_ISREG(info.st_mode))
+        Fail("the actor file " + Quote(fname) + " is " + FileKind(info.st_mode) +
+             ", not a regular file.");
+}
+
+// Opens a regular file for reading, or fails. The file is looked at first
+// and refused when it is not regular; the open itself does not block either
+// (should the path have been replaced by a FIFO in between), and what was
+// opened is checked again.
+FILE* OpenRegularFile(const char* fname, struct stat& info)
+{
+    if (!fname || stat(fname, &info) != 0)
+        Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
+    CheckRegularFile(fname, info);
+    const int fd = open(fname, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        close(fd);
+        CheckRegularFile(fname, info);
+        Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (!file)
+    {
+        close(fd);
+        Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
+    }
+    return file;
+}
+} // namespace
+
 void ReadActorFromXML(const char* fname, cActor& actor)
 {
     // The file is read whole (as TinyXML's own loading does) and checked
-    // before it is parsed.
-    FILE* file = fname ? std::fopen(fname, "rb") : nullptr;
-    if (!file)
-        Fail(ErrorText(TiXmlBase::TIXML_ERROR_OPENING_FILE));
-    // A regular file's size is known up front; anything else is read up to
-    // the limit.
+    // before it is parsed. Its size is known up front; should it grow while
+    // it is read, it is read up to the limit.
     struct stat info;
-    const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-    bool tooLarge = regular && (unsigned long long)info.st_size > XML_MAX_FILE_BYTES;
+    FILE* file = OpenRegularFile(fname, info);
+    bool tooLarge = (unsigned long long)info.st_size > XML_MAX_FILE_BYTES;
     std::string content;
-    if (regular && !tooLarge)
+    if (!tooLarge)
         content.reserve((size_t)info.st_size);
     char chunk[65536];
     size_t got;

@@ -3,6 +3,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <cmath>
+
 #include "QV_armature.h"
 
 void SetupViewState(unsigned int w, unsigned int h)
@@ -27,17 +29,26 @@ void BeginFrame(const cVector3D& eye, const cVector3D& at)
     gluLookAt(eye.mData[0], eye.mData[1], eye.mData[2], at.mData[0], at.mData[1], at.mData[2], 0.0, 1.0, 0.0);
 }
 
-void DrawGrid()
+void DrawGrid() { DrawGrid(cVector3D(0.0f, 0.0f, 0.0f)); }
+
+void DrawGrid(const cVector3D& around)
 {
+    // The cell corner nearest the point, in doubles so that the sums below
+    // are exact whole numbers before they become floats; a point that is not
+    // finite gets the grid at the origin.
+    double cx = floor((double)around.mData[0] + 0.5);
+    double cz = floor((double)around.mData[2] + 0.5);
+    if (!std::isfinite(cx) || !std::isfinite(cz))
+        cx = cz = 0.0;
     glColor3f(0.0f, 0.0f, 0.0f);
     glBegin(GL_LINES);
     for (int i = -100; i <= 100; ++i)
     {
-        const float x = (float)i;
-        glVertex3f(x, 0.0f, 100.0f);
-        glVertex3f(x, 0.0f, -100.0f);
-        glVertex3f(100.0f, 0.0f, x);
-        glVertex3f(-100.0f, 0.0f, x);
+        const float x = (float)(cx + i), z = (float)(cz + i);
+        glVertex3f(x, 0.0f, (float)(cz + 100.0));
+        glVertex3f(x, 0.0f, (float)(cz - 100.0));
+        glVertex3f((float)(cx + 100.0), 0.0f, z);
+        glVertex3f((float)(cx - 100.0), 0.0f, z);
     }
     glEnd();
 }

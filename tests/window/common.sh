@@ -236,3 +236,32 @@ colour_box() {
   convert "$WORK/$1.png" -fill black +opaque "rgb($2,$3,$4)" -format '%@' info: 2>/dev/null |
     sed 's/[x+]/ /g'
 }
+
+white() { count_colour "$1" 255 255 255; }
+
+# sync_with_t: T switches to line bones (far fewer white pixels) and back.
+# Once each switch shows, every event sent before it has been handled. W1 is
+# the number of white pixels of the outlined skeleton on screen.
+white_below() { shot sync; [ "$(white sync)" -lt "$1" ]; }
+white_above() { shot sync; [ "$(white sync)" -gt "$1" ]; }
+sync_with_t() {
+  xdotool key t
+  poll 30 white_below $((${W1:?} * 6 / 10)) || fail "T did not switch to line bones"
+  xdotool key t
+  poll 30 white_above $((W1 * 8 / 10)) || fail "T did not switch back to outlined bones"
+}
+
+# The nearest ground, the bottom of the window, shows the grid alone: it
+# moves under a walking character (which the camera follows) by thousands of
+# pixels between two screenshots, and holds still under a standing one.
+GROUND=800x120+0+480
+grid_moves() {
+  shot walk_a
+  shot walk_b
+  [ "$(differing walk_a walk_b $GROUND)" -gt 1000 ]
+}
+grid_still() {
+  shot stand_a
+  shot stand_b
+  [ "$(differing stand_a stand_b $GROUND)" -lt 100 ]
+}

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real program on actor files the loader refuses: a fixed message, one of
-# the loader's consistency checks and nesting deep enough to overflow the
-# parser's stack. Each run prints exactly one line, "EXIT ON ERROR: XML ERROR: "
-# and the detail, and ends with status 1. (test_errors.sh covers a missing
+# the loader's consistency checks, nesting deep enough to overflow the
+# parser's stack, and a FIFO and a directory in the file's place. Each run
+# prints exactly one line, "EXIT ON ERROR: XML ERROR: " and the detail, and
+# ends with status 1. (test_errors.sh covers a missing
 # file, malformed XML and the demo's own requirements.)
 . "$(dirname "$0")/common.sh"
 
@@ -39,5 +40,24 @@ expect_refusal cycle 'EXIT ON ERROR: XML ERROR: .*ancestor.*' "$WORK/cycle.xml"
 # Elements nested 50 000 deep: refused before parsing, no crash.
 awk 'BEGIN { for (i = 0; i < 50000; i++) printf "<a>"; for (i = 0; i < 50000; i++) printf "</a>"; print "" }' >"$WORK/deep.xml"
 expect_refusal deep 'EXIT ON ERROR: XML ERROR: .*nested.*' "$WORK/deep.xml"
+
+# A FIFO (nothing ever writes to it) and a directory in the actor file's
+# place: refused before they are opened, so the demo neither blocks nor reads.
+expect_refusal_of_path() {
+  local name=$1 kind=$2
+  start_demo "$WORK/$name"
+  wait_for_demo_exit 60
+  [ "$DEMO_STATUS" = 1 ] || fail "$name: exit status $DEMO_STATUS, expected 1"
+  [ "$(wc -l <"$WORK/stdout")" -eq 1 ] || fail "$name: expected one line of output"
+  grep -qx "EXIT ON ERROR: XML ERROR: the actor file './data/walker.xml' is $kind, not a regular file." "$WORK/stdout" ||
+    fail "$name: unexpected output: $(cat "$WORK/stdout")"
+  note "$name: $(cat "$WORK/stdout")"
+}
+make_rundir "$WORK/fifo" ""
+mkfifo "$WORK/fifo/data/walker.xml" || fail "mkfifo failed"
+expect_refusal_of_path fifo "a FIFO"
+make_rundir "$WORK/directory" ""
+mkdir "$WORK/directory/data/walker.xml"
+expect_refusal_of_path directory "a directory"
 
 echo "PASS"

@@ -10,8 +10,6 @@ start_demo "$WORK/run"
 wait_for_running_demo
 note "window $DEMO_WID, caption '$(caption)'"
 
-white() { count_colour "$1" 255 255 255; }
-
 # in_view NAME: the skeleton is on screen around its root, which the camera
 # looks at: the middle of the window.
 in_view() {
@@ -44,16 +42,6 @@ read -r _ _ rx ry <<<"$(colour_box first 255 0 0)"
 [ "$(count_background first 800x250+0+0)" -gt 150000 ] || fail "no background colour above the horizon"
 note "first picture: $W1 white pixels, skeleton ${sw}x$sh at $sx,$sy, feet at $rx,$ry"
 
-# sync_with_t: T switches to line bones (far fewer white pixels) and back.
-# Once each switch shows, every event sent before it has been handled.
-white_below() { shot sync; [ "$(white sync)" -lt "$1" ]; }
-white_above() { shot sync; [ "$(white sync)" -gt "$1" ]; }
-sync_with_t() {
-  xdotool key t
-  poll 30 white_below $((W1 * 6 / 10)) || fail "T did not switch to line bones"
-  xdotool key t
-  poll 30 white_above $((W1 * 8 / 10)) || fail "T did not switch back to outlined bones"
-}
 sync_with_t
 note "T switches to line bones and back"
 
