@@ -909,4 +909,60 @@ TEST(QvImportErrors, ClipShorterThanACycleIsRefused)
     }
 }
 
+// ---- [SECTION] Captured speed ----------------------------------------------------
+
+// The capture's own root speed (--speed-csv, for tools/plots.sh) is the walk's
+// cycle looped three times at the pace the file plays it: over a loop its mean
+// is the captured walking speed (pelvis path against the straight line the
+// cycle's speed is measured along, so a little above it), the loops repeat,
+// and the program writes it as the CSV the figure reads.
+TEST(QvImportCaptured, CapturedRootSpeedLoopsTheWalkAtItsPlayedPace)
+{
+    const std::string path = kMocap + "131_01.bvh";
+    if (!Exists(path))
+        GTEST_SKIP() << "no captured clips in " << kMocap;
+    const sImportResult r = Import(ReadScene(path), sOptions());
+    const std::vector<sSpeedSample>& v = r.mRootSpeed;
+    ASSERT_EQ(v.size() % 3, 0u);
+    const size_t n = v.size() / 3;
+    ASSERT_GT(n, 10u);
+    // Keyed 8 ms short of the played cycle, after the 34 ms restart time, in
+    // whole milliseconds.
+    const double playedMs = r.mActor.mAction[0].mLength - 34.0 + 8.0;
+    EXPECT_NEAR(v.back().mTimeMs, 3 * playedMs, 3 * 0.5);
+    double sum = 0;
+    for (size_t k = 0; k < v.size(); ++k)
+    {
+        EXPECT_NEAR(v[k].mTimeMs, (k + 1) * v[0].mTimeMs, 1e-6) << k;
+        EXPECT_TRUE(std::isfinite(v[k].mSpeed) && v[k].mSpeed >= 0) << k;
+        if (k >= n)
+        {
+            EXPECT_EQ(v[k].mSpeed, v[k - n].mSpeed) << k;
+        }
+        sum += v[k].mSpeed;
+    }
+    const double captured = r.mCapturedWalk.mSpeedLegs * r.mActor.mLegLength;
+    EXPECT_GE(sum / v.size(), 0.99 * captured);
+    EXPECT_LE(sum / v.size(), 1.10 * captured);
+
+    if (!Exists(kProgram))
+        GTEST_SKIP() << "qvimport is not built";
+    const std::string csv = TempPath("speed.csv"), out = TempPath("speed.xml");
+    std::remove(csv.c_str());
+    ASSERT_EQ(RunProgram("'" + path + "' '" + out + "' --speed-csv '" + csv + "'").mStatus, 0);
+    std::ifstream in(csv);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "time_ms,speed");
+    size_t rows = 0;
+    double first = -1;
+    while (std::getline(in, line))
+    {
+        if (rows++ == 0)
+            first = std::atof(line.substr(line.find(',') + 1).c_str());
+    }
+    EXPECT_EQ(rows, v.size());
+    EXPECT_NEAR(first, v.front().mSpeed, 1e-4);
+}
+
 } // namespace

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any are missing.
-# Usage: tools/deps.sh [build|test|bench]
+# Usage: tools/deps.sh [build|test|bench|docs]
+# docs: gnuplot for tools/plots.sh; neither the demo nor the tests need it.
 set -eu
 
 build_pkgs="cmake g++ make pkg-config libsdl1.2-dev libtinyxml-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libassimp-dev"
 test_pkgs="libgtest-dev gcc libx11-dev xvfb xdotool imagemagick x11-utils"
 bench_pkgs="libbenchmark-dev libglm-dev"
+docs_pkgs="gnuplot-nox"
 
 case "${1:-build}" in
   build) wanted="$build_pkgs $bench_pkgs" ;;
   test)  wanted="$build_pkgs $bench_pkgs $test_pkgs" ;;
   bench) wanted="$build_pkgs $bench_pkgs" ;;
-  *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
+  docs)  wanted="$build_pkgs $bench_pkgs $docs_pkgs" ;;
+  *) echo "usage: $0 [build|test|bench|docs]" >&2; exit 2 ;;
 esac
 
 missing=""

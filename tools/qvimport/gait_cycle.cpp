@@ -248,4 +248,33 @@ sGaitMeasure MeasureCapture(const sCapture& cap, const sFeet& feet, const std::v
     return m;
 }
 
+std::vector<sSpeedSample> CapturedRootSpeed(const sCapture& cap, const sFeet& feet, const sContacts& contacts,
+                                            const sCycle& walk, double scale, double playSeconds, int cycles)
+{
+    std::vector<sSpeedSample> out;
+    const int n = walk.mEnd - walk.mBegin;
+    if (n < 1 || walk.mBegin < 0 || (size_t)walk.mEnd >= cap.Frames() || !(playSeconds > 0) || cycles < 1)
+        return out;
+    int start = 0; // frames into the cycle
+    for (int s : Strikes(contacts.mDown[1]))
+        if (s > walk.mBegin && s < walk.mEnd)
+        {
+            start = s - walk.mBegin;
+            break;
+        }
+    // The file plays the n frames' steps over playSeconds.
+    const double step = playSeconds / n;
+    for (int k = 1; k <= cycles * n; ++k)
+    {
+        const int f = walk.mBegin + (start + k - 1) % n; // a step from f to f + 1, both in the cycle
+        sVec3 d = cap.mPosition[f + 1][feet.mPelvis] - cap.mPosition[f][feet.mPelvis];
+        d.z = 0; // upright: z is up
+        sSpeedSample s;
+        s.mTimeMs = 1000.0 * k * step;
+        s.mSpeed = d.Length() * scale / step;
+        out.push_back(s);
+    }
+    return out;
+}
+
 } // namespace qvimport

@@ -153,6 +153,7 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
                            std::to_string(cap.Frames()) + " frames");
     const int stance = opt.mStandFrame >= 0 ? opt.mStandFrame : FindStance(cap, feet, contacts);
     r.mActor = BuildActor(cap, sk, feet, walk, walk2, stance, opt);
+    r.mRootSpeed = CapturedRootSpeed(cap, feet, contacts, walk, r.mActor.mScale, played, 3);
     for (sOutAction& a : r.mActor.mAction)
         for (std::vector<sKey>& ch : a.mChannels)
             ch = ReduceKeys(ch, opt.mToleranceDeg);
@@ -225,6 +226,8 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
         }
         else if (a == "--stand")
             opt.mStandFrame = Whole(a, value());
+        else if (a == "--speed-csv")
+            opt.mSpeedCsv = value();
         else if (a == "--own-timing")
             opt.mOwnTiming = true;
         else if (a == "--hip-height")
@@ -240,7 +243,8 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
     }
     if (files.size() != 2)
         throw cImportError("usage: qvimport IN OUT.xml [--left-foot NAME] [--right-foot NAME] [--cycle N] "
-                           "[--frames FIRST:LAST] [--own-timing] [--stand FRAME] [--tolerance DEG] [--hip-height UNITS]");
+                           "[--frames FIRST:LAST] [--own-timing] [--stand FRAME] [--tolerance DEG] [--hip-height UNITS] "
+                           "[--speed-csv FILE]");
     in = files[0];
     out = files[1];
     return opt;

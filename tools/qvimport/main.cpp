@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fstream>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "qvimport.h"
 
@@ -50,6 +52,22 @@ qvimport::sImportResult QuietImport(const std::string& in, const qvimport::sOpti
     return qvimport::ImportFile(in, opt);
 }
 
+// The capture's own root speed as CSV (docs/gait-csv.md), for tools/plots.sh.
+void WriteSpeedCsv(const std::string& path, const std::vector<qvimport::sSpeedSample>& samples)
+{
+    std::ofstream file(path, std::ios::binary);
+    file << "time_ms,speed\n";
+    char line[64];
+    for (const qvimport::sSpeedSample& s : samples)
+    {
+        std::snprintf(line, sizeof line, "%.3f,%.5f\n", s.mTimeMs, s.mSpeed);
+        file << line;
+    }
+    file.close();
+    if (!file)
+        throw qvimport::cImportError("cannot write '" + path + "'");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -64,6 +82,8 @@ int main(int argc, char** argv)
         file.close();
         if (!file)
             throw qvimport::cImportError("cannot write '" + out + "'");
+        if (!opt.mSpeedCsv.empty())
+            WriteSpeedCsv(opt.mSpeedCsv, r.mRootSpeed);
         const qvimport::sActorOut& a = r.mActor;
         std::printf("qvimport: %s: %zu bones; walk frames %d-%d (%d stride%s, %u ms), second walk %d-%d, stand "
                     "frame %d; captured %.2f leg lengths/s at %.1f steps/min over %d steady cycles\n",

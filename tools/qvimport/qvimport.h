@@ -45,6 +45,7 @@ struct sOptions
     double mHipHeight = 2.0;  // standing hip height in the file, units
     bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
     int mStandFrame = -1;     // the frame to stand on; -1: found
+    std::string mSpeedCsv;    // where to write the capture's own root speed (CapturedRootSpeed); empty: not
 };
 
 // ---- Stage: read scene -------------------------------------------------------
@@ -147,6 +148,21 @@ struct sGaitMeasure
 };
 sGaitMeasure MeasureCapture(const sCapture& cap, const sFeet& feet, const std::vector<sCycle>& cycles);
 
+// The capture's own root speed as the imported walk replays it, to set the
+// walk's travel in the demo against: the walk's cycle looped `cycles` times at
+// the pace the file plays it (playSeconds per cycle), and for each captured
+// frame the pelvis's horizontal travel from the one before over the time the
+// file gives that frame, in file units (scale: file units per source unit)
+// per second. Each loop starts at the right heel strike inside the cycle (the
+// left one when there is none), as the gait trace's cycles do.
+struct sSpeedSample
+{
+    double mTimeMs = 0; // since the right heel strike
+    double mSpeed = 0;  // file units per second
+};
+std::vector<sSpeedSample> CapturedRootSpeed(const sCapture& cap, const sFeet& feet, const sContacts& contacts,
+                                            const sCycle& walk, double scale, double playSeconds, int cycles);
+
 // ---- Stage: build actions ----------------------------------------------------
 
 struct sOutBone
@@ -219,6 +235,7 @@ struct sImportResult
     sGaitMeasure mCapturedWalk;  // the cycle the walk plays, at the pace it plays it
     std::vector<sCycle> mCycles;
     double mRate = 0;
+    std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)
 };
 
 sImportResult Import(const sCapture& source, const sOptions& opt);
