@@ -4,7 +4,7 @@
 load dir_tools."/style.gp"
 f = sprintf("%s/slot%d_angles.csv", dir, slot)
 set multiplot layout 3,1 margins 0.09,0.97,0.07,0.9 spacing 0,0.04 \
-    title sprintf("{/:Bold %s \"%s\" (slot %d): sagittal joint angles over one gait cycle}\n{/*0.85 each side from its own heel strike; grey: typical walking, mean ± 1 SD (Schwartz et al. 2008, free speed)}", who, clip, slot) font ",15"
+    title sprintf("{/:Bold %s \"%s\" (slot %d): sagittal joint angles over one gait cycle}\n{/*0.85 each side from its own heel strike; grey: normal adult walking, mean ± 1 SD (schematic, after Perry and Burnfield 2010)}", who, clip, slot) font ",15"
 set xrange [0:100]
 set xtics 0,10,100
 set mxtics 2

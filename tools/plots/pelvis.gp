@@ -3,7 +3,7 @@
 load dir_tools."/style.gp"
 f = sprintf("%s/slot%d_pelvis.csv", dir, slot)
 set multiplot layout 3,1 margins 0.09,0.97,0.07,0.9 spacing 0,0.04 \
-    title sprintf("{/:Bold %s \"%s\" (slot %d): pelvis over one gait cycle}\n{/*0.85 from the right heel strike, from the hip joints; grey: typical walking, mean ± 1 SD (Schwartz et al. 2008)}", who, clip, slot) font ",15"
+    title sprintf("{/:Bold %s \"%s\" (slot %d): pelvis over one gait cycle}\n{/*0.85 from the right heel strike, from the hip joints; grey: normal adult walking, mean ± 1 SD (schematic, after Perry and Burnfield 2010)}", who, clip, slot) font ",15"
 set xrange [0:100]
 set xtics 0,10,100
 set mxtics 2
