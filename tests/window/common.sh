@@ -266,6 +266,16 @@ grid_still() {
   [ "$(differing stand_a stand_b $GROUND)" -lt 100 ]
 }
 
+# start_walker_demo: the demo on the repository's walker in $WORK/run,
+# running, with the pointer over its window.
+start_walker_demo() {
+  [ -f "$QV_SOURCE/data/walker.xml" ] || fail "no data/walker.xml in $QV_SOURCE"
+  make_rundir "$WORK/run" "$QV_SOURCE/data/walker.xml"
+  start_demo "$WORK/run"
+  wait_for_running_demo
+  note "window $DEMO_WID, caption '$(caption)'"
+}
+
 # Helpers of the screenshot scripts in tools/.
 
 # foot_spread NAME: the horizontal spread of the red foot points in shot

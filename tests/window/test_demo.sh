@@ -4,11 +4,7 @@
 # following, pausing, turning, the second walk, orbiting, and closing.
 . "$(dirname "$0")/common.sh"
 
-[ -f "$QV_SOURCE/data/walker.xml" ] || fail "no data/walker.xml in $QV_SOURCE"
-make_rundir "$WORK/run" "$QV_SOURCE/data/walker.xml"
-start_demo "$WORK/run"
-wait_for_running_demo
-note "window $DEMO_WID, caption '$(caption)'"
+start_walker_demo
 
 # in_view NAME: the skeleton is on screen around its root, which the camera
 # looks at: the middle of the window.

@@ -6,17 +6,7 @@
 # the window stays, nothing is printed.
 . "$(dirname "$0")/common.sh"
 
-[ -f "$QV_SOURCE/data/walker.xml" ] || fail "no data/walker.xml in $QV_SOURCE"
-make_rundir "$WORK/run" "$QV_SOURCE/data/walker.xml"
-start_demo "$WORK/run"
-wait_for_running_demo
-note "window $DEMO_WID, caption '$(caption)'"
-
-grid_moves() {
-  shot walk_a
-  shot walk_b
-  [ "$(differing walk_a walk_b 800x120+0+480)" -gt 1000 ]
-}
+start_walker_demo
 
 # gap NAME: how far each red point's lowest pixel lies above the lowest white
 # pixel in its columns (the foot it marks), summed over the two points. The
