@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 
+#include "QV_xml.h"
+
 namespace
 {
 // Keeps the heading within one turn, so that adding small steps stays exact
@@ -37,15 +39,6 @@ bool FirstChildLeavesTheRoot(const cActor& actor)
     return distance > 1e-3 * (double)longest && distance > 0.0;
 }
 
-// A bone name for a one-line message: quoted, control characters as '?',
-// cut short when long.
-std::string Quoted(const std::string& name)
-{
-    std::string out("'");
-    for (size_t i = 0; i < name.size() && i < 40; ++i)
-        out += ((unsigned char)name[i] < 0x20 || name[i] == 0x7f) ? '?' : name[i];
-    return out + (name.size() > 40 ? "...'" : "'");
-}
 } // namespace
 
 void StepCharacter(cActor& actor, unsigned int dt, const sSteering& steering)
@@ -82,7 +75,7 @@ std::string WalkerProblem(const cActor& actor)
     if (!root || root->mChildren.empty())
         return "XML ERROR: the walker's root bone needs at least one child.";
     if (!FirstChildLeavesTheRoot(actor))
-        return "XML ERROR: the root bone's first child " + Quoted(root->mChildren[0]->mName) +
+        return "XML ERROR: the root bone's first child " + QuoteName(root->mChildren[0]->mName) +
                " sits on the root, so the foot locks have no forward direction and the character would walk "
                "in place; make the root's first child a bone ahead of the root.";
     return std::string();

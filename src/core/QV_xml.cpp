@@ -25,16 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace
-{
-
-// [helpers] ------------------------------------------------------------------
-
-[[noreturn]] void Fail(const std::string& detail) { throw cXmlError("XML ERROR: " + detail); }
-
-// A name from the file, made safe for a one-line message: quoted, control
-// characters shown as '?', long names cut short.
-std::string Quote(const std::string& s)
+std::string QuoteName(const std::string& s)
 {
     const size_t maxLen = 40;
     std::string out("'");
@@ -48,6 +39,14 @@ std::string Quote(const std::string& s)
     out += "'";
     return out;
 }
+
+namespace
+{
+
+// [helpers] ------------------------------------------------------------------
+
+[[noreturn]] void Fail(const std::string& detail) { throw cXmlError("XML ERROR: " + detail); }
+
 
 const char* RequireText(TiXmlElement* e, const char* attr, const char* message)
 {
@@ -102,7 +101,7 @@ const char* const kFinite = " must be a finite number.";
 // channel 3" and optionally ", key 2" (counting from 1).
 std::string Place(const std::string& action, size_t channel, size_t key = 0)
 {
-    std::string s = "in the action " + Quote(action) + ", channel " + std::to_string(channel + 1);
+    std::string s = "in the action " + QuoteName(action) + ", channel " + std::to_string(channel + 1);
     if (key)
         s += ", key " + std::to_string(key);
     return s;
@@ -385,16 +384,16 @@ sHierarchy ReadHierarchy(TiXmlDocument& doc, const std::vector<cBone>& bones,
 
         auto it = index.find(name);
         if (it == index.end())
-            Fail("the 'node' named " + Quote(name) + " describes no bone of the skeleton.");
+            Fail("the 'node' named " + QuoteName(name) + " describes no bone of the skeleton.");
         const size_t b = it->second;
         if (described[b])
-            Fail("the bone " + Quote(name) + " is described by more than one 'node'.");
+            Fail("the bone " + QuoteName(name) + " is described by more than one 'node'.");
         described[b] = 1;
 
         if (parentName == "NULL")
         {
             if (h.mRoot != kNoBone)
-                Fail("the bones " + Quote(bones[h.mRoot].mName) + " and " + Quote(name) +
+                Fail("the bones " + QuoteName(bones[h.mRoot].mName) + " and " + QuoteName(name) +
                      " both have the parent NULL; there must be exactly one root bone.");
             h.mRoot = b;
             h.mLinks.push_back({b, b});
@@ -402,9 +401,9 @@ sHierarchy ReadHierarchy(TiXmlDocument& doc, const std::vector<cBone>& bones,
         }
         auto pit = index.find(parentName);
         if (pit == index.end())
-            Fail("the parent " + Quote(parentName) + " of the bone " + Quote(name) + " is not a bone of the skeleton.");
+            Fail("the parent " + QuoteName(parentName) + " of the bone " + QuoteName(name) + " is not a bone of the skeleton.");
         if (pit->second == b)
-            Fail("the bone " + Quote(name) + " is its own parent.");
+            Fail("the bone " + QuoteName(name) + " is its own parent.");
         h.mLinks.push_back({b, pit->second});
     }
 
@@ -412,7 +411,7 @@ sHierarchy ReadHierarchy(TiXmlDocument& doc, const std::vector<cBone>& bones,
         Fail("no 'node' has the parent NULL; there must be exactly one root bone.");
     for (size_t i = 0; i < n; ++i)
         if (!described[i])
-            Fail("the bone " + Quote(bones[i].mName) + " is described by no 'node'.");
+            Fail("the bone " + QuoteName(bones[i].mName) + " is described by no 'node'.");
     return h;
 }
 
@@ -460,7 +459,7 @@ void CheckTree(const sHierarchy& h, const std::vector<cBone>& bones)
             ++b;
         for (size_t i = 0; i < n; ++i)
             b = parent[b];
-        Fail("the bone " + Quote(bones[b].mName) + " is its own ancestor.");
+        Fail("the bone " + QuoteName(bones[b].mName) + " is its own ancestor.");
     }
 }
 
@@ -508,7 +507,7 @@ void CheckKeyQuaternion(const cQuaternion& q, const std::string& action, size_t 
     const double length = std::sqrt(x * x + y * y + z * z + w * w);
     if (std::fabs(length - 1.0) <= XML_QUAT_TOLERANCE)
         return;
-    const std::string place = Place(action, channel, key) + " (bone " + Quote(bone) + ")";
+    const std::string place = Place(action, channel, key) + " (bone " + QuoteName(bone) + ")";
     if (length == 0.0)
         Fail(place + ": the quaternion is zero, which is no rotation; keys must be unit quaternions.");
     {
@@ -563,11 +562,11 @@ void CheckRestMatrix(const cBone& bone)
 {
     const double stretch = StretchBound(bone.mRestTransform);
     if (!(stretch <= XML_MAX_STRETCH))
-        Fail("the rest matrix of the bone " + Quote(bone.mName) + " stretches by up to " + Number(stretch) +
+        Fail("the rest matrix of the bone " + QuoteName(bone.mName) + " stretches by up to " + Number(stretch) +
              "; the limit is " + Number(XML_MAX_STRETCH) + ".");
     const double t = TranslationLength(bone.mRestTransform);
     if (!(t <= XML_MAX_REACH))
-        Fail("the rest matrix of the bone " + Quote(bone.mName) + " moves it by " + Number(t) + " units; the limit is " +
+        Fail("the rest matrix of the bone " + QuoteName(bone.mName) + " moves it by " + Number(t) + " units; the limit is " +
              Number(XML_MAX_REACH) + ".");
 }
 
@@ -621,10 +620,10 @@ void CheckReach(const cActor& actor)
         const double head = b.mHead + b.mChain * TranslationLength(bone.mRestTransform);
         const double tail = head + chain * std::fabs((double)bone.mLength);
         if (!(chain <= XML_MAX_STRETCH))
-            Fail("the rest matrices and keys from the root down to the bone " + Quote(bone.mName) +
+            Fail("the rest matrices and keys from the root down to the bone " + QuoteName(bone.mName) +
                  " stretch by up to " + Number(chain) + " together; the limit is " + Number(XML_MAX_STRETCH) + ".");
         if (!(std::max(head, tail) <= XML_MAX_REACH))
-            Fail("the bone " + Quote(bone.mName) + " can lie up to " + Number(std::max(head, tail)) +
+            Fail("the bone " + QuoteName(bone.mName) + " can lie up to " + Number(std::max(head, tail)) +
                  " units from the root's origin; the limit is " + Number(XML_MAX_REACH) + ".");
         for (const cBone* child : bone.mChildren)
             stack.push_back({child, chain, head});
@@ -688,7 +687,7 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
         for (; channel; channel = channel->NextSiblingElement(), ++j)
         {
             if (j >= nbones)
-                Fail("the action " + Quote(slot.mName) + " has more 'channel' elements than the " +
+                Fail("the action " + QuoteName(slot.mName) + " has more 'channel' elements than the " +
                      std::to_string(nbones) + " bones of the skeleton.");
             TiXmlElement* keyframes = channel->FirstChildElement("keyframes");
             if (!keyframes)
@@ -734,11 +733,11 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
             }
             double declared;
             if (!TruncateInRange(keys, (double)XML_MAX_KEYS, declared) || (size_t)declared != frames.size())
-                Fail(Place(slot.mName, j) + ": 'keys' says " + Quote(keyframes->Attribute("keys")) + " but there are " +
+                Fail(Place(slot.mName, j) + ": 'keys' says " + QuoteName(keyframes->Attribute("keys")) + " but there are " +
                      std::to_string(frames.size()) + " 'key' elements.");
         }
         if (!ToMillis(len, slot.mLength))
-            Fail("'len' of the action " + Quote(slot.mName) + kTimeRange);
+            Fail("'len' of the action " + QuoteName(slot.mName) + kTimeRange);
     }
 }
 
@@ -773,16 +772,16 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
         const double len = RequireNumber(bone, "len", "Expecting 'len' attribute for 'bone'.");
         TiXmlElement* matrix = bone->FirstChildElement("matrix");
         if (!matrix)
-            Fail("the bone " + Quote(b.mName) + " has no 'matrix' element.");
+            Fail("the bone " + QuoteName(b.mName) + " has no 'matrix' element.");
         LoadMatrix(matrix, b.mRestTransform);
         CheckRestMatrix(b);
         b.mTransform = b.mRestTransform;
         if (!ToFloat(len, b.mLength))
-            Fail("'len' of the bone " + Quote(b.mName) + kFinite);
+            Fail("'len' of the bone " + QuoteName(b.mName) + kFinite);
     }
     double count;
     if (!TruncateInRange(declared, (double)XML_MAX_BONES, count) || (size_t)count != bones.size())
-        Fail("'bones' of 'skeleton' says " + Quote(skeleton->Attribute("bones")) + " but there are " +
+        Fail("'bones' of 'skeleton' says " + QuoteName(skeleton->Attribute("bones")) + " but there are " +
              std::to_string(bones.size()) + " bone elements.");
 
     // Bone names are unique; the map finds a bone by name in constant time.
@@ -790,7 +789,7 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
     index.reserve(bones.size());
     for (size_t i = 0; i < bones.size(); ++i)
         if (!index.emplace(bones[i].mName, i).second)
-            Fail("two bones are named " + Quote(bones[i].mName) + "; bone names must be unique.");
+            Fail("two bones are named " + QuoteName(bones[i].mName) + "; bone names must be unique.");
 
     const sHierarchy hierarchy = ReadHierarchy(doc, bones, index);
     CheckTree(hierarchy, bones);
@@ -924,7 +923,7 @@ const char* FileKind(mode_t mode)
 void CheckRegularFile(const char* fname, const struct stat& info)
 {
     if (!S_ISREG(info.st_mode))
-        Fail("the actor file " + Quote(fname) + " is " + FileKind(info.st_mode) +
+        Fail("the actor file " + QuoteName(fname) + " is " + FileKind(info.st_mode) +
              ", not a regular file.");
 }
 
