@@ -84,6 +84,30 @@ TEST(MotionFidelity, SwitchesOffStillSnapAndSkidAsBefore)
     }
 }
 
+// Far out, the actor shifts its scene back by whole units (a jump of about
+// 128 in every position); the trace measures on the floor the walk began
+// on, so no move, slide or speed sees the shift. The steady run here covers
+// about 200 units, with starts and stops on both sides of a shift.
+TEST(MotionFidelity, TheTraceMeasuresThroughTheActorsRecentring)
+{
+    motion::sRunPlan far;
+    far.mSteadyMs = 80000;
+    far.mTrials = 4;
+    for (bool on : {false, true})
+    {
+        SCOPED_TRACE(on ? "switches on" : "switches off");
+        const motion::sMotionReport near = motion::TraceMotion(kWalker, 16, Switches(on));
+        const motion::sMotionReport r = motion::TraceMotion(kWalker, 16, Switches(on), far);
+        EXPECT_NEAR(r.mSteadyMove, near.mSteadyMove, 0.01);
+        EXPECT_LT(r.mStartMove, 2.0);
+        EXPECT_LT(r.mStopMove, 2.0);
+        EXPECT_NEAR(r.mSpeed, near.mSpeed, 0.02 * near.mSpeed);
+        EXPECT_LT(r.mHeelSlide, near.mHeelSlide + 0.5);
+        EXPECT_LT(r.mBallSlide, near.mBallSlide + 0.5);
+        EXPECT_LT(r.mStopGlide, 100.0);
+    }
+}
+
 TEST(MotionFidelity, BothSwitchesOnStartAndStopSmoothlyOnPlantedFeet)
 {
     double speedOff[3];

@@ -173,9 +173,16 @@ public:
     }
 
     static cVector3D Tip(const cBone& b) { return b.mWorldTransform * cVector3D(0.0f, b.mLength, 0.0f); }
-    cVector3D Heel(int s) const { return mFoot[s]->mWorldTransform * mHeel[s]; }
-    cVector3D Ball(int s) const { return Tip(*mFoot[s]); }
-    cVector3D Root() const { return mActor.mArmature.mRootBone->mWorldTransform.getTransform(); }
+    // Where a point of the scene is on the floor the walk started on: the
+    // actor shifts its scene back by whole units now and then, far out.
+    cVector3D Unshifted(const cVector3D& p) const
+    {
+        return p + cVector3D((float)mActor.mOriginShift[0], (float)mActor.mOriginShift[1],
+                             (float)mActor.mOriginShift[2]);
+    }
+    cVector3D Heel(int s) const { return Unshifted(mFoot[s]->mWorldTransform * mHeel[s]); }
+    cVector3D Ball(int s) const { return Unshifted(Tip(*mFoot[s])); }
+    cVector3D Root() const { return Unshifted(mActor.mArmature.mRootBone->mWorldTransform.getTransform()); }
 
     void Frame(unsigned int dt, bool walk)
     {
@@ -201,7 +208,7 @@ inline double TipMove(const cMotionHost& h, std::vector<cVector3D>& tips)
     double worst = 0;
     for (size_t i = 0; i < bones.size(); ++i)
     {
-        const cVector3D t = cMotionHost::Tip(bones[i]);
+        const cVector3D t = h.Unshifted(cMotionHost::Tip(bones[i]));
         worst = std::max(worst, (double)(t - tips[i]).length());
         tips[i] = t;
     }
