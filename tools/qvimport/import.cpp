@@ -152,7 +152,9 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
         throw cImportError("--stand " + std::to_string(opt.mStandFrame) + " is not one of the clip's " +
                            std::to_string(cap.Frames()) + " frames");
     const int stance = opt.mStandFrame >= 0 ? opt.mStandFrame : FindStance(cap, feet, contacts);
-    r.mActor = BuildActor(cap, sk, feet, walk, walk2, stance, opt);
+    if (opt.mPlant)
+        r.mPlant = PlantFeet(cap, feet, contacts, stance);
+    r.mActor = BuildActor(cap, sk, feet, contacts, walk, walk2, stance, opt);
     r.mRootSpeed = CapturedRootSpeed(cap, feet, contacts, walk, r.mActor.mScale, played, 3);
     for (sOutAction& a : r.mActor.mAction)
         for (std::vector<sKey>& ch : a.mChannels)
@@ -230,6 +232,8 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
             opt.mSpeedCsv = value();
         else if (a == "--own-timing")
             opt.mOwnTiming = true;
+        else if (a == "--no-plant")
+            opt.mPlant = false;
         else if (a == "--hip-height")
         {
             opt.mHipHeight = Number(a, value());
@@ -244,7 +248,7 @@ sOptions ParseOptions(int argc, char** argv, std::string& in, std::string& out)
     if (files.size() != 2)
         throw cImportError("usage: qvimport IN OUT.xml [--left-foot NAME] [--right-foot NAME] [--cycle N] "
                            "[--frames FIRST:LAST] [--own-timing] [--stand FRAME] [--tolerance DEG] [--hip-height UNITS] "
-                           "[--speed-csv FILE]");
+                           "[--speed-csv FILE] [--no-plant]");
     in = files[0];
     out = files[1];
     return opt;

@@ -90,6 +90,10 @@ int main(int argc, char** argv)
                     out.c_str(), a.mBones.size(), a.mCycleFrames[0][0], a.mCycleFrames[0][1],
                     r.mCapturedWalk.mCycles, r.mCapturedWalk.mCycles == 1 ? "" : "s", a.mAction[0].mLength - 34, a.mCycleFrames[1][0], a.mCycleFrames[1][1], a.mStanceFrame,
                     r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles);
+        if (opt.mPlant)
+            std::printf("qvimport: feet planted: ankles moved up to %.3f leg lengths, %.3f of that beyond the legs' "
+                        "reach\n",
+                        r.mPlant.mLargestShift, r.mPlant.mLargestMiss);
         return 0;
     }
     catch (const qvimport::cImportError& e)

@@ -10,6 +10,7 @@
 //   FindContacts   per foot and frame: planted or not
 //   FindCycles     heel strike to heel strike of the left foot
 //   FindStance     a frame standing on both feet at the start or end
+//   PlantFeet      legs re-posed so that a foot on the ground stays put
 //   BuildActor     bones, rest matrices and the three actions' samples
 //   ReduceKeys     drops keys within an angle bound under the library's nlerp
 //   WriteActorXml  the file text
@@ -46,6 +47,7 @@ struct sOptions
     bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
     int mStandFrame = -1;     // the frame to stand on; -1: found
     std::string mSpeedCsv;    // where to write the capture's own root speed (CapturedRootSpeed); empty: not
+    bool mPlant = true;       // hold the feet still while they are down (PlantFeet); false: the legs as captured
 };
 
 // ---- Stage: read scene -------------------------------------------------------
@@ -163,6 +165,27 @@ struct sSpeedSample
 std::vector<sSpeedSample> CapturedRootSpeed(const sCapture& cap, const sFeet& feet, const sContacts& contacts,
                                             const sCycle& walk, double scale, double playSeconds, int cycles);
 
+// ---- Stage: plant feet -------------------------------------------------------
+
+// How far the legs were re-posed, in leg lengths (thigh + shin): the largest
+// horizontal shift asked of an ankle, and the largest part of one the leg
+// could not reach; and how far a foot was turned to keep its heading.
+struct sPlantReport
+{
+    double mLargestShift = 0;
+    double mLargestMiss = 0;
+    double mLargestTurnDeg = 0; // the largest turn of a foot about the vertical, degrees
+};
+
+// Over the whole clip, each foot while down (contacts) keeps its heading
+// about the vertical and rolls about its lowest point (heel, ball, toe tip;
+// the heel placed from the standing frame), which keeps its place over the
+// floor; the thigh and shin turn so that the leg reaches the foot, whose
+// pitch, roll and height stay as captured. The standing frame is left as
+// captured. While a foot swings, its turn and shift ease from one contact's
+// to the next's.
+sPlantReport PlantFeet(sCapture& cap, const sFeet& feet, const sContacts& contacts, int stance);
+
 // ---- Stage: build actions ----------------------------------------------------
 
 struct sOutBone
@@ -208,8 +231,10 @@ struct sActorOut
 extern const char* const kLeftFootName;
 extern const char* const kRightFootName;
 
-sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, const sCycle& walk,
-                     const sCycle& walk2, int stance, const sOptions& opt);
+// The cycles close their loops over the legs' swings (contacts), so that a
+// foot on the ground stays put.
+sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, const sContacts& contacts,
+                     const sCycle& walk, const sCycle& walk2, int stance, const sOptions& opt);
 
 // ---- Stage: reduce keys ------------------------------------------------------
 
@@ -236,6 +261,7 @@ struct sImportResult
     std::vector<sCycle> mCycles;
     double mRate = 0;
     std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)
+    sPlantReport mPlant;         // zero when the feet were not planted
 };
 
 sImportResult Import(const sCapture& source, const sOptions& opt);
