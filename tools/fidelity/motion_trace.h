@@ -1,14 +1,16 @@
 // Measures how smoothly the character moves, driven exactly as the demo
 // drives it (StepCharacter): how far any bone tip moves in one frame while
-// walking steadily and just after W is pressed or released, how far the heel
-// and the ball of a planted foot slide over the ground while they touch it,
+// walking steadily and just after W is pressed or released, how far the heel,
+// the ball and the toe tip of a planted foot slide over the ground while they
+// touch it,
 // and how fast the character travels; also how far a foot glides over the
 // ground in a start or a stop. Used by tools/fidelity/motiontrace and by
 // tests/test_motion_fidelity.cpp.
 //
 // Contents: sSwitches, sMotionReport, sRunPlan (what is measured, over which
 // run); sTrack, ContactLevel, ContactSlides (ground contact of one point);
-// cMotionHost (the character as the demo hosts it, with heels and balls);
+// cMotionHost (the character as the demo hosts it, with heels, balls and toe
+// tips);
 // TipMove; TraceMotion (the run and its report).
 #ifndef _QV_MOTION_TRACE_H_
 #define _QV_MOTION_TRACE_H_
@@ -40,12 +42,16 @@ struct sMotionReport
     double mStopMove = 0;      // the same in the 300 ms after W is released (from walking)
     double mHeelSlide = 0;     // worst slide of a heel over one contact, % of stride
     double mBallSlide = 0;     // worst slide of a ball of the foot over one contact, % of stride
+    double mToeSlide = 0;      // worst slide of a toe tip (the tail of the foot's first child)
+                               // over one contact, % of stride
     double mHeelMean = 0;      // mean of the heel's slides per contact, % of stride
     double mBallMean = 0;
+    double mToeMean = 0;
     int mHeelContacts = 0;     // contacts measured
     int mBallContacts = 0;
-    double mStartGlide = 0;    // farthest a heel or ball moves over the ground while down on it in
-                               // the 300 ms after W is pressed (from the frame before), % of stride
+    int mToeContacts = 0;
+    double mStartGlide = 0;    // farthest a heel, ball or toe tip moves over the ground while down on
+                               // it in the 300 ms after W is pressed (from the frame before), % of stride
     double mStopGlide = 0;     // the same after W is released
     double mSpeed = 0;         // travel over the ground while walking steadily, units per second
     double mStride = 0;        // travel per cycle of the walk clip, units
@@ -83,7 +89,9 @@ struct sTrack
 // Where a point touches the ground: within eps of the level where it spends
 // the lowest fifth of the run (it stands there for longer than that), eps
 // widened by three times the scatter of those heights, so that a captured
-// walk's jitter does not cut its contacts into pieces.
+// walk's jitter does not cut its contacts into pieces. (TraceMotion leaves
+// out a point whose level is well above its foot's others: it never
+// touches the ground.)
 inline double ContactLevel(const sTrack& t, double eps)
 {
     if (t.mY.size() < 5)
@@ -128,10 +136,11 @@ inline void ContactSlides(const sTrack& t, double level, bool whole, std::vector
         slides.push_back(worst);
 }
 
-// The character as the demo hosts it, with the heel and ball of each foot
-// found from the rest pose: the ball is the foot bone's tail, the heel lies
-// straight below the ankle at the height of the foot's lowest rest point
-// (the ball or, where the foot has a child bone, that bone's tail).
+// The character as the demo hosts it, with the heel, ball and toe tip of each
+// foot found from the rest pose: the ball is the foot bone's tail, the toe
+// tip the tail of the foot's first child (the ball where it has none), the
+// heel lies straight below the ankle at the height of the foot's lowest rest
+// point (the ball or the toe tip).
 class cMotionHost
 {
 public:
@@ -182,6 +191,10 @@ public:
     }
     cVector3D Heel(int s) const { return Unshifted(mFoot[s]->mWorldTransform * mHeel[s]); }
     cVector3D Ball(int s) const { return Unshifted(Tip(*mFoot[s])); }
+    cVector3D Toe(int s) const
+    {
+        return mFoot[s]->mChildren.empty() ? Ball(s) : Unshifted(Tip(*mFoot[s]->mChildren[0]));
+    }
     cVector3D Root() const { return Unshifted(mActor.mArmature.mRootBone->mWorldTransform.getTransform()); }
 
     void Frame(unsigned int dt, bool walk)
@@ -232,20 +245,23 @@ inline sMotionReport TraceMotion(const std::string& path, unsigned int dt, const
         return TipMove(h, tips);
     };
 
-    // The heel and ball of both feet, while walking steadily and around
-    // each start and stop.
-    sTrack steady[4];
+    // The heel, ball and toe tip of both feet (kPoints tracks, 3 s + k for
+    // point k of foot s), while walking steadily and around each start and
+    // stop.
+    const int kPoints = 6;
+    sTrack steady[kPoints];
     std::vector<sTrack> starts, stops;
     auto record = [&](sTrack* tracks) {
         for (int s = 0; s < 2; ++s)
         {
-            tracks[2 * s].Add(h.Heel(s));
-            tracks[2 * s + 1].Add(h.Ball(s));
+            tracks[3 * s].Add(h.Heel(s));
+            tracks[3 * s + 1].Add(h.Ball(s));
+            tracks[3 * s + 2].Add(h.Toe(s));
         }
     };
     auto window = [&](bool walk, double& worst, std::vector<sTrack>& windows) {
-        windows.resize(windows.size() + 4);
-        sTrack* tracks = &windows[windows.size() - 4];
+        windows.resize(windows.size() + kPoints);
+        sTrack* tracks = &windows[windows.size() - kPoints];
         record(tracks);
         for (t = 0; t < plan.mWindowMs;)
         {
@@ -283,19 +299,27 @@ inline sMotionReport TraceMotion(const std::string& path, unsigned int dt, const
     }
 
     // A point touches the ground within a thousandth of the height of its
-    // ground level.
+    // ground level; never, where that level lies more than a fiftieth of the
+    // height above the lowest of its foot's points' (a foot that walks on its
+    // toes does not put its heel and ball down).
     const double eps = 0.001 * h.mHeight;
-    double level[4];
-    std::vector<double> heels, balls;
-    for (int k = 0; k < 4; ++k)
-    {
+    double level[kPoints];
+    for (int k = 0; k < kPoints; ++k)
         level[k] = ContactLevel(steady[k], eps);
-        ContactSlides(steady[k], level[k], true, k % 2 == 0 ? heels : balls);
+    for (int s = 0; s < 2; ++s)
+    {
+        const double ground = std::min(level[3 * s], std::min(level[3 * s + 1], level[3 * s + 2]));
+        for (int k = 3 * s; k < 3 * s + 3; ++k)
+            if (level[k] > ground + 0.02 * h.mHeight)
+                level[k] = -INFINITY;
     }
+    std::vector<double> slides[3]; // heels, balls, toe tips
+    for (int k = 0; k < kPoints; ++k)
+        ContactSlides(steady[k], level[k], true, slides[k % 3]);
     auto worstIn = [&](const std::vector<sTrack>& windows) {
         std::vector<double> slides;
         for (size_t i = 0; i < windows.size(); ++i)
-            ContactSlides(windows[i], level[i % 4], false, slides);
+            ContactSlides(windows[i], level[i % kPoints], false, slides);
         const double worst = slides.empty() ? 0 : *std::max_element(slides.begin(), slides.end());
         return r.mStride > 0 ? 100.0 * worst / r.mStride : 0;
     };
@@ -311,8 +335,9 @@ inline sMotionReport TraceMotion(const std::string& path, unsigned int dt, const
             sum += x;
         mean = 100.0 * sum / v.size() / r.mStride;
     };
-    summarise(heels, r.mHeelSlide, r.mHeelMean, r.mHeelContacts);
-    summarise(balls, r.mBallSlide, r.mBallMean, r.mBallContacts);
+    summarise(slides[0], r.mHeelSlide, r.mHeelMean, r.mHeelContacts);
+    summarise(slides[1], r.mBallSlide, r.mBallMean, r.mBallContacts);
+    summarise(slides[2], r.mToeSlide, r.mToeMean, r.mToeContacts);
     return r;
 }
 

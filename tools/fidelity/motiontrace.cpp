@@ -2,8 +2,8 @@
 // demo does (StepCharacter) at 1, 16 and 33 ms frames with the cross-fade and
 // the contact locks off and on, and prints how smoothly it moves: the largest
 // move of a bone tip in one frame while walking steadily and in the 300 ms
-// after W is pressed and released, the slide of the heel and of the ball of
-// a planted foot per contact, and the speed.
+// after W is pressed and released, the slide of the heel, the ball and the
+// toe tip of a planted foot per contact, and the speed.
 //
 //     motiontrace [actor files...]     (./data/walker.xml first, where it is found)
 //     motiontrace --csv DIR [FILE]     a start and a stop frame by frame, switches off and both on, as
@@ -37,9 +37,9 @@ const char* Name(const motion::sSwitches& s)
 void Report(const std::string& path)
 {
     printf("%s\n", path.c_str());
-    printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %5s %5s | %6s %6s\n", "switches", "dt",
-           "steady", "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "st gl", "sp gl",
-           "speed", "stride");
+    printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %5s %5s %3s | %5s %5s | %6s %6s\n",
+           "switches", "dt", "steady", "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "toe",
+           "mean", "n", "st gl", "sp gl", "speed", "stride");
     motion::sSwitches configs[4];
     configs[1].mCrossFade = true;
     configs[2].mContactLock = true;
@@ -48,12 +48,12 @@ void Report(const std::string& path)
         for (unsigned int dt : {1u, 16u, 33u})
         {
             const motion::sMotionReport r = motion::TraceMotion(path, dt, sw);
-            printf("%-8s %3u | %6.3f %6.3f %6.3f %5.2f %5.2f | %5.2f %5.2f %3d | %5.2f %5.2f %3d | %5.2f %5.2f | "
-                   "%6.3f %6.3f%s\n",
+            printf("%-8s %3u | %6.3f %6.3f %6.3f %5.2f %5.2f | %5.2f %5.2f %3d | %5.2f %5.2f %3d | %5.2f %5.2f %3d | "
+                   "%5.2f %5.2f | %6.3f %6.3f%s\n",
                    Name(sw), dt, r.mSteadyMove, r.mStartMove, r.mStopMove, r.mStartMove / r.mSteadyMove,
                    r.mStopMove / r.mSteadyMove, r.mHeelSlide, r.mHeelMean, r.mHeelContacts, r.mBallSlide,
-                   r.mBallMean, r.mBallContacts, r.mStartGlide, r.mStopGlide, r.mSpeed, r.mStride,
-                   r.mFinite ? "" : "  NOT FINITE");
+                   r.mBallMean, r.mBallContacts, r.mToeSlide, r.mToeMean, r.mToeContacts, r.mStartGlide,
+                   r.mStopGlide, r.mSpeed, r.mStride, r.mFinite ? "" : "  NOT FINITE");
         }
     printf("\n");
 }
@@ -181,9 +181,10 @@ int main(int argc, char** argv)
 
     printf("Per-frame moves in units: steady, the largest move of any bone tip in one frame of steady walking;\n"
            "start and stop, the same in the 300 ms after pressing and after releasing W; st/s and sp/s, those\n"
-           "over steady. heel, ball: the worst slide of a heel and of a ball of the foot over one contact, and\n"
-           "the mean over n contacts, %% of a stride. st gl, sp gl: the farthest a heel or ball glides over\n"
-           "the ground while down on it in the 300 ms after pressing and after releasing W, %% of a stride.\n"
+           "over steady. heel, ball, toe: the worst slide of a heel, a ball of the foot and a toe tip over one\n"
+           "contact, and the mean over n contacts, %% of a stride (a point that never comes down to its foot's\n"
+           "ground has no contacts). st gl, sp gl: the farthest a heel, ball or toe tip glides over the ground\n"
+           "while down on it in the 300 ms after pressing and after releasing W, %% of a stride.\n"
            "Speed in units per second; stride: travel per walk cycle.\n\n");
     int status = 0;
     for (const std::string& path : paths)
