@@ -302,128 +302,82 @@ unsigned Millis(double seconds) { return (unsigned)std::lround(seconds * 1000.0)
 
 double PlaySeconds(const sCycle& c, double rate) { return c.mPlaySeconds > 0 ? c.mPlaySeconds : (c.mEnd - c.mBegin) / rate; }
 
-// How far through the loop closure each frame of a..b is, for one leg
-// (0 left, 1 right) or for the rest of the body (2). The body closes evenly
-// over the cycle. A leg closes only while its foot swings, each swing taking
-// its share by the frames it lasts, eased in and out, so that a foot on the
-// ground keeps the place the capture gives it; a leg whose foot never leaves
-// the ground over the cycle closes evenly too.
-std::vector<double> ClosureShares(const sContacts& contacts, int a, int b, int part)
-{
-    const int n = b - a;
-    std::vector<double> w(n + 1);
-    for (int i = 0; i <= n; ++i)
-        w[i] = i / (double)n;
-    if (part > 1 || (int)contacts.mDown[part].size() <= b)
-        return w;
-    const std::vector<char>& down = contacts.mDown[part];
-    int swinging = 0;
-    for (int f = a + 1; f <= b; ++f)
-        swinging += !down[f];
-    if (swinging == 0)
-        return w;
-    double done = 0;
-    w[0] = 0;
-    for (int f = a + 1; f <= b;)
-    {
-        if (down[f])
-        {
-            w[f - a] = done;
-            ++f;
-            continue;
-        }
-        int e = f;
-        while (e < b && !down[e + 1])
-            ++e;
-        const double share = (e - f + 1) / (double)swinging;
-        for (int g = f; g <= e; ++g)
-        {
-            const double t = (g - f + 1) / (double)(e - f + 1);
-            w[g - a] = done + share * t * t * (3 - 2 * t);
-        }
-        done += share;
-        f = e + 1;
-    }
-    w[n] = 1;
-    return w;
-}
-
 // One cycle as an action: frames a..b keyed from the restart time, the last
-// pose made equal to the first by spreading the difference over the cycle.
-// part: per bone, the leg it belongs to (0, 1) or 2 for the rest.
-//
-// The body's bones close their keys (rotations relative to the parent). A
-// leg's bones close their rotations in body space instead, and only while
-// the foot swings: closed through their keys, a leg would take up whatever
-// the pelvis closes (a few degrees of tilt, at a leg's length, moves a
-// standing foot by several per cent of a stride) and its standing foot
-// would creep over the floor, which the locks turn into travel.
+// pose made equal to the first by spreading the difference over the cycle;
+// then, unless opt says not to, the feet planted (PlantCycle).
 sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet& feet, const sContacts& contacts,
-                       const std::vector<sBoneSource>& src, const std::vector<int>& part, const sActorOut& out,
-                       const sHeading& heading, double seconds, double ground, double scale)
+                       const std::vector<sBoneSource>& src, const sLegBones legs[2], const sActorOut& out,
+                       const sHeading& heading, double seconds, double ground, double scale, bool plant,
+                       sLoopPlant& planted)
 {
     sOutAction act;
     act.mName = name;
     const int a = heading.mBegin, b = heading.mEnd, n = b - a;
     const size_t bones = out.mBones.size();
     const double restHip = out.mBones[kRoot].mOffset.z;
-    std::vector<sFrameRotations> pose;
     std::vector<std::vector<sQuat>> q;
+    std::vector<double> hipZ;
     for (int i = 0; i <= n; ++i)
     {
-        pose.push_back(PoseAt(cap, feet, src, a + i, heading.At(a + i), ground, scale));
-        q.push_back(KeyValues(out, pose.back()));
+        const sFrameRotations pose = PoseAt(cap, feet, src, a + i, heading.At(a + i), ground, scale);
+        q.push_back(KeyValues(out, pose));
+        hipZ.push_back(pose.mHipZ);
     }
-
-    std::vector<double> shares[3];
-    for (int p = 0; p < 3; ++p)
-        shares[p] = ClosureShares(contacts, a, b, p);
-    std::vector<sQuat> err(bones);
+    // Loop closure: the error between the last and the first pose is taken
+    // out gradually, so the cycle repeats without a jump.
     for (size_t k = 0; k < bones; ++k)
     {
-        // The library interpolates without taking the shorter arc: the keys
-        // and the closure keep to one side.
         for (int i = 1; i <= n; ++i)
             if (q[i][k].Dot(q[i - 1][k]) < 0)
                 q[i][k] = q[i][k].Neg();
-        err[k] = part[k] > 1 ? q[0][k] * q[n][k].Conj() : pose[0].mWorld[k] * pose[n].mWorld[k].Conj();
+        const sQuat err = q[0][k] * q[n][k].Conj();
+        for (int i = 1; i <= n; ++i)
+            q[i][k] = (Slerp(sQuat(), err, i / (double)n) * q[i][k]).Unit();
+        q[n][k] = q[0][k];
     }
-    std::vector<sQuat> world(bones);
-    for (int i = 1; i <= n; ++i)
-        for (size_t k = 0; k < bones; ++k)
+    // The height closes its loop the same way.
+    const double heightErr = hipZ[0] - hipZ[n];
+    for (int i = 0; i <= n; ++i)
+        hipZ[i] += heightErr * i / (double)n;
+
+    if (plant)
+    {
+        std::vector<char> down[2];
+        std::vector<sVec3> step;
+        for (int i = 0; i < n; ++i)
         {
-            const int p = out.mBones[k].mParent;
-            const double w = shares[part[k]][i];
-            if (p < 0)
-                continue;
-            if (part[k] > 1)
-                q[i][k] = (Slerp(sQuat(), err[k], w) * q[i][k]).Unit();
-            else
-            {
-                const sQuat closed = Slerp(sQuat(), err[k], w) * pose[i].mWorld[k];
-                q[i][k] = (out.mBones[k].mRest.Conj() * world[p].Conj() * closed).Unit();
-                if (q[i][k].Dot(q[i - 1][k]) < 0)
-                    q[i][k] = q[i][k].Neg();
-            }
-            world[k] = world[p] * out.mBones[k].mRest * q[i][k];
+            for (int side = 0; side < 2; ++side)
+                down[side].push_back(contacts.mDown[side][a + i]);
+            sVec3 d = cap.mPosition[a + i + 1][feet.mPelvis] - cap.mPosition[a + i][feet.mPelvis];
+            d.z = 0;
+            step.push_back(RotZ(heading.At(a + i)) * d * scale);
         }
+        planted = PlantCycle(out, legs, down, step, q);
+    }
 
     act.mChannels.assign(bones, {});
-    const double heightErr = pose[0].mHipZ - pose[n].mHipZ;
     for (int i = 0; i <= n; ++i)
         for (size_t k = 0; k < bones; ++k)
         {
             sKey key;
             key.mTime = kRestartMs + Millis((seconds - kWrapAllowanceS) * i / n);
-            key.mValue = i < n ? q[i][k] : q[0][k];
+            key.mValue = q[i][k];
+            // The library interpolates without taking the shorter arc: keep
+            // each key on the same side as the one before.
+            if (i > 0 && key.mValue.Dot(act.mChannels[k].back().mValue) < 0)
+                key.mValue = key.mValue.Neg();
             if (k == kRoot)
             {
-                // The height closes its loop as the body's rotations do.
                 key.mHasHeight = true;
-                key.mHeight = i < n ? pose[i].mHipZ + heightErr * shares[2][i] - restHip : pose[0].mHipZ - restHip;
+                key.mHeight = hipZ[i] - restHip;
             }
             act.mChannels[k].push_back(key);
         }
+    for (std::vector<sKey>& ch : act.mChannels)
+    {
+        ch.back().mValue = ch.front().mValue;
+        ch.back().mHeight = ch.front().mHeight;
+    }
     act.mLength = act.mChannels[0].back().mTime;
     return act;
 }
@@ -506,19 +460,29 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
             out.mBones[i].mRest = (restWorld[p].Conj() * restWorld[i]).Unit();
     }
 
-    // Which leg each bone belongs to (2: neither).
-    std::vector<int> part(src.size(), 2);
-    for (size_t i = 0; i < src.size(); ++i)
-        for (int side = 0; side < 2 && src[i].mJoint >= 0; ++side)
-            for (int j = src[i].mJoint; j >= 0; j = cap.mJoints[j].mParent)
-                if (j == feet.mLeg[side].mHip)
-                    part[i] = side;
+    // The legs' bones, for planting the feet.
+    sLegBones legs[2];
+    for (int side = 0; side < 2; ++side)
+    {
+        for (size_t i = 0; i < src.size(); ++i)
+        {
+            if (src[i].mJoint == feet.mLeg[side].mHip)
+                legs[side].mThigh = (int)i;
+            if (src[i].mJoint == feet.mLeg[side].mKnee)
+                legs[side].mShin = (int)i;
+            if (src[i].mJoint == feet.mLeg[side].mAnkle)
+                legs[side].mFoot = (int)i;
+        }
+        for (size_t i = 0; i < out.mBones.size() && legs[side].mFoot >= 0 && legs[side].mToe < 0; ++i)
+            if (out.mBones[i].mParent == legs[side].mFoot)
+                legs[side].mToe = (int)i;
+    }
 
-    out.mAction[0] = CycleAction("walk", cap, feet, contacts, src, part, out, head1, PlaySeconds(walk, cap.mRate),
-                                 ground1, scale);
+    out.mAction[0] = CycleAction("walk", cap, feet, contacts, src, legs, out, head1, PlaySeconds(walk, cap.mRate),
+                                 ground1, scale, opt.mPlant, out.mPlant[0]);
     out.mAction[1] = StandAction(cap, feet, src, out, stance, standYaw, groundStand, scale);
-    out.mAction[2] = CycleAction("walk2", cap, feet, contacts, src, part, out, head2, PlaySeconds(walk2, cap.mRate),
-                                 ground2, scale);
+    out.mAction[2] = CycleAction("walk2", cap, feet, contacts, src, legs, out, head2, PlaySeconds(walk2, cap.mRate),
+                                 ground2, scale, opt.mPlant, out.mPlant[1]);
     return out;
 }
 

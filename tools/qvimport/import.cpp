@@ -152,8 +152,6 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
         throw cImportError("--stand " + std::to_string(opt.mStandFrame) + " is not one of the clip's " +
                            std::to_string(cap.Frames()) + " frames");
     const int stance = opt.mStandFrame >= 0 ? opt.mStandFrame : FindStance(cap, feet, contacts);
-    if (opt.mPlant)
-        r.mPlant = PlantFeet(cap, feet, contacts, stance);
     r.mActor = BuildActor(cap, sk, feet, contacts, walk, walk2, stance, opt);
     r.mRootSpeed = CapturedRootSpeed(cap, feet, contacts, walk, r.mActor.mScale, played, 3);
     for (sOutAction& a : r.mActor.mAction)

@@ -91,9 +91,9 @@ int main(int argc, char** argv)
                     r.mCapturedWalk.mCycles, r.mCapturedWalk.mCycles == 1 ? "" : "s", a.mAction[0].mLength - 34, a.mCycleFrames[1][0], a.mCycleFrames[1][1], a.mStanceFrame,
                     r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles);
         if (opt.mPlant)
-            std::printf("qvimport: feet planted: ankles moved up to %.3f leg lengths, %.3f of that beyond the legs' "
-                        "reach\n",
-                        r.mPlant.mLargestShift, r.mPlant.mLargestMiss);
+            std::printf("qvimport: feet planted in the walk: ankles moved up to %.3f leg lengths (%.3f beyond the "
+                        "legs' reach), feet turned up to %.1f degrees\n",
+                        a.mPlant[0].mLargestShift, a.mPlant[0].mLargestMiss, a.mPlant[0].mLargestTurnDeg);
         return 0;
     }
     catch (const qvimport::cImportError& e)

@@ -1,26 +1,60 @@
-// Stage: plant feet. Re-poses the legs so that a foot on the ground stays
-// where it is until it lifts off.
+// Stage: plant feet, part of building each walk. Re-poses the legs of a
+// looped cycle so that a foot on the ground stays where it is until it lifts
+// off, in the space and at the keys the demo plays.
 //
 // A capture's standing foot is not quite still: heels are not joints, markers
-// move on the skin, and a stylised walk drags its toes. The demo's locks carry
-// the body by the standing foot's backward slide under it, so whatever the
-// captured foot glides forwards is travel the played walk loses (131_01: about
-// 8 %, 131_02: far more), and a foot that swivels while flat slides at one
-// end. Here each foot, while down, is held the way the contact locks hold it:
-// it keeps its heading while it lies flat, and turns about its lowest point
-// (heel, ball or toe tip), which keeps its place over the floor. The leg
-// reaches the held ankle by turning the thigh and the shin (two-bone inverse
-// kinematics, the knee kept in the plane it bends in); the foot keeps its
-// captured pitch, roll and height, so only the horizontal changes. While the
+// move on the skin, and a stylised walk drags its toes; closing the loop
+// spreads the difference between its last and first pose over the cycle,
+// which creeps the standing feet as well. The demo's locks carry the body by
+// the standing foot's slide backwards under it, so whatever the foot glides
+// forwards is travel the walk loses (131_01: about 8 %, 131_02: far more),
+// and a foot that swivels while flat slides at one end.
+//
+// Here each foot, while down, is held the way the contact locks hold it: it
+// keeps its heading while it lies flat, and it turns about its lowest point
+// (heel, ball or toe tip), which moves backwards under the body exactly as
+// the captured pelvis moves forwards over the floor, so that the locks put
+// back the captured travel. The leg reaches the held ankle by turning the
+// thigh and the shin (two-bone inverse kinematics, the knee kept in the
+// plane it bends in); the foot keeps its pitch, roll and height. While the
 // foot swings, its turn and shift ease from where the last contact left them
-// to where the next one needs them.
+// to where the next one needs them. Everything runs round the loop, so the
+// cycle still repeats without a jump.
+//
+// Index
+//   [SECTION] Pose      body-space pose from keys, as the library builds it
+//   [SECTION] Feet      the points a foot stands on; held frames
+//   [SECTION] Loop      runs of frames round the loop, easing between them
+//   [SECTION] Hold      heading and shift per frame
+//   [SECTION] Reach     two-bone inverse kinematics on the leg
+//   [SECTION] PlantCycle
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "qvimport.h"
 
 namespace qvimport
 {
+
+// ---- [SECTION] Pose ------------------------------------------------------------
+
+void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
+              std::vector<sVec3>& head)
+{
+    const size_t n = out.mBones.size();
+    world.assign(n, sQuat());
+    head.assign(n, sVec3());
+    for (size_t k = 0; k < n; ++k)
+    {
+        const int p = out.mBones[k].mParent;
+        if (p < 0)
+            continue; // the root: body space is its frame
+        world[k] = world[p] * out.mBones[k].mRest * keys[k];
+        head[k] = head[p] + world[p] * out.mBones[k].mOffset;
+    }
+}
+
 namespace
 {
 
@@ -30,53 +64,66 @@ sVec3 Flat(sVec3 v)
     return v;
 }
 
-bool Below(const sCapture& cap, int joint, int ancestor)
+bool Below(const sActorOut& out, int bone, int ancestor)
 {
-    for (int a = joint; a >= 0; a = cap.mJoints[a].mParent)
-        if (a == ancestor)
+    for (int b = bone; b >= 0; b = out.mBones[b].mParent)
+        if (b == ancestor)
             return true;
     return false;
 }
 
-// The points a foot can stand on, as the demo's contact locks place them:
-// the heel straight below the ankle in the standing frame, down to the
-// lowest of the foot's other points but never further than the foot is long,
-// kept in the ankle's frame; the ball (the ankle's toe joint) and the toe
-// tip, where the skeleton has them.
-struct sFootPoints
+sVec3 Tail(const sActorOut& out, const std::vector<sQuat>& world, const std::vector<sVec3>& head, int b)
 {
-    sVec3 mHeel;     // in the ankle joint's frame
-    int mBall = -1;  // joints, or -1
-    int mTip = -1;
-};
-
-sFootPoints FootPoints(const sCapture& cap, const sLeg& leg, int stance)
-{
-    sFootPoints fp;
-    fp.mBall = leg.mToe;
-    fp.mTip = leg.mTip != leg.mToe ? leg.mTip : -1;
-    const std::vector<sVec3>& p = cap.mPosition[stance];
-    const sVec3 ankle = p[leg.mAnkle];
-    double lowest = ankle.z, length = 0;
-    for (int j : {fp.mBall, fp.mTip})
-        if (j >= 0)
-            lowest = std::min(lowest, p[j].z);
-    if (fp.mBall >= 0)
-        length = (p[fp.mBall] - ankle).Length();
-    else if (fp.mTip >= 0)
-        length = (p[fp.mTip] - ankle).Length();
-    const double drop = std::min(ankle.z - lowest, length);
-    fp.mHeel = cap.mRotation[stance][leg.mAnkle].Conj() * sVec3(0, 0, -drop);
-    return fp;
+    return head[b] + world[b] * sVec3(0, out.mBones[b].mLength, 0);
 }
 
-// The foot's points at a frame, as captured: heel, ball, tip (the last two
-// are the heel again where the skeleton lacks them).
-void PointsAt(const sCapture& cap, const sLeg& leg, const sFootPoints& fp, size_t f, sVec3 out[3])
+// ---- [SECTION] Feet ------------------------------------------------------------
+
+// The points a foot stands on, as the demo's contact locks place them: the
+// heel straight below the ankle in the rest pose, down to the lowest of the
+// foot's other points but never further than the foot is long, kept in the
+// foot bone's frame; the ball (the foot bone's tail) and the toe tip (the
+// tail of the foot's first child, the ball where it has none).
+struct sFoot
 {
-    out[0] = cap.mPosition[f][leg.mAnkle] + cap.mRotation[f][leg.mAnkle] * fp.mHeel;
-    out[1] = fp.mBall >= 0 ? cap.mPosition[f][fp.mBall] : out[0];
-    out[2] = fp.mTip >= 0 ? cap.mPosition[f][fp.mTip] : out[0];
+    sLegBones mBones;
+    sVec3 mHeel;       // in the foot bone's frame
+    sVec3 mAcross;     // the foot's across axis (level at rest), in the foot bone's frame
+    double mLeg = 0;   // thigh + shin, file units
+};
+
+sFoot MakeFoot(const sActorOut& out, const sLegBones& bones)
+{
+    sFoot foot;
+    foot.mBones = bones;
+    std::vector<sQuat> world;
+    std::vector<sVec3> head;
+    BodyPose(out, std::vector<sQuat>(out.mBones.size()), world, head); // the rest pose
+    const int f = bones.mFoot;
+    const sVec3 ankle = head[f];
+    double lowest = Tail(out, world, head, f).z;
+    if (bones.mToe >= 0)
+        lowest = std::min(lowest, Tail(out, world, head, bones.mToe).z);
+    const double drop = std::min(std::max(ankle.z - lowest, 0.0), std::fabs(out.mBones[f].mLength));
+    foot.mHeel = world[f].Conj() * sVec3(0, 0, -drop);
+    sVec3 across = (Tail(out, world, head, bones.mToe >= 0 ? bones.mToe : f) - ankle).Cross(sVec3(0, 0, 1)).Unit();
+    if (across.Length() == 0)
+        across = sVec3(1, 0, 0);
+    foot.mAcross = world[f].Conj() * across;
+    foot.mLeg = out.mBones[bones.mThigh].mLength + out.mBones[bones.mShin].mLength;
+    if (!(foot.mLeg > 0))
+        foot.mLeg = (head[f] - head[bones.mThigh]).Length();
+    return foot;
+}
+
+// Heel, ball and toe tip.
+void Points(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& world,
+            const std::vector<sVec3>& head, sVec3 p[3])
+{
+    const int f = foot.mBones.mFoot;
+    p[0] = head[f] + world[f] * foot.mHeel;
+    p[1] = Tail(out, world, head, f);
+    p[2] = foot.mBones.mToe >= 0 ? Tail(out, world, head, foot.mBones.mToe) : p[1];
 }
 
 int Lowest(const sVec3 p[3])
@@ -88,83 +135,76 @@ int Lowest(const sVec3 p[3])
     return k;
 }
 
-// A foot's stretches on the ground: [first, last] frames.
-typedef std::pair<size_t, size_t> tRun;
+// A foot lifting off may still scrape the floor: a captured toe dips as it
+// flexes, while the foot already moves on faster than a contact allows. The
+// hold runs on past a contact while the foot's lowest point is no higher
+// than where the contact left it plus this many leg lengths.
+const double kScrapeBand = 0.005;
 
-std::vector<tRun> Contacts(const std::vector<char>& down)
+// ---- [SECTION] Loop ------------------------------------------------------------
+
+// Frames [first, first + length) round a loop of n.
+struct sRun
 {
-    std::vector<tRun> runs;
-    for (size_t f = 0; f < down.size();)
+    int mFirst = 0, mLength = 0;
+};
+
+// The runs of set frames round the loop; one run of n frames when all are set.
+std::vector<sRun> Runs(const std::vector<char>& set)
+{
+    const int n = (int)set.size();
+    std::vector<sRun> runs;
+    int start = -1; // a frame after an unset one
+    for (int i = 0; i < n && start < 0; ++i)
+        if (!set[i])
+            start = (i + 1) % n;
+    if (start < 0)
     {
-        size_t g = f;
-        while (g < down.size() && down[g] == down[f])
-            ++g;
-        if (down[f])
-            runs.push_back({f, g - 1});
-        f = g;
+        if (n > 0)
+            runs.push_back({0, n});
+        return runs;
+    }
+    for (int j = 0; j < n;)
+    {
+        const int i = (start + j) % n;
+        if (!set[i])
+        {
+            ++j;
+            continue;
+        }
+        sRun r{i, 0};
+        while (j < n && set[(start + j) % n])
+        {
+            ++r.mLength;
+            ++j;
+        }
+        runs.push_back(r);
     }
     return runs;
 }
 
-// The frame of a contact at which the foot keeps its captured place: the
-// standing frame, where the contact holds it (the stand is the rest pose,
-// left as captured), else where the leg is most upright, so that it has
-// least to reach at heel strike and toe-off.
-size_t AnchorFrame(const sCapture& cap, const sLeg& leg, const tRun& run, int stance)
+// Between runs, values ease from where one run leaves them to where the next
+// takes them up, round the loop.
+template <class T> void EaseBetween(const std::vector<sRun>& runs, int n, std::vector<T>& v)
 {
-    if (stance >= 0 && (size_t)stance >= run.first && (size_t)stance <= run.second)
-        return (size_t)stance;
-    size_t upright = run.first;
-    double nearest = INFINITY;
-    for (size_t f = run.first; f <= run.second; ++f)
+    for (size_t r = 0; r < runs.size(); ++r)
     {
-        const double d = Flat(cap.mPosition[f][leg.mAnkle] - cap.mPosition[f][leg.mHip]).Length();
-        if (d < nearest)
+        const sRun& a = runs[r];
+        const sRun& b = runs[(r + 1) % runs.size()];
+        const int from = (a.mFirst + a.mLength - 1) % n;
+        int gap = (b.mFirst - from + n) % n; // frames from the last held one to the next
+        if (runs.size() == 1)
+            gap = n - a.mLength + 1;
+        for (int g = 1; g < gap; ++g)
         {
-            nearest = d;
-            upright = f;
-        }
-    }
-    return upright;
-}
-
-// Between contacts (and before the first, after the last), values ease from
-// where one contact leaves them to where the next takes them up.
-template <class T> void EaseBetween(const std::vector<tRun>& runs, std::vector<T>& v)
-{
-    if (runs.empty())
-        return;
-    for (size_t f = 0; f < runs.front().first; ++f)
-        v[f] = v[runs.front().first];
-    for (size_t f = runs.back().second + 1; f < v.size(); ++f)
-        v[f] = v[runs.back().second];
-    for (size_t i = 0; i + 1 < runs.size(); ++i)
-    {
-        const size_t a = runs[i].second, b = runs[i + 1].first;
-        for (size_t f = a + 1; f < b; ++f)
-        {
-            const double t = (double)(f - a) / (double)(b - a);
+            const double t = g / (double)gap;
             const double s = t * t * (3 - 2 * t);
-            v[f] = v[a] * (1 - s) + v[b] * s;
+            v[(from + g) % n] = v[from] * (1 - s) + v[b.mFirst] * s;
         }
     }
 }
 
-// The foot's heading about the vertical, from its across axis (which stays
-// level as the foot pitches, so the heading is defined on the toes too).
-double FootHeading(const sCapture& cap, const sLeg& leg, const sVec3& acrossLocal, size_t f, double previous)
-{
-    const sVec3 across = cap.mRotation[f][leg.mAnkle] * acrossLocal;
-    if (Flat(across).Length() < 0.2)
-        return previous;
-    double h = std::atan2(across.y, across.x);
-    // Unwrapped next to the frame before.
-    while (h - previous > M_PI)
-        h -= 2 * M_PI;
-    while (h - previous < -M_PI)
-        h += 2 * M_PI;
-    return h;
-}
+// ---- [SECTION] Hold ------------------------------------------------------------
 
 // A foot lies flat while its heel and its front (the lower of the ball and
 // the toe tip) are within this many leg lengths of each other in height.
@@ -173,122 +213,92 @@ const double kFlatBand = 0.02;
 // spot; it turns as captured.
 const double kMostHeldTurn = 30 * M_PI / 180;
 
-bool FlatAt(const sCapture& cap, const sLeg& leg, const sFootPoints& fp, size_t f)
+// The foot's heading about the vertical, from its across axis (which stays
+// level as the foot pitches, so the heading is defined on the toes too),
+// unwrapped next to the previous one.
+double Heading(const sQuat& footWorld, const sVec3& acrossLocal, double previous)
 {
-    sVec3 p[3];
-    PointsAt(cap, leg, fp, f, p);
-    return std::fabs(p[0].z - std::min(p[1].z, p[2].z)) <= kFlatBand * leg.mLength;
+    const sVec3 across = footWorld * acrossLocal;
+    if (Flat(across).Length() < 0.2)
+        return previous;
+    double h = std::atan2(across.y, across.x);
+    while (h - previous > M_PI)
+        h -= 2 * M_PI;
+    while (h - previous < -M_PI)
+        h += 2 * M_PI;
+    return h;
 }
 
-// Per frame, the turn about the vertical that keeps the foot's heading while
-// it lies flat on the ground: a flat foot cannot swivel on the floor without
-// its heel or its toes sliding (captured ones do, on the skin's markers).
-// Before and after the flat part of a contact (heel strike, heel rise) the
-// foot keeps the turn it had at the nearest flat frame; a contact with no
-// flat frame (on the toes) is left as captured.
-std::vector<double> FootTurns(const sCapture& cap, const sLeg& leg, const sFootPoints& fp,
-                              const std::vector<tRun>& runs, int stance)
+// The frame of a run at which the foot keeps its place: where the leg is
+// most upright, so that it has least to reach at heel strike and toe-off.
+int Upright(const std::vector<std::vector<sVec3>>& heads, const sFoot& foot, const sRun& run, int n)
 {
-    std::vector<double> turn(cap.Frames(), 0.0);
-    const int front = fp.mTip >= 0 ? fp.mTip : fp.mBall;
-    if (front < 0)
-        return turn;
-    const std::vector<sVec3>& p = cap.mPosition[stance];
-    const sVec3 across = (p[front] - p[leg.mAnkle]).Cross(sVec3(0, 0, 1)).Unit();
-    if (across.Length() == 0)
-        return turn;
-    const sVec3 acrossLocal = cap.mRotation[stance][leg.mAnkle].Conj() * across;
-    std::vector<double> heading(cap.Frames());
-    double h = 0;
-    for (size_t f = 0; f < cap.Frames(); ++f)
-        heading[f] = h = FootHeading(cap, leg, acrossLocal, f, f ? h : std::atan2(across.y, across.x));
-    for (const tRun& run : runs)
+    int best = run.mFirst;
+    double nearest = INFINITY;
+    for (int j = 0; j < run.mLength; ++j)
     {
-        std::vector<size_t> flat;
-        double lo = INFINITY, hi = -INFINITY;
-        for (size_t f = run.first; f <= run.second; ++f)
-            if ((int)f == stance || FlatAt(cap, leg, fp, f))
+        const int i = (run.mFirst + j) % n;
+        const double d = Flat(heads[i][foot.mBones.mFoot] - heads[i][foot.mBones.mThigh]).Length();
+        if (d < nearest)
+        {
+            nearest = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+// The least horizontal move of a held foot's place (shift, over one run)
+// that the leg reaches at every frame of the run, found by projecting onto
+// each frame's reach in turn; as near as it gets where there is none.
+sVec3 ReachableOffset(const std::vector<std::vector<sVec3>>& heads, const sFoot& foot, const sRun& run, int n,
+                      const std::vector<sVec3>& shift)
+{
+    sVec3 offset;
+    for (int pass = 0; pass < 100; ++pass)
+    {
+        bool moved = false;
+        for (int j = 0; j < run.mLength; ++j)
+        {
+            const int i = (run.mFirst + j) % n;
+            const sVec3 hip = heads[i][foot.mBones.mThigh], knee = heads[i][foot.mBones.mShin];
+            const sVec3 ankle = heads[i][foot.mBones.mFoot];
+            const double reach = ((knee - hip).Length() + (ankle - knee).Length()) * (1 - 1e-6);
+            const double dz = ankle.z - hip.z, r2 = reach * reach - dz * dz;
+            if (!(r2 > 0))
+                continue;
+            const double r = std::sqrt(r2);
+            const sVec3 centre = Flat(hip - ankle - shift[i]);
+            const sVec3 d = offset - centre;
+            if (d.Length() > r)
             {
-                flat.push_back(f);
-                lo = std::min(lo, heading[f]);
-                hi = std::max(hi, heading[f]);
+                offset = centre + d * (r / d.Length());
+                moved = true;
             }
-        if (flat.empty() || hi - lo > kMostHeldTurn)
-            continue;
-        // The flat frame nearest to f.
-        auto nearest = [&](size_t f) {
-            const auto it = std::lower_bound(flat.begin(), flat.end(), f);
-            if (it == flat.end())
-                return flat.back();
-            if (it == flat.begin() || *it - f <= f - *(it - 1))
-                return *it;
-            return *(it - 1);
-        };
-        const double keep = heading[nearest(AnchorFrame(cap, leg, run, stance))];
-        for (size_t f = run.first; f <= run.second; ++f)
-            turn[f] = keep - heading[nearest(f)];
-    }
-    EaseBetween(runs, turn);
-    return turn;
-}
-
-// Turns the foot (the ankle and everything below it) about the vertical
-// through the ankle.
-void TurnFoot(sCapture& cap, const sLeg& leg, size_t f, double angle)
-{
-    if (angle == 0)
-        return;
-    const sQuat q = sQuat::AxisAngle(sVec3(0, 0, 1), angle);
-    const sVec3 ankle = cap.mPosition[f][leg.mAnkle];
-    for (size_t j = 0; j < cap.mJoints.size(); ++j)
-        if (Below(cap, (int)j, leg.mAnkle))
-        {
-            cap.mPosition[f][j] = ankle + q * (cap.mPosition[f][j] - ankle);
-            cap.mRotation[f][j] = (q * cap.mRotation[f][j]).Unit();
         }
-}
-
-// Per frame, the horizontal shift that holds the foot while it is down, and
-// eases between contacts while it swings.
-std::vector<sVec3> FootShifts(const sCapture& cap, const sLeg& leg, const sFootPoints& fp,
-                              const std::vector<tRun>& runs, int stance)
-{
-    std::vector<sVec3> shift(cap.Frames());
-    for (const tRun& run : runs)
-    {
-        // Rolling: the point the foot stands on this frame is kept where it
-        // was (after its shift) the frame before.
-        sVec3 before[3], now[3];
-        PointsAt(cap, leg, fp, run.first, before);
-        for (size_t f = run.first + 1; f <= run.second; ++f)
-        {
-            PointsAt(cap, leg, fp, f, now);
-            const int k = Lowest(now);
-            shift[f] = shift[f - 1] + Flat(before[k] - now[k]);
-            std::copy(now, now + 3, before);
-        }
-        const sVec3 anchor = shift[AnchorFrame(cap, leg, run, stance)];
-        for (size_t f = run.first; f <= run.second; ++f)
-            shift[f] = shift[f] - anchor;
+        if (!moved)
+            break;
     }
-    EaseBetween(runs, shift);
-    return shift;
+    return offset;
 }
 
-// Moves the ankle of one leg at one frame by shift (as near as the leg
-// reaches), turning the thigh about the hip and the shin about the knee;
-// the foot keeps its orientation. Returns the ankle's move.
-sVec3 ReachAnkle(sCapture& cap, const sLeg& leg, size_t f, const sVec3& shift)
+// ---- [SECTION] Reach -----------------------------------------------------------
+
+// Moves the ankle by shift (as far along it as the leg reaches), turning
+// the thigh about the hip and the shin about the knee: their bones and those
+// hanging from them take the turn in body space; the foot keeps its
+// orientation. Returns the ankle's move.
+sVec3 ReachAnkle(const sActorOut& out, const sFoot& foot, std::vector<sQuat>& world,
+                 const std::vector<sVec3>& head, const sVec3& shift)
 {
-    std::vector<sVec3>& pos = cap.mPosition[f];
-    std::vector<sQuat>& rot = cap.mRotation[f];
-    const sVec3 hip = pos[leg.mHip], knee = pos[leg.mKnee], ankle = pos[leg.mAnkle];
+    const int thighBone = foot.mBones.mThigh, shinBone = foot.mBones.mShin, footBone = foot.mBones.mFoot;
+    const sVec3 hip = head[thighBone], knee = head[shinBone], ankle = head[footBone];
     const double thigh = (knee - hip).Length(), shin = (ankle - knee).Length();
     if (!(thigh > 0) || !(shin > 0) || !shift.IsFinite() || (shift.x == 0 && shift.y == 0 && shift.z == 0))
         return sVec3();
     // Out of the leg's reach (a hair inside full stretch and full fold, or
-    // as far as the capture itself goes), the ankle goes as far along the
-    // shift as the leg reaches: the foot keeps its height and slides a little
+    // as far as the pose itself goes), the ankle goes as far along the shift
+    // as the leg reaches: the foot keeps its height and slides a little
     // rather than lifting off the floor.
     const double now = (ankle - hip).Length();
     const double lo = std::min(std::fabs(thigh - shin) * (1 + 1e-6) + 1e-9, now);
@@ -300,74 +310,206 @@ sVec3 ReachAnkle(sCapture& cap, const sLeg& leg, size_t f, const sVec3& shift)
     double part = 1;
     if (!reachable(1))
     {
-        double in = 0, out = 1;
+        double in = 0, outside = 1;
         for (int i = 0; i < 60; ++i)
-            (reachable(0.5 * (in + out)) ? in : out) = 0.5 * (in + out);
+            (reachable(0.5 * (in + outside)) ? in : outside) = 0.5 * (in + outside);
         part = in;
     }
     const sVec3 want = ankle + shift * part;
     const double d = (want - hip).Length();
-    sVec3 u = (want - hip).Unit();
-    if (u.Length() == 0)
-        u = (ankle - hip).Unit();
+    const sVec3 u = (want - hip).Unit();
     // The knee stays on the side it bends to.
     sVec3 side = (knee - hip) - u * (knee - hip).Dot(u);
     if (side.Length() < 1e-9 * thigh)
         side = u.Cross(sVec3(1, 0, 0)).Length() > 0.1 ? u.Cross(sVec3(1, 0, 0)) : u.Cross(sVec3(0, 1, 0));
     side = side.Unit();
     const double along = (thigh * thigh - shin * shin + d * d) / (2 * d);
-    const double out = std::sqrt(std::max(thigh * thigh - along * along, 0.0));
-    const sVec3 newKnee = hip + u * along + side * out;
+    const double across = std::sqrt(std::max(thigh * thigh - along * along, 0.0));
+    const sVec3 newKnee = hip + u * along + side * across;
     const sQuat turnThigh = sQuat::Between(knee - hip, newKnee - hip);
-    const sVec3 reached = hip + u * d;
-    const sQuat turnShin = sQuat::Between(ankle - knee, reached - newKnee);
-    const sVec3 footMove = newKnee + turnShin * (ankle - knee) - ankle;
-    if (!turnThigh.IsFinite() || !turnShin.IsFinite() || !footMove.IsFinite())
+    const sQuat turnShin = sQuat::Between((ankle - knee), (hip + u * d) - newKnee);
+    const sVec3 move = newKnee + turnShin * (ankle - knee) - ankle;
+    if (!turnThigh.IsFinite() || !turnShin.IsFinite() || !move.IsFinite())
         return sVec3();
-
-    for (size_t j = 0; j < pos.size(); ++j)
+    for (size_t b = 0; b < out.mBones.size(); ++b)
     {
-        if (!Below(cap, (int)j, leg.mHip))
+        if (!Below(out, (int)b, thighBone) || Below(out, (int)b, footBone))
             continue;
-        if (Below(cap, (int)j, leg.mAnkle))
-            pos[j] = pos[j] + footMove;
-        else if (Below(cap, (int)j, leg.mKnee))
-        {
-            pos[j] = newKnee + turnShin * (pos[j] - knee);
-            rot[j] = (turnShin * rot[j]).Unit();
-        }
-        else
-        {
-            pos[j] = hip + turnThigh * (pos[j] - hip);
-            rot[j] = (turnThigh * rot[j]).Unit();
-        }
+        world[b] = ((Below(out, (int)b, shinBone) ? turnShin : turnThigh) * world[b]).Unit();
     }
-    return footMove;
+    return move;
+}
+
+// Keys of the leg's bones from their body-space rotations.
+void LegKeys(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& world, std::vector<sQuat>& keys)
+{
+    for (size_t b = 0; b < out.mBones.size(); ++b)
+        if (Below(out, (int)b, foot.mBones.mThigh))
+        {
+            const sOutBone& bone = out.mBones[b];
+            keys[b] = (bone.mRest.Conj() * world[bone.mParent].Conj() * world[b]).Unit();
+        }
 }
 
 } // namespace
 
-sPlantReport PlantFeet(sCapture& cap, const sFeet& feet, const sContacts& contacts, int stance)
+// ---- [SECTION] PlantCycle ------------------------------------------------------
+
+sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::vector<char> down[2],
+                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys)
 {
-    sPlantReport report;
+    sLoopPlant report;
+    const int n = (int)keys.size() - 1; // the last key repeats the first
+    report.mPelvisStep = pelvisStep;
+    if (n < 2 || (int)pelvisStep.size() != n || (int)down[0].size() != n || (int)down[1].size() != n)
+        return report;
     for (int side = 0; side < 2; ++side)
     {
-        const sLeg& leg = feet.mLeg[side];
-        const sFootPoints fp = FootPoints(cap, leg, stance);
-        const std::vector<tRun> runs = Contacts(contacts.mDown[side]);
-        const std::vector<double> turn = FootTurns(cap, leg, fp, runs, stance);
-        for (size_t f = 0; f < cap.Frames(); ++f)
+        const sLegBones& bones = legs[side];
+        if (bones.mThigh < 0 || bones.mShin < 0 || bones.mFoot < 0 || !Below(out, bones.mFoot, bones.mShin) ||
+            !Below(out, bones.mShin, bones.mThigh))
+            continue;
+        const sFoot foot = MakeFoot(out, bones);
+        std::vector<std::vector<sQuat>> world(n);
+        std::vector<std::vector<sVec3>> head(n);
+        std::vector<std::array<sVec3, 3>> points(n);
+        for (int i = 0; i < n; ++i)
         {
-            TurnFoot(cap, leg, f, turn[f]);
-            report.mLargestTurnDeg = std::max(report.mLargestTurnDeg, std::fabs(turn[f]) * 180 / M_PI);
+            BodyPose(out, keys[i], world[i], head[i]);
+            Points(out, foot, world[i], head[i], points[i].data());
         }
-        const std::vector<sVec3> shift = FootShifts(cap, leg, fp, runs, stance);
-        for (size_t f = 0; f < cap.Frames(); ++f)
+
+        // Held: the contacts, each run on while the foot scrapes the floor.
+        std::vector<char> held = down[side];
+        for (const sRun& run : Runs(down[side]))
         {
-            const sVec3 moved = ReachAnkle(cap, leg, f, shift[f]);
-            report.mLargestShift = std::max(report.mLargestShift, shift[f].Length() / leg.mLength);
-            report.mLargestMiss = std::max(report.mLargestMiss, (shift[f] - moved).Length() / leg.mLength);
+            const int last = (run.mFirst + run.mLength - 1) % n;
+            const double top = points[last][Lowest(points[last].data())].z + kScrapeBand * foot.mLeg;
+            for (int j = 1; j < n; ++j)
+            {
+                const int i = (last + j) % n;
+                if (down[side][i] || points[i][Lowest(points[i].data())].z > top)
+                    break;
+                held[i] = 1;
+            }
         }
+        report.mHeld[side] = held;
+        const std::vector<sRun> runs = Runs(held);
+        if (runs.empty())
+            continue;
+
+        // Heading: kept while flat, the turn of the nearest flat frame
+        // before and after.
+        std::vector<double> heading(n), turn(n, 0.0);
+        for (int i = 0; i < n; ++i)
+            heading[i] = Heading(world[i][bones.mFoot], foot.mAcross, i ? heading[i - 1] : 0.0);
+        for (const sRun& run : runs)
+        {
+            std::vector<int> flat; // offsets into the run
+            double lo = INFINITY, hi = -INFINITY;
+            for (int j = 0; j < run.mLength; ++j)
+            {
+                const sVec3* p = points[(run.mFirst + j) % n].data();
+                if (std::fabs(p[0].z - std::min(p[1].z, p[2].z)) <= kFlatBand * foot.mLeg)
+                {
+                    flat.push_back(j);
+                    const double h = heading[(run.mFirst + j) % n];
+                    lo = std::min(lo, h);
+                    hi = std::max(hi, h);
+                }
+            }
+            if (flat.empty() || hi - lo > kMostHeldTurn)
+                continue;
+            auto nearest = [&](int j) {
+                const auto it = std::lower_bound(flat.begin(), flat.end(), j);
+                if (it == flat.end())
+                    return flat.back();
+                if (it == flat.begin() || *it - j <= j - *(it - 1))
+                    return *it;
+                return *(it - 1);
+            };
+            const int keepAt = (Upright(head, foot, run, n) - run.mFirst + n) % n;
+            const double keep = heading[(run.mFirst + nearest(keepAt)) % n];
+            for (int j = 0; j < run.mLength; ++j)
+                turn[(run.mFirst + j) % n] = keep - heading[(run.mFirst + nearest(j)) % n];
+        }
+        EaseBetween(runs, n, turn);
+        for (int i = 0; i < n; ++i)
+        {
+            report.mLargestTurnDeg = std::max(report.mLargestTurnDeg, std::fabs(turn[i]) * 180 / M_PI);
+            if (turn[i] == 0)
+                continue;
+            // The foot and what hangs from it turn about the vertical
+            // through the ankle.
+            const sQuat q = sQuat::AxisAngle(sVec3(0, 0, 1), turn[i]);
+            for (size_t b = 0; b < out.mBones.size(); ++b)
+                if (Below(out, (int)b, bones.mFoot))
+                    world[i][b] = (q * world[i][b]).Unit();
+            const sVec3 ankle = head[i][bones.mFoot];
+            for (sVec3& p : points[i])
+                p = ankle + q * (p - ankle);
+        }
+
+        // Shift: the point the foot stands on moves backwards under the
+        // body by the pelvis's step, from where it was (shifted) the frame
+        // before; the foot stays put where the leg is most upright.
+        std::vector<sVec3> shift(n);
+        for (const sRun& run : runs)
+        {
+            const bool whole = run.mLength == n;
+            for (int j = 1; j < run.mLength + (whole ? 1 : 0); ++j)
+            {
+                const int i = (run.mFirst + j) % n, before = (run.mFirst + j - 1) % n;
+                const int k = Lowest(points[i].data());
+                const sVec3 next = shift[before] + Flat(points[before][k] - pelvisStep[before] - points[i][k]);
+                if (j < run.mLength)
+                    shift[i] = next;
+                else
+                {
+                    // A foot down all round the loop: what does not close
+                    // is spread over it.
+                    for (int m = 1; m < n; ++m)
+                        shift[(run.mFirst + m) % n] = shift[(run.mFirst + m) % n] - next * (m / (double)n);
+                }
+            }
+            const sVec3 anchor = shift[Upright(head, foot, run, n)];
+            for (int j = 0; j < run.mLength; ++j)
+                shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] - anchor;
+            // Where the leg cannot reach the foot there all contact long,
+            // the foot stands where it can.
+            const sVec3 offset = ReachableOffset(head, foot, run, n, shift);
+            for (int j = 0; j < run.mLength; ++j)
+                shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] + offset;
+        }
+
+        // The held frames in order: a foot the leg still cannot reach stays
+        // where it got to, rather than sliding back to its place later.
+        std::vector<char> reached(n, 0);
+        auto reach = [&](int i, const sVec3& want) {
+            const sVec3 moved = ReachAnkle(out, foot, world[i], head[i], want);
+            report.mLargestShift = std::max(report.mLargestShift, want.Length() / foot.mLeg);
+            report.mLargestMiss = std::max(report.mLargestMiss, (want - moved).Length() / foot.mLeg);
+            LegKeys(out, foot, world[i], keys[i]);
+            reached[i] = 1;
+            return moved;
+        };
+        for (const sRun& run : runs)
+        {
+            sVec3 behind;
+            for (int j = 0; j < run.mLength; ++j)
+            {
+                const int i = (run.mFirst + j) % n;
+                const sVec3 want = shift[i] + behind;
+                const sVec3 moved = reach(i, want);
+                behind = moved - shift[i];
+                shift[i] = moved;
+            }
+        }
+        EaseBetween(runs, n, shift);
+        for (int i = 0; i < n; ++i)
+            if (!reached[i])
+                reach(i, shift[i]);
+        keys[n] = keys[0];
     }
     return report;
 }

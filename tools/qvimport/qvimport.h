@@ -10,8 +10,9 @@
 //   FindContacts   per foot and frame: planted or not
 //   FindCycles     heel strike to heel strike of the left foot
 //   FindStance     a frame standing on both feet at the start or end
-//   PlantFeet      legs re-posed so that a foot on the ground stays put
-//   BuildActor     bones, rest matrices and the three actions' samples
+//   BuildActor     bones, rest matrices and the three actions' samples;
+//     PlantCycle   each walk's legs re-posed so that a foot on the ground
+//                  stays put
 //   ReduceKeys     drops keys within an angle bound under the library's nlerp
 //   WriteActorXml  the file text
 //
@@ -47,7 +48,7 @@ struct sOptions
     bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
     int mStandFrame = -1;     // the frame to stand on; -1: found
     std::string mSpeedCsv;    // where to write the capture's own root speed (CapturedRootSpeed); empty: not
-    bool mPlant = true;       // hold the feet still while they are down (PlantFeet); false: the legs as captured
+    bool mPlant = true;       // hold the feet still while they are down (PlantCycle); false: the legs as captured
 };
 
 // ---- Stage: read scene -------------------------------------------------------
@@ -165,27 +166,6 @@ struct sSpeedSample
 std::vector<sSpeedSample> CapturedRootSpeed(const sCapture& cap, const sFeet& feet, const sContacts& contacts,
                                             const sCycle& walk, double scale, double playSeconds, int cycles);
 
-// ---- Stage: plant feet -------------------------------------------------------
-
-// How far the legs were re-posed, in leg lengths (thigh + shin): the largest
-// horizontal shift asked of an ankle, and the largest part of one the leg
-// could not reach; and how far a foot was turned to keep its heading.
-struct sPlantReport
-{
-    double mLargestShift = 0;
-    double mLargestMiss = 0;
-    double mLargestTurnDeg = 0; // the largest turn of a foot about the vertical, degrees
-};
-
-// Over the whole clip, each foot while down (contacts) keeps its heading
-// about the vertical and rolls about its lowest point (heel, ball, toe tip;
-// the heel placed from the standing frame), which keeps its place over the
-// floor; the thigh and shin turn so that the leg reaches the foot, whose
-// pitch, roll and height stay as captured. The standing frame is left as
-// captured. While a foot swings, its turn and shift ease from one contact's
-// to the next's.
-sPlantReport PlantFeet(sCapture& cap, const sFeet& feet, const sContacts& contacts, int stance);
-
 // ---- Stage: build actions ----------------------------------------------------
 
 struct sOutBone
@@ -204,6 +184,48 @@ struct sKey
     bool mHasHeight = false;  // the root's keys carry the hips' height, the others none
     double mHeight = 0;       // hips over their rest (standing) height at this time, file units
 };
+
+// ---- Stage: plant feet (within build actions) ---------------------------------
+
+// A leg's bones, indices in sActorOut::mBones: the thigh (from the hip), the
+// shin, the foot (the demo's foot bone) and its first child (the toes), or
+// -1 where there is none.
+struct sLegBones
+{
+    int mThigh = -1, mShin = -1, mFoot = -1, mToe = -1;
+};
+
+// What planting did to one walk: per foot (0 left) and key, held or not;
+// per key, the pelvis's travel over the floor to the next, in body space
+// and file units; the largest horizontal shift asked of an ankle and the
+// largest part of one the leg could not reach (leg lengths), and the
+// largest turn of a foot about the vertical (degrees).
+struct sLoopPlant
+{
+    std::vector<char> mHeld[2];
+    std::vector<sVec3> mPelvisStep;
+    double mLargestShift = 0, mLargestMiss = 0, mLargestTurnDeg = 0;
+};
+
+struct sActorOut;
+
+// Re-poses the legs of a looped walk so that each foot, while down (down: per
+// key of the loop but the last, which repeats the first), keeps its heading
+// while it lies flat and rolls about its lowest point (heel, ball, toe tip,
+// placed as the demo's contact locks place them), which moves backwards
+// under the body by the pelvis's step each key; it is held on past a contact
+// while it scrapes the floor lifting off. The thigh and shin turn so that
+// the leg reaches the foot, whose pitch, roll and height stay; while a foot
+// swings, its turn and shift ease round the loop from one contact's to the
+// next's. keys: per key, every bone's rotation relative to its rest (the
+// legs' are replaced).
+sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::vector<char> down[2],
+                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys);
+
+// The pose in body space (the root's frame) as the library builds it from
+// keys relative to the rest rotations: every bone's rotation and head.
+void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
+              std::vector<sVec3>& head);
 
 struct sOutAction
 {
@@ -225,14 +247,14 @@ struct sActorOut
                                     // capture itself has both feet off the ground (heels are not joints)
     int mCycleFrames[2][2] = {};    // frames of the two walks
     int mStanceFrame = 0;
+    sLoopPlant mPlant[2];           // what planting the feet did to the two walks (empty with --no-plant)
 };
 
 // The names the demo looks its feet up by.
 extern const char* const kLeftFootName;
 extern const char* const kRightFootName;
 
-// The cycles close their loops over the legs' swings (contacts), so that a
-// foot on the ground stays put.
+// contacts: which feet are down, for planting them (opt.mPlant).
 sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, const sContacts& contacts,
                      const sCycle& walk, const sCycle& walk2, int stance, const sOptions& opt);
 
@@ -261,7 +283,6 @@ struct sImportResult
     std::vector<sCycle> mCycles;
     double mRate = 0;
     std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)
-    sPlantReport mPlant;         // zero when the feet were not planted
 };
 
 sImportResult Import(const sCapture& source, const sOptions& opt);
