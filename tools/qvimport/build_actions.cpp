@@ -375,7 +375,10 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
         }
     for (std::vector<sKey>& ch : act.mChannels)
     {
-        ch.back().mValue = ch.front().mValue;
+        // The last key is the first pose again, on the side of the key
+        // before it, so that the last stretch too turns the short way.
+        const sQuat& before = ch[ch.size() - 2].mValue;
+        ch.back().mValue = ch.front().mValue.Dot(before) < 0 ? ch.front().mValue.Neg() : ch.front().mValue;
         ch.back().mHeight = ch.front().mHeight;
     }
     act.mLength = act.mChannels[0].back().mTime;
