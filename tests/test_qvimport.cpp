@@ -788,6 +788,106 @@ TEST(QvImportSynthetic, PlantedFeetHoldStillAndWalkAtTheCapturedSpeed)
     }
 }
 
+// A small two-legged body for PlantCycle alone: root, pelvis, and per leg a
+// thigh, shin, foot and toe hanging straight down (+Y of each bone along it),
+// body space +Z up. shin: the shin's length (0: a knee on the ankle).
+sActorOut TwoLegs(double shin)
+{
+    sActorOut out;
+    auto bone = [&](const char* name, int parent, sVec3 offset, double length, sQuat rest) {
+        sOutBone b;
+        b.mName = name;
+        b.mParent = parent;
+        b.mOffset = offset;
+        b.mLength = length;
+        b.mRest = rest;
+        out.mBones.push_back(b);
+        return (int)out.mBones.size() - 1;
+    };
+    const sQuat down = sQuat::AxisAngle(sVec3(1, 0, 0), M_PI);  // +Y pointing down
+    const sQuat ahead = sQuat::AxisAngle(sVec3(1, 0, 0), -M_PI / 2); // from down to forwards (+Y in body)
+    bone("root", -1, sVec3(0, 0, 2), 0, sQuat());
+    const int pelvis = bone("pelvis", 0, sVec3(), 0, sQuat());
+    for (double side : {1.0, -1.0})
+    {
+        const int thigh = bone("thigh", pelvis, sVec3(0.2 * side, 0, 0), 1.0, down);
+        const int knee = bone("shin", thigh, sVec3(0, 1.0, 0), shin, sQuat());
+        const int foot = bone(side > 0 ? kLeftFootName : kRightFootName, knee, sVec3(0, shin, 0), 0.3, ahead);
+        bone("toe", foot, sVec3(0, 0.3, 0), 0.1, sQuat());
+    }
+    out.mLegLength = 1.0 + shin;
+    return out;
+}
+
+// PlantCycle on its own, over loops no capture gives: a foot down all round
+// the loop, a foot never down, a knee sitting on the ankle, a body that
+// travels further in a key than a leg reaches, a single key. Whatever it is
+// given, it writes only the legs' keys, unit and finite, and leaves the loop
+// closed.
+TEST(QvImportPlant, PlantCycleKeepsEveryLoopWhole)
+{
+    const int n = 24;
+    const struct
+    {
+        const char* mName;
+        double mShin, mStep;
+        int mDownLeft, mDownRight; // keys down out of n, from key 0
+        int mKeys;
+    } cases[] = {{"a walk", 1.0, 0.02, 14, 14, n}, {"down all round", 1.0, 0.02, n, 10, n},
+                 {"never down", 1.0, 0.02, 0, 0, n}, {"a knee on the ankle", 0.0, 0.02, 14, 14, n},
+                 {"a step beyond reach", 1.0, 5.0, 14, 14, n}, {"one key", 1.0, 0.02, 1, 1, 1}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.mName);
+        const sActorOut out = TwoLegs(c.mShin);
+        sLegBones legs[2];
+        for (int side = 0; side < 2; ++side)
+            legs[side] = sLegBones{2 + 4 * side, 3 + 4 * side, 4 + 4 * side, 5 + 4 * side};
+        std::vector<std::vector<sQuat>> keys(c.mKeys + 1, std::vector<sQuat>(out.mBones.size()));
+        std::vector<char> down[2];
+        std::vector<sVec3> step;
+        for (int i = 0; i < c.mKeys; ++i)
+        {
+            // The legs swing to and fro about the hips, half a cycle apart.
+            const double phase = 2 * M_PI * i / c.mKeys;
+            keys[i][2] = sQuat::AxisAngle(sVec3(1, 0, 0), 0.4 * std::sin(phase));
+            keys[i][6] = sQuat::AxisAngle(sVec3(1, 0, 0), -0.4 * std::sin(phase));
+            keys[i][3] = keys[i][7] = sQuat::AxisAngle(sVec3(1, 0, 0), 0.1);
+            keys[i][1] = sQuat::AxisAngle(sVec3(0, 0, 1), 0.05 * std::sin(phase)); // the pelvis turns a little
+            down[0].push_back(i < c.mDownLeft);
+            down[1].push_back((i + c.mKeys / 2) % c.mKeys < c.mDownRight);
+            step.push_back(sVec3(0.005 * std::sin(phase), c.mStep, 0));
+        }
+        keys[c.mKeys] = keys[0];
+        const std::vector<std::vector<sQuat>> before = keys;
+        const sLoopPlant plant = PlantCycle(out, legs, down, step, keys);
+        EXPECT_TRUE(std::isfinite(plant.mLargestShift) && std::isfinite(plant.mLargestMiss) &&
+                    std::isfinite(plant.mLargestTurnDeg));
+        for (size_t i = 0; i < keys.size(); ++i)
+            for (size_t k = 0; k < keys[i].size(); ++k)
+            {
+                const sQuat& q = keys[i][k];
+                ASSERT_TRUE(q.IsFinite()) << "key " << i << ", bone " << k;
+                EXPECT_NEAR(q.Dot(q), 1.0, 1e-9) << "key " << i << ", bone " << k;
+                if (k < 2)
+                {
+                    EXPECT_EQ(q.Dot(before[i][k]), before[i][k].Dot(before[i][k])) << "only the legs change";
+                }
+            }
+        for (size_t k = 0; k < out.mBones.size(); ++k)
+        {
+            const sQuat &first = keys.front()[k], &last = keys.back()[k];
+            EXPECT_TRUE(first.w == last.w && first.x == last.x && first.y == last.y && first.z == last.z)
+                << "the last key repeats the first, bone " << k;
+        }
+        if (c.mKeys > 1 && c.mDownLeft > 0 && c.mDownLeft < c.mKeys && c.mStep < 1 && c.mShin > 0)
+        {
+            EXPECT_LT(plant.mLargestMiss, 1e-6);
+            EXPECT_GT(plant.mLargestShift, 0.0);
+        }
+    }
+}
+
 // One channel as built (not yet written), for the library to evaluate.
 cChannel ToChannel(const std::vector<sKey>& keys)
 {

@@ -27,6 +27,7 @@
 //   [SECTION] Loop      runs of frames round the loop, easing between them
 //   [SECTION] Hold      heading and shift per frame
 //   [SECTION] Reach     two-bone inverse kinematics on the leg
+//   [SECTION] Steps     held keys, turns and shifts of one foot over a loop
 //   [SECTION] PlantCycle
 #include <algorithm>
 #include <array>
@@ -351,6 +352,137 @@ void LegKeys(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& 
         }
 }
 
+// ---- [SECTION] Steps -----------------------------------------------------------
+
+// One foot of one loop, as PlantCycle works on it: per key, the body-space
+// pose and the foot's heel, ball and toe tip.
+struct sLoop
+{
+    int n = 0;
+    std::vector<std::vector<sQuat>> mWorld;
+    std::vector<std::vector<sVec3>> mHead;
+    std::vector<std::array<sVec3, 3>> mPoints;
+
+    double LowestHeight(int i) const { return mPoints[i][Lowest(mPoints[i].data())].z; }
+};
+
+// The keys at which the foot is held: its contacts, each run on while the
+// foot scrapes the floor lifting off.
+std::vector<char> HeldKeys(const sLoop& loop, const std::vector<char>& down, double leg)
+{
+    const int n = loop.n;
+    std::vector<char> held = down;
+    for (const sRun& run : Runs(down))
+    {
+        const int last = (run.mFirst + run.mLength - 1) % n;
+        const double top = loop.LowestHeight(last) + kScrapeBand * leg;
+        for (int j = 1; j < n; ++j)
+        {
+            const int i = (last + j) % n;
+            if (down[i] || loop.LowestHeight(i) > top)
+                break;
+            held[i] = 1;
+        }
+    }
+    return held;
+}
+
+// Per key, the turn about the vertical that keeps the foot's heading while
+// it lies flat, and the turn of the nearest flat key before and after it in
+// the rest of the contact; eased between contacts.
+std::vector<double> FootTurns(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& runs)
+{
+    const int n = loop.n;
+    std::vector<double> heading(n), turn(n, 0.0);
+    for (int i = 0; i < n; ++i)
+        heading[i] = Heading(loop.mWorld[i][foot.mBones.mFoot], foot.mAcross, i ? heading[i - 1] : 0.0);
+    for (const sRun& run : runs)
+    {
+        std::vector<int> flat; // offsets into the run
+        double lo = INFINITY, hi = -INFINITY;
+        for (int j = 0; j < run.mLength; ++j)
+        {
+            const int i = (run.mFirst + j) % n;
+            const std::array<sVec3, 3>& p = loop.mPoints[i];
+            if (std::fabs(p[0].z - std::min(p[1].z, p[2].z)) <= kFlatBand * foot.mLeg)
+            {
+                flat.push_back(j);
+                lo = std::min(lo, heading[i]);
+                hi = std::max(hi, heading[i]);
+            }
+        }
+        if (flat.empty() || hi - lo > kMostHeldTurn)
+            continue;
+        auto nearest = [&](int j) {
+            const auto it = std::lower_bound(flat.begin(), flat.end(), j);
+            if (it == flat.end())
+                return flat.back();
+            if (it == flat.begin() || *it - j <= j - *(it - 1))
+                return *it;
+            return *(it - 1);
+        };
+        const int keepAt = (Upright(loop.mHead, foot, run, n) - run.mFirst + n) % n;
+        const double keep = heading[(run.mFirst + nearest(keepAt)) % n];
+        for (int j = 0; j < run.mLength; ++j)
+            turn[(run.mFirst + j) % n] = keep - heading[(run.mFirst + nearest(j)) % n];
+    }
+    EaseBetween(runs, n, turn);
+    return turn;
+}
+
+// Turns the foot, what hangs from it and its points about the vertical
+// through the ankle.
+void TurnFoot(const sActorOut& out, const sFoot& foot, sLoop& loop, int i, double angle)
+{
+    if (angle == 0)
+        return;
+    const sQuat q = sQuat::AxisAngle(sVec3(0, 0, 1), angle);
+    for (size_t b = 0; b < out.mBones.size(); ++b)
+        if (Below(out, (int)b, foot.mBones.mFoot))
+            loop.mWorld[i][b] = (q * loop.mWorld[i][b]).Unit();
+    const sVec3 ankle = loop.mHead[i][foot.mBones.mFoot];
+    for (sVec3& p : loop.mPoints[i])
+        p = ankle + q * (p - ankle);
+}
+
+// Per held key, the horizontal shift of the foot: the point it stands on
+// moves backwards under the body by the pelvis's step from where it was
+// (shifted) the key before; the foot keeps its place where the leg is most
+// upright, moved as little as the leg needs to reach it all contact long.
+std::vector<sVec3> FootShifts(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& runs,
+                              const std::vector<sVec3>& pelvisStep)
+{
+    const int n = loop.n;
+    std::vector<sVec3> shift(n);
+    for (const sRun& run : runs)
+    {
+        const bool whole = run.mLength == n;
+        for (int j = 1; j < run.mLength + (whole ? 1 : 0); ++j)
+        {
+            const int i = (run.mFirst + j) % n, before = (run.mFirst + j - 1) % n;
+            const int k = Lowest(loop.mPoints[i].data());
+            const sVec3 next =
+                shift[before] + Flat(loop.mPoints[before][k] - pelvisStep[before] - loop.mPoints[i][k]);
+            if (j < run.mLength)
+                shift[i] = next;
+            else
+            {
+                // A foot down all round the loop: what does not close is
+                // spread over it.
+                for (int m = 1; m < n; ++m)
+                    shift[(run.mFirst + m) % n] = shift[(run.mFirst + m) % n] - next * (m / (double)n);
+            }
+        }
+        const sVec3 anchor = shift[Upright(loop.mHead, foot, run, n)];
+        for (int j = 0; j < run.mLength; ++j)
+            shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] - anchor;
+        const sVec3 offset = ReachableOffset(loop.mHead, foot, run, n, shift);
+        for (int j = 0; j < run.mLength; ++j)
+            shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] + offset;
+    }
+    return shift;
+}
+
 } // namespace
 
 // ---- [SECTION] PlantCycle ------------------------------------------------------
@@ -370,126 +502,38 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
             !Below(out, bones.mShin, bones.mThigh))
             continue;
         const sFoot foot = MakeFoot(out, bones);
-        std::vector<std::vector<sQuat>> world(n);
-        std::vector<std::vector<sVec3>> head(n);
-        std::vector<std::array<sVec3, 3>> points(n);
+        sLoop loop;
+        loop.n = n;
+        loop.mWorld.resize(n);
+        loop.mHead.resize(n);
+        loop.mPoints.resize(n);
         for (int i = 0; i < n; ++i)
         {
-            BodyPose(out, keys[i], world[i], head[i]);
-            Points(out, foot, world[i], head[i], points[i].data());
+            BodyPose(out, keys[i], loop.mWorld[i], loop.mHead[i]);
+            Points(out, foot, loop.mWorld[i], loop.mHead[i], loop.mPoints[i].data());
         }
-
-        // Held: the contacts, each run on while the foot scrapes the floor.
-        std::vector<char> held = down[side];
-        for (const sRun& run : Runs(down[side]))
-        {
-            const int last = (run.mFirst + run.mLength - 1) % n;
-            const double top = points[last][Lowest(points[last].data())].z + kScrapeBand * foot.mLeg;
-            for (int j = 1; j < n; ++j)
-            {
-                const int i = (last + j) % n;
-                if (down[side][i] || points[i][Lowest(points[i].data())].z > top)
-                    break;
-                held[i] = 1;
-            }
-        }
-        report.mHeld[side] = held;
-        const std::vector<sRun> runs = Runs(held);
+        report.mHeld[side] = HeldKeys(loop, down[side], foot.mLeg);
+        const std::vector<sRun> runs = Runs(report.mHeld[side]);
         if (runs.empty())
             continue;
 
-        // Heading: kept while flat, the turn of the nearest flat frame
-        // before and after.
-        std::vector<double> heading(n), turn(n, 0.0);
-        for (int i = 0; i < n; ++i)
-            heading[i] = Heading(world[i][bones.mFoot], foot.mAcross, i ? heading[i - 1] : 0.0);
-        for (const sRun& run : runs)
-        {
-            std::vector<int> flat; // offsets into the run
-            double lo = INFINITY, hi = -INFINITY;
-            for (int j = 0; j < run.mLength; ++j)
-            {
-                const sVec3* p = points[(run.mFirst + j) % n].data();
-                if (std::fabs(p[0].z - std::min(p[1].z, p[2].z)) <= kFlatBand * foot.mLeg)
-                {
-                    flat.push_back(j);
-                    const double h = heading[(run.mFirst + j) % n];
-                    lo = std::min(lo, h);
-                    hi = std::max(hi, h);
-                }
-            }
-            if (flat.empty() || hi - lo > kMostHeldTurn)
-                continue;
-            auto nearest = [&](int j) {
-                const auto it = std::lower_bound(flat.begin(), flat.end(), j);
-                if (it == flat.end())
-                    return flat.back();
-                if (it == flat.begin() || *it - j <= j - *(it - 1))
-                    return *it;
-                return *(it - 1);
-            };
-            const int keepAt = (Upright(head, foot, run, n) - run.mFirst + n) % n;
-            const double keep = heading[(run.mFirst + nearest(keepAt)) % n];
-            for (int j = 0; j < run.mLength; ++j)
-                turn[(run.mFirst + j) % n] = keep - heading[(run.mFirst + nearest(j)) % n];
-        }
-        EaseBetween(runs, n, turn);
+        const std::vector<double> turn = FootTurns(loop, foot, runs);
         for (int i = 0; i < n; ++i)
         {
+            TurnFoot(out, foot, loop, i, turn[i]);
             report.mLargestTurnDeg = std::max(report.mLargestTurnDeg, std::fabs(turn[i]) * 180 / M_PI);
-            if (turn[i] == 0)
-                continue;
-            // The foot and what hangs from it turn about the vertical
-            // through the ankle.
-            const sQuat q = sQuat::AxisAngle(sVec3(0, 0, 1), turn[i]);
-            for (size_t b = 0; b < out.mBones.size(); ++b)
-                if (Below(out, (int)b, bones.mFoot))
-                    world[i][b] = (q * world[i][b]).Unit();
-            const sVec3 ankle = head[i][bones.mFoot];
-            for (sVec3& p : points[i])
-                p = ankle + q * (p - ankle);
         }
+        std::vector<sVec3> shift = FootShifts(loop, foot, runs, pelvisStep);
 
-        // Shift: the point the foot stands on moves backwards under the
-        // body by the pelvis's step, from where it was (shifted) the frame
-        // before; the foot stays put where the leg is most upright.
-        std::vector<sVec3> shift(n);
-        for (const sRun& run : runs)
-        {
-            const bool whole = run.mLength == n;
-            for (int j = 1; j < run.mLength + (whole ? 1 : 0); ++j)
-            {
-                const int i = (run.mFirst + j) % n, before = (run.mFirst + j - 1) % n;
-                const int k = Lowest(points[i].data());
-                const sVec3 next = shift[before] + Flat(points[before][k] - pelvisStep[before] - points[i][k]);
-                if (j < run.mLength)
-                    shift[i] = next;
-                else
-                {
-                    // A foot down all round the loop: what does not close
-                    // is spread over it.
-                    for (int m = 1; m < n; ++m)
-                        shift[(run.mFirst + m) % n] = shift[(run.mFirst + m) % n] - next * (m / (double)n);
-                }
-            }
-            const sVec3 anchor = shift[Upright(head, foot, run, n)];
-            for (int j = 0; j < run.mLength; ++j)
-                shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] - anchor;
-            // Where the leg cannot reach the foot there all contact long,
-            // the foot stands where it can.
-            const sVec3 offset = ReachableOffset(head, foot, run, n, shift);
-            for (int j = 0; j < run.mLength; ++j)
-                shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] + offset;
-        }
-
-        // The held frames in order: a foot the leg still cannot reach stays
-        // where it got to, rather than sliding back to its place later.
+        // The held keys in order: a foot the leg still cannot reach stays
+        // where it got to, rather than sliding back to its place later; then
+        // the swings, eased from the shifts reached.
         std::vector<char> reached(n, 0);
         auto reach = [&](int i, const sVec3& want) {
-            const sVec3 moved = ReachAnkle(out, foot, world[i], head[i], want);
+            const sVec3 moved = ReachAnkle(out, foot, loop.mWorld[i], loop.mHead[i], want);
             report.mLargestShift = std::max(report.mLargestShift, want.Length() / foot.mLeg);
             report.mLargestMiss = std::max(report.mLargestMiss, (want - moved).Length() / foot.mLeg);
-            LegKeys(out, foot, world[i], keys[i]);
+            LegKeys(out, foot, loop.mWorld[i], keys[i]);
             reached[i] = 1;
             return moved;
         };
@@ -499,8 +543,7 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
             for (int j = 0; j < run.mLength; ++j)
             {
                 const int i = (run.mFirst + j) % n;
-                const sVec3 want = shift[i] + behind;
-                const sVec3 moved = reach(i, want);
+                const sVec3 moved = reach(i, shift[i] + behind);
                 behind = moved - shift[i];
                 shift[i] = moved;
             }
