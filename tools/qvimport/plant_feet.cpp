@@ -23,9 +23,9 @@
 //
 // Index
 //   [SECTION] Pose      body-space pose from keys, as the library builds it
-//   [SECTION] Feet      the points a foot stands on; held frames
-//   [SECTION] Loop      runs of frames round the loop, easing between them
-//   [SECTION] Hold      heading and shift per frame
+//   [SECTION] Feet      the points a foot stands on
+//   [SECTION] Loop      runs of keys round the loop, easing between them
+//   [SECTION] Hold      a flat foot, its heading, where a held foot stays
 //   [SECTION] Reach     two-bone inverse kinematics on the leg
 //   [SECTION] Steps     held keys, turns and shifts of one foot over a loop
 //   [SECTION] PlantCycle
