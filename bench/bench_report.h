@@ -1,5 +1,5 @@
-#ifndef _QV_BENCH_REPORT_H_
-#define _QV_BENCH_REPORT_H_
+#ifndef QV_BENCH_REPORT_H
+#define QV_BENCH_REPORT_H
 
 // A console reporter that also keeps every run's times, so that a benchmark
 // program can print its own summary (ratios, time per bone, growth between
@@ -133,4 +133,4 @@ inline void PrintScaling(const Results& results, const std::string& prefix, cons
 }
 } // namespace qvbench
 
-#endif // _QV_BENCH_REPORT_H_
+#endif // QV_BENCH_REPORT_H

@@ -1,7 +1,7 @@
 // The deepest element nesting of a parsed TinyXML tree, found without
 // recursion. Shared by the fuzz target and the markup walk tests.
-#ifndef _XML_TREE_DEPTH_H_
-#define _XML_TREE_DEPTH_H_
+#ifndef QV_FUZZ_XML_TREE_DEPTH_H
+#define QV_FUZZ_XML_TREE_DEPTH_H
 
 #include <cstddef>
 #include <utility>
@@ -30,4 +30,4 @@ inline size_t XmlTreeDepth(const TiXmlNode* top)
     return deepest;
 }
 
-#endif // _XML_TREE_DEPTH_H_
+#endif // QV_FUZZ_XML_TREE_DEPTH_H

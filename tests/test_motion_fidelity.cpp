@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../tools/fidelity/motion_trace.h"
+#include "QV_motion_trace.h"
 #include "QV_actor.h"
 #include "QV_character.h"
 #include "QV_xml.h"

@@ -32,7 +32,7 @@
 
 #include "QV_character.h"
 #include "QV_xml.h"
-#include "qvimport.h"
+#include "QV_capture.h"
 
 using namespace qvimport;
 

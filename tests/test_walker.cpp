@@ -15,10 +15,10 @@
 #include <sstream>
 #include <string>
 
-#include "actor_writer.h"
-#include "gait_csv.h"
-#include "gait_params.h"
-#include "gait_trace.h"
+#include "QV_actor_writer.h"
+#include "QV_gait_csv.h"
+#include "QV_gait_params.h"
+#include "QV_gait_trace.h"
 #include "QV_character.h"
 #include "QV_xml.h"
 

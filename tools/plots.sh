@@ -80,7 +80,7 @@ done
 
 # The motion-fidelity switches off and on around a start and a stop.
 mkdir -p "$work/fidelity"
-"$build/tools/fidelity/motiontrace" --csv "$work/fidelity" "$actor" >/dev/null
+"$build/motiontrace" --csv "$work/fidelity" "$actor" >/dev/null
 vars="dir='$work/fidelity'; dir_tools='$tools'; who='$who'"
 gnuplot -e "$vars; out='$out/${name}_fidelity.svg'; png=0" "$tools/fidelity.gp"
 if [ -n "${QV_PLOTS_PNG:-}" ]; then

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "actor_writer.h"
-#include "gait_params.h"
+#include "QV_actor_writer.h"
+#include "QV_gait_params.h"
 
 int main(int argc, char** argv)
 {

@@ -18,8 +18,8 @@
 
 #include "QV_character.h"
 #include "QV_xml.h"
-#include "gait_csv.h"
-#include "gait_trace.h"
+#include "QV_gait_csv.h"
+#include "QV_gait_trace.h"
 
 namespace
 {

@@ -1,5 +1,5 @@
-#ifndef _QV_APP_H_
-#define _QV_APP_H_
+#ifndef QV_APP_H
+#define QV_APP_H
 
 #include "QV_actor.h"
 #include "QV_camera.h"
@@ -64,4 +64,4 @@ bool OpenGLWindow(unsigned int w, unsigned int h);
 // it crashes on.
 bool WideColourDesktop(const SDL_VideoInfo* info);
 
-#endif // _QV_APP_H_
+#endif // QV_APP_H

@@ -1,5 +1,5 @@
-#ifndef _QV_CAMERA_H_
-#define _QV_CAMERA_H_
+#ifndef QV_CAMERA_H
+#define QV_CAMERA_H
 
 #include <cfloat>
 #include <climits>
@@ -62,4 +62,4 @@ private:
     static int ClampElevation(long long e) { return static_cast<int>(e > 89 ? 89 : (e < -89 ? -89 : e)); }
 };
 
-#endif // _QV_CAMERA_H_
+#endif // QV_CAMERA_H

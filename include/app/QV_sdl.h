@@ -1,8 +1,8 @@
-#ifndef _QV_SDL_H_
-#define _QV_SDL_H_
+#ifndef QV_SDL_H
+#define QV_SDL_H
 
 #include <SDL.h>
 #include <GL/gl.h>
 #include <GL/glu.h>
 
-#endif // _QV_SDL_H_
+#endif // QV_SDL_H

@@ -1,5 +1,5 @@
-#ifndef _QV_ACTION_H_
-#define _QV_ACTION_H_
+#ifndef QV_ACTION_H
+#define QV_ACTION_H
 
 #include <string>
 #include <vector>
@@ -38,4 +38,4 @@ public:
     float RootHeightAt(unsigned int t) const;
 };
 
-#endif // _QV_ACTION_H_
+#endif // QV_ACTION_H

@@ -1,5 +1,5 @@
-#ifndef _QV_ACTOR_H_
-#define _QV_ACTOR_H_
+#ifndef QV_ACTOR_H
+#define QV_ACTOR_H
 
 #include <string>
 #include <vector>
@@ -124,4 +124,4 @@ private:
     void HoldContacts();
 };
 
-#endif // _QV_ACTOR_H_
+#endif // QV_ACTOR_H

@@ -1,5 +1,5 @@
-#ifndef _QV_ARMATURE_H_
-#define _QV_ARMATURE_H_
+#ifndef QV_ARMATURE_H
+#define QV_ARMATURE_H
 
 #include <string>
 #include <vector>
@@ -33,4 +33,4 @@ public:
     void Draw(unsigned int mode);
 };
 
-#endif // _QV_ARMATURE_H_
+#endif // QV_ARMATURE_H

@@ -1,5 +1,5 @@
-#ifndef _QV_BONE_H_
-#define _QV_BONE_H_
+#ifndef QV_BONE_H
+#define QV_BONE_H
 
 #include <string>
 #include <vector>
@@ -36,4 +36,4 @@ public:
     void Update();
 };
 
-#endif // _QV_BONE_H_
+#endif // QV_BONE_H

@@ -1,5 +1,5 @@
-#ifndef _QV_CHANNEL_H_
-#define _QV_CHANNEL_H_
+#ifndef QV_CHANNEL_H
+#define QV_CHANNEL_H
 
 #include <vector>
 
@@ -21,4 +21,4 @@ public:
 typedef std::vector<cChannel> ChannelVector;
 typedef ChannelVector::iterator ChannelIterator;
 
-#endif // _QV_CHANNEL_H_
+#endif // QV_CHANNEL_H

@@ -1,5 +1,5 @@
-#ifndef _QV_CHARACTER_H_
-#define _QV_CHARACTER_H_
+#ifndef QV_CHARACTER_H
+#define QV_CHARACTER_H
 
 // The walking character's rules, in one place, and its per-frame step.
 //
@@ -50,4 +50,4 @@ void StepCharacter(cActor& actor, unsigned int dt, const sSteering& steering);
 // root bone without children. The message reads as one line.
 std::string WalkerProblem(const cActor& actor);
 
-#endif // _QV_CHARACTER_H_
+#endif // QV_CHARACTER_H

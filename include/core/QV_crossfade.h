@@ -1,5 +1,5 @@
-#ifndef _QV_CROSSFADE_H_
-#define _QV_CROSSFADE_H_
+#ifndef QV_CROSSFADE_H
+#define QV_CROSSFADE_H
 
 #include <vector>
 
@@ -55,4 +55,4 @@ private:
     template <class Orientation> void Points(Orientation orientation, float* out) const;
 };
 
-#endif // _QV_CROSSFADE_H_
+#endif // QV_CROSSFADE_H

@@ -1,5 +1,5 @@
-#ifndef _QV_FOOTLOCK_H_
-#define _QV_FOOTLOCK_H_
+#ifndef QV_FOOTLOCK_H
+#define QV_FOOTLOCK_H
 
 #include "QV_bone.h"
 #include "QV_pose.h"
@@ -57,4 +57,4 @@ public:
 // undefined (no child, a child on the root, not a finite direction).
 bool LockDirection(const cBone* root, cVector3D& dir);
 
-#endif // _QV_FOOTLOCK_H_
+#endif // QV_FOOTLOCK_H

@@ -1,5 +1,5 @@
-#ifndef _QV_IKSOLVER_H_
-#define _QV_IKSOLVER_H_
+#ifndef QV_IKSOLVER_H
+#define QV_IKSOLVER_H
 
 #include "QV_action.h"
 #include "QV_armature.h"
@@ -34,4 +34,4 @@ public:
     void EvaluateAt(unsigned int t, cAction& action);
 };
 
-#endif // _QV_IKSOLVER_H_
+#endif // QV_IKSOLVER_H

@@ -1,5 +1,5 @@
-#ifndef _QV_KEYFRAME_H_
-#define _QV_KEYFRAME_H_
+#ifndef QV_KEYFRAME_H
+#define QV_KEYFRAME_H
 
 #include <vector>
 
@@ -15,4 +15,4 @@ struct sKeyFrame
 typedef std::vector<sKeyFrame> KeyFrameVector;
 typedef KeyFrameVector::iterator KeyFrameIterator;
 
-#endif // _QV_KEYFRAME_H_
+#endif // QV_KEYFRAME_H

@@ -1,5 +1,5 @@
-#ifndef _QV_MATH_H_
-#define _QV_MATH_H_
+#ifndef QV_MATH_H
+#define QV_MATH_H
 
 // Scalar helpers and constants of the math library. Every angle that crosses
 // this interface is in degrees; radians live only inside the six
@@ -25,4 +25,4 @@ struct Math
     Math() = delete;
 };
 
-#endif // _QV_MATH_H_
+#endif // QV_MATH_H

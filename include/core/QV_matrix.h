@@ -1,5 +1,5 @@
-#ifndef _QV_MATRIX_H_
-#define _QV_MATRIX_H_
+#ifndef QV_MATRIX_H
+#define QV_MATRIX_H
 
 #include <cstring>
 #include <iosfwd>
@@ -153,4 +153,4 @@ inline void cMatrix4D::setFromQuat(const cQuaternion& q)
     _m[11] = 0.0f;
 }
 
-#endif // _QV_MATRIX_H_
+#endif // QV_MATRIX_H

@@ -1,5 +1,5 @@
-#ifndef _QV_POSE_H_
-#define _QV_POSE_H_
+#ifndef QV_POSE_H
+#define QV_POSE_H
 
 #include <vector>
 
@@ -42,4 +42,4 @@ private:
     void UpdateFrom(cBone& bone, const cMatrix4D* parentWorld);
 };
 
-#endif // _QV_POSE_H_
+#endif // QV_POSE_H

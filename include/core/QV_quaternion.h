@@ -1,5 +1,5 @@
-#ifndef _QV_QUATERNION_H_
-#define _QV_QUATERNION_H_
+#ifndef QV_QUATERNION_H
+#define QV_QUATERNION_H
 
 #include <iosfwd>
 
@@ -90,4 +90,4 @@ public:
 // "Quaternion: [x, y, z], w." with no line end.
 std::ostream& operator<<(std::ostream& os, const cQuaternion& in);
 
-#endif // _QV_QUATERNION_H_
+#endif // QV_QUATERNION_H

@@ -1,5 +1,5 @@
-#ifndef _QV_VECTOR_H_
-#define _QV_VECTOR_H_
+#ifndef QV_VECTOR_H
+#define QV_VECTOR_H
 
 #include <iosfwd>
 
@@ -80,4 +80,4 @@ public:
 // "Vector3D: [x, y, z]" with no line end.
 std::ostream& operator<<(std::ostream& os, const cVector3D& in);
 
-#endif // _QV_VECTOR_H_
+#endif // QV_VECTOR_H

@@ -1,5 +1,5 @@
-#ifndef _QV_XML_H_
-#define _QV_XML_H_
+#ifndef QV_XML_H
+#define QV_XML_H
 
 #include <cstddef>
 #include <stdexcept>
@@ -8,14 +8,15 @@
 #include <tinyxml.h>
 
 #include "QV_actor.h"
+#include "QV_error.h"
 #include "QV_matrix.h"
 
 // What the reader throws for a file it cannot turn into a consistent actor.
 // what() is the one-line message: "XML ERROR: " and the detail.
-class cXmlError : public std::runtime_error
+class cXmlError : public cQVError
 {
 public:
-    using std::runtime_error::runtime_error;
+    using cQVError::cQVError;
 };
 
 // Reads an actor file into a default-constructed actor. Only a regular file
@@ -83,4 +84,4 @@ std::string PrepareXmlText(const char* text, size_t len);
 // NUL bytes) as TinyXML's parser would.
 sXmlMarkup ScanXmlMarkup(const char* text);
 
-#endif // _QV_XML_H_
+#endif // QV_XML_H

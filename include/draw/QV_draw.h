@@ -1,5 +1,5 @@
-#ifndef _QV_DRAW_H_
-#define _QV_DRAW_H_
+#ifndef QV_DRAW_H
+#define QV_DRAW_H
 
 // The drawing layer: what the demo and the frame-rate tools put on screen,
 // in OpenGL 1.x immediate mode. It also defines cArmature::Draw and
@@ -40,4 +40,4 @@ void BoneOutline(float length, cVector3D out[24]);
 // Draws BoneOutline(length) as GL_LINES in the current colour and matrix.
 void DrawBoneOutline(float length);
 
-#endif // _QV_DRAW_H_
+#endif // QV_DRAW_H

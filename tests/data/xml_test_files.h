@@ -1,7 +1,7 @@
 // Actor file texts for the loader tests, built from small parts so that each
 // test can change exactly one thing.
-#ifndef _XML_TEST_FILES_H_
-#define _XML_TEST_FILES_H_
+#ifndef QV_TEST_XML_TEST_FILES_H
+#define QV_TEST_XML_TEST_FILES_H
 
 #include <string>
 
@@ -100,4 +100,4 @@ inline std::string MessageOf(const std::string& text)
 
 } // namespace xmltest
 
-#endif // _XML_TEST_FILES_H_
+#endif // QV_TEST_XML_TEST_FILES_H

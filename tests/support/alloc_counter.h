@@ -1,5 +1,5 @@
-#ifndef _QV_TEST_ALLOC_COUNTER_H_
-#define _QV_TEST_ALLOC_COUNTER_H_
+#ifndef QV_TEST_ALLOC_COUNTER_H
+#define QV_TEST_ALLOC_COUNTER_H
 
 // Counting replacement of the global operator new and delete, for tests and
 // benchmarks that check that a piece of code allocates nothing.
@@ -150,4 +150,4 @@ void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcep
     qvtest::detail::CountedFree(p);
 }
 
-#endif // _QV_TEST_ALLOC_COUNTER_H_
+#endif // QV_TEST_ALLOC_COUNTER_H

@@ -1,5 +1,5 @@
-#ifndef _QV_TEST_QV_EXPECT_H_
-#define _QV_TEST_QV_EXPECT_H_
+#ifndef QV_TEST_QV_EXPECT_H
+#define QV_TEST_QV_EXPECT_H
 
 // Comparison helpers for the math types, for GoogleTest. Header only.
 //
@@ -93,4 +93,4 @@ inline cQuaternion AxisAngle(float x, float y, float z, float degrees)
 inline cVector3D Rotate(const cMatrix4D& m, const cVector3D& v) { return m * v - m.getTransform(); }
 } // namespace qvtest
 
-#endif // _QV_TEST_QV_EXPECT_H_
+#endif // QV_TEST_QV_EXPECT_H

@@ -1,5 +1,5 @@
-#ifndef _QV_TEST_SCRIPTED_RUN_H_
-#define _QV_TEST_SCRIPTED_RUN_H_
+#ifndef QV_TEST_SCRIPTED_RUN_H
+#define QV_TEST_SCRIPTED_RUN_H
 
 // A fingerprint of everything a run of the character shows: the character is
 // stepped as the demo steps it through a fixed script (standing, walking,
@@ -48,4 +48,4 @@ inline uint64_t ScriptedRunHash(cActor& actor, unsigned int dt)
 }
 } // namespace qvtest
 
-#endif // _QV_TEST_SCRIPTED_RUN_H_
+#endif // QV_TEST_SCRIPTED_RUN_H

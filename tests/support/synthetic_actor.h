@@ -1,5 +1,5 @@
-#ifndef _QV_TEST_SYNTHETIC_ACTOR_H_
-#define _QV_TEST_SYNTHETIC_ACTOR_H_
+#ifndef QV_TEST_SYNTHETIC_ACTOR_H
+#define QV_TEST_SYNTHETIC_ACTOR_H
 
 // Builds an in-memory actor of any size, filled the way the actor file loader
 // fills one, for tests and benchmarks that need more bones than a hand-made
@@ -139,4 +139,4 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
 }
 } // namespace qvtest
 
-#endif // _QV_TEST_SYNTHETIC_ACTOR_H_
+#endif // QV_TEST_SYNTHETIC_ACTOR_H

@@ -1,0 +1,289 @@
+// qvimport: captured motion (anything Assimp reads with a skeleton and an
+// animation) in, an actor file the demo walks with out.
+//
+// The stages, each a function of this header, in the order Import runs them:
+//   (ReadScene     file -> sCapture, in the capture layer: QV_capture.h)
+//   BuildSkeleton  which joints become bones, their names and tails
+//   FindFeet       ankles, knees, hips and toe tips of both legs
+//   Upright        turns the capture so that up is +Z, ground at z = 0
+//   FindContacts   per foot and frame: planted or not
+//   FindCycles     heel strike to heel strike of the left foot
+//   FindStance     a frame standing on both feet at the start or end
+//   BuildActor     bones, rest matrices and the three actions' samples;
+//     PlantCycle   each walk's legs re-posed so that a foot on the ground
+//                  stays put
+//   ReduceKeys     drops keys within an angle bound under the library's nlerp
+//   WriteActorXml  the file text
+//
+// Every failure is a cImportError whose message is one line.
+#ifndef QV_IMPORT_H
+#define QV_IMPORT_H
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "QV_error.h"
+#include "QV_import_math.h"
+
+namespace qvimport
+{
+
+class cImportError : public cQVError
+{
+public:
+    explicit cImportError(const std::string& what) : cQVError(what) {}
+};
+
+struct sOptions
+{
+    std::string mLeftFoot;    // joint names of the ankles; empty: found by their names
+    std::string mRightFoot;
+    int mCycle = 0;           // 1-based index of the gait cycle to use; 0: the best steady one
+    int mFrameA = -1;         // explicit cycle: first and last frame (the last pose equals the first)
+    int mFrameB = -1;
+    double mToleranceDeg = 0.1; // key reduction bound per joint rotation, degrees
+    double mHipHeight = 2.0;  // standing hip height in the file, units
+    bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
+    int mStandFrame = -1;     // the frame to stand on; -1: found
+    std::string mSpeedCsv;    // where to write the capture's own root speed (CapturedRootSpeed); empty: not
+    bool mPlant = true;       // hold the feet still while they are down (PlantCycle); false: the legs as captured
+};
+
+// ---- Stage: read scene -------------------------------------------------------
+
+struct sJoint
+{
+    std::string mName;  // as in the source file
+    int mParent = -1;   // index in sCapture::mJoints, parents first; -1 for the skeleton's root
+    bool mAnimated = false; // the source has a channel for it
+};
+
+// The captured motion sampled at a constant rate. Rotations and positions are
+// world space (the source file's axes and units, later turned upright).
+struct sCapture
+{
+    std::vector<sJoint> mJoints;
+    double mRate = 0;                           // frames per second
+    std::vector<std::vector<sQuat>> mRotation;  // [frame][joint]
+    std::vector<std::vector<sVec3>> mPosition;  // [frame][joint]
+
+    size_t Frames() const { return mRotation.size(); }
+};
+
+
+// ---- Stage: skeleton ---------------------------------------------------------
+
+struct sSkeleton
+{
+    std::vector<int> mBoneJoints;  // joints that become bones (parents first)
+    std::vector<int> mTail;        // per joint: the joint its bone points at, or -1
+    std::vector<int> mChildCount;  // per joint: number of joints in its subtree (itself excluded)
+};
+
+sSkeleton BuildSkeleton(const sCapture& cap);
+
+// ---- Stage: find feet --------------------------------------------------------
+
+struct sLeg
+{
+    int mHip = -1, mKnee = -1, mAnkle = -1; // joints
+    int mToe = -1;   // the ankle's child towards the toes, or -1
+    int mTip = -1;   // the farthest joint below the ankle (the toe tip), or -1
+    double mLength = 0; // thigh + shin, source units
+};
+
+struct sFeet
+{
+    sLeg mLeg[2]; // 0 left, 1 right
+    int mPelvis = -1; // the joint both legs hang from (the skeleton's root)
+};
+
+sFeet FindFeet(const sCapture& cap, const sOptions& opt);
+
+// ---- Stage: upright ----------------------------------------------------------
+
+// Turns the capture so that +Z is up (a proper rotation: the figure is not
+// mirrored) and moves it so that the ground is z = 0. Returns the ground
+// height found, in source units.
+double Upright(sCapture& cap, const sFeet& feet);
+
+// ---- Stage: contacts and cycles ----------------------------------------------
+
+struct sContacts
+{
+    std::vector<char> mDown[2];  // per foot and frame: planted
+    double mWalkSpeed = 0;       // typical pelvis speed while walking, source units per second
+};
+
+sContacts FindContacts(const sCapture& cap, const sFeet& feet);
+
+struct sCycle
+{
+    int mBegin = 0, mEnd = 0;   // heel strikes of the left foot; the cycle is [mBegin, mEnd]
+    double mSpeed = 0;          // pelvis travel per second, source units
+    double mClosure = 0;        // how far the last pose is from the first, radians summed over joints
+    bool mSteady = false;       // part of the steady walk
+    double mPlaySeconds = 0;    // the action's period; 0: as captured
+    int mStrides = 1;           // gait cycles from mBegin to mEnd (a run of steady cycles end to end)
+};
+
+// A cycle over frames [begin, end] (begin < end), not steady.
+sCycle DescribeCycle(const sCapture& cap, const sFeet& feet, int begin, int end);
+
+std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// The frame to stand on: both feet planted and the body at its stillest,
+// from the first or last fifth of the clip.
+int FindStance(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// The walk a report is made of: captured speed (pelvis travel per second in
+// leg lengths) and cadence (steps per minute) over the steady cycles.
+struct sGaitMeasure
+{
+    double mSpeedLegs = 0;
+    double mCadence = 0;
+    int mCycles = 0;
+};
+sGaitMeasure MeasureCapture(const sCapture& cap, const sFeet& feet, const std::vector<sCycle>& cycles);
+
+// The capture's own root speed as the imported walk replays it, to set the
+// walk's travel in the demo against: the walk's cycle looped `cycles` times at
+// the pace the file plays it (playSeconds per cycle), and for each captured
+// frame the pelvis's horizontal travel from the one before over the time the
+// file gives that frame, in file units (scale: file units per source unit)
+// per second. Each loop starts at the right heel strike inside the cycle (the
+// left one when there is none), as the gait trace's cycles do.
+struct sSpeedSample
+{
+    double mTimeMs = 0; // since the right heel strike
+    double mSpeed = 0;  // file units per second
+};
+std::vector<sSpeedSample> CapturedRootSpeed(const sCapture& cap, const sFeet& feet, const sContacts& contacts,
+                                            const sCycle& walk, double scale, double playSeconds, int cycles);
+
+// ---- Stage: build actions ----------------------------------------------------
+
+struct sOutBone
+{
+    std::string mName;
+    int mParent = -1;         // index in sActorOut::mBones
+    sVec3 mOffset;            // head in the parent's frame (file units)
+    sQuat mRest;              // rest rotation relative to the parent
+    double mLength = 0;
+};
+
+struct sKey
+{
+    unsigned int mTime = 0;   // ms
+    sQuat mValue;             // relative to the bone's rest rotation
+    bool mHasHeight = false;  // the root's keys carry the hips' height, the others none
+    double mHeight = 0;       // hips over their rest (standing) height at this time, file units
+};
+
+// ---- Stage: plant feet (within build actions) ---------------------------------
+
+// A leg's bones, indices in sActorOut::mBones: the thigh (from the hip), the
+// shin, the foot (the demo's foot bone) and its first child (the toes), or
+// -1 where there is none.
+struct sLegBones
+{
+    int mThigh = -1, mShin = -1, mFoot = -1, mToe = -1;
+};
+
+// What planting did to one walk: per foot (0 left) and key, held or not;
+// per key, the pelvis's travel over the floor to the next, in body space
+// and file units; the largest horizontal shift asked of an ankle and the
+// largest part of one the leg could not reach (leg lengths), and the
+// largest turn of a foot about the vertical (degrees).
+struct sLoopPlant
+{
+    std::vector<char> mHeld[2];
+    std::vector<sVec3> mPelvisStep;
+    double mLargestShift = 0, mLargestMiss = 0, mLargestTurnDeg = 0;
+};
+
+struct sActorOut;
+
+// Re-poses the legs of a looped walk so that each foot, while down (down: per
+// key of the loop but the last, which repeats the first), keeps its heading
+// while it lies flat and rolls about its lowest point (heel, ball, toe tip,
+// placed as the demo's contact locks place them), which moves backwards
+// under the body by the pelvis's step each key; it is held on past a contact
+// while it scrapes the floor lifting off. The thigh and shin turn so that
+// the leg reaches the foot, whose pitch, roll and height stay; while a foot
+// swings, its turn and shift ease round the loop from one contact's to the
+// next's. keys: per key, every bone's rotation relative to its rest (the
+// legs' are replaced).
+sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::vector<char> down[2],
+                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys);
+
+// The pose in body space (the root's frame) as the library builds it from
+// keys relative to the rest rotations: every bone's rotation and head.
+void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
+              std::vector<sVec3>& head);
+
+struct sOutAction
+{
+    std::string mName;
+    unsigned int mLength = 0;                 // ms
+    std::vector<std::vector<sKey>> mChannels; // per bone
+};
+
+struct sActorOut
+{
+    std::string mName;
+    std::vector<sOutBone> mBones;   // parents first; 0 is the root
+    sOutAction mAction[3];          // walk, stand, second walk
+    double mScale = 1;              // file units per source unit
+    double mFigureHeight = 0;       // standing height, file units
+    double mLegLength = 0;          // thigh + shin, file units
+    double mWalkLowestMax = 0;      // the captured walk's lowest foot point (ankles, toe tips) at its
+                                    // highest over the cycle, file units over the ground: where the
+                                    // capture itself has both feet off the ground (heels are not joints)
+    int mCycleFrames[2][2] = {};    // frames of the two walks
+    int mStanceFrame = 0;
+    sLoopPlant mPlant[2];           // what planting the feet did to the two walks (empty with --no-plant)
+};
+
+// The names the demo looks its feet up by.
+extern const char* const kLeftFootName;
+extern const char* const kRightFootName;
+
+// contacts: which feet are down, for planting them (opt.mPlant).
+sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, const sContacts& contacts,
+                     const sCycle& walk, const sCycle& walk2, int stance, const sOptions& opt);
+
+// ---- Stage: reduce keys ------------------------------------------------------
+
+// Keeps the first and last key and as few between as needed so that, played
+// with the library's interpolation at every dropped key's time, no rotation
+// is more than tolDeg degrees from the key it replaces.
+std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg);
+// The worst angle, degrees, between the full keys and the reduced ones
+// evaluated as the library evaluates them, at the full keys' times.
+double ReductionError(const std::vector<sKey>& full, const std::vector<sKey>& reduced);
+
+// ---- Stage: write file -------------------------------------------------------
+
+std::string WriteActorXml(const sActorOut& actor);
+
+// ---- All stages --------------------------------------------------------------
+
+struct sImportResult
+{
+    sActorOut mActor;
+    std::string mXml;
+    sGaitMeasure mCaptured;      // over the steady cycles
+    sGaitMeasure mCapturedWalk;  // the cycle the walk plays, at the pace it plays it
+    std::vector<sCycle> mCycles;
+    double mRate = 0;
+    std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)
+};
+
+sImportResult Import(const sCapture& source, const sOptions& opt);
+
+} // namespace qvimport
+
+#endif // QV_IMPORT_H

@@ -1,0 +1,560 @@
+// Stage: plant feet, part of building each walk. Re-poses the legs of a
+// looped cycle so that a foot on the ground stays where it is until it lifts
+// off, in the space and at the keys the demo plays.
+//
+// A capture's standing foot is not quite still: heels are not joints, markers
+// move on the skin, and a stylised walk drags its toes; closing the loop
+// spreads the difference between its last and first pose over the cycle,
+// which creeps the standing feet as well. The demo's locks carry the body by
+// the standing foot's slide backwards under it, so whatever the foot glides
+// forwards is travel the walk loses (131_01: about 8 %, 131_02: far more),
+// and a foot that swivels while flat slides at one end.
+//
+// Here each foot, while down, is held the way the contact locks hold it: it
+// keeps its heading while it lies flat, and it turns about its lowest point
+// (heel, ball or toe tip), which moves backwards under the body exactly as
+// the captured pelvis moves forwards over the floor, so that the locks put
+// back the captured travel. The leg reaches the held ankle by turning the
+// thigh and the shin (two-bone inverse kinematics, the knee kept in the
+// plane it bends in); the foot keeps its pitch, roll and height. While the
+// foot swings, its turn and shift ease from where the last contact left them
+// to where the next one needs them. Everything runs round the loop, so the
+// cycle still repeats without a jump.
+//
+// Index
+//   [SECTION] Pose      body-space pose from keys, as the library builds it
+//   [SECTION] Feet      the points a foot stands on
+//   [SECTION] Loop      runs of keys round the loop, easing between them
+//   [SECTION] Hold      a flat foot, its heading, where a held foot stays
+//   [SECTION] Reach     two-bone inverse kinematics on the leg
+//   [SECTION] Steps     held keys, turns and shifts of one foot over a loop
+//   [SECTION] PlantCycle
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "QV_import.h"
+
+namespace qvimport
+{
+
+// ---- [SECTION] Pose ------------------------------------------------------------
+
+void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
+              std::vector<sVec3>& head)
+{
+    const size_t n = out.mBones.size();
+    world.assign(n, sQuat());
+    head.assign(n, sVec3());
+    for (size_t k = 0; k < n; ++k)
+    {
+        const int p = out.mBones[k].mParent;
+        if (p < 0)
+            continue; // the root: body space is its frame
+        world[k] = world[p] * out.mBones[k].mRest * keys[k];
+        head[k] = head[p] + world[p] * out.mBones[k].mOffset;
+    }
+}
+
+namespace
+{
+
+sVec3 Flat(sVec3 v)
+{
+    v.z = 0;
+    return v;
+}
+
+bool Below(const sActorOut& out, int bone, int ancestor)
+{
+    for (int b = bone; b >= 0; b = out.mBones[b].mParent)
+        if (b == ancestor)
+            return true;
+    return false;
+}
+
+sVec3 Tail(const sActorOut& out, const std::vector<sQuat>& world, const std::vector<sVec3>& head, int b)
+{
+    return head[b] + world[b] * sVec3(0, out.mBones[b].mLength, 0);
+}
+
+// ---- [SECTION] Feet ------------------------------------------------------------
+
+// The points a foot stands on, as the demo's contact locks place them: the
+// heel straight below the ankle in the rest pose, down to the lowest of the
+// foot's other points but never further than the foot is long, kept in the
+// foot bone's frame; the ball (the foot bone's tail) and the toe tip (the
+// tail of the foot's first child, the ball where it has none).
+struct sFoot
+{
+    sLegBones mBones;
+    sVec3 mHeel;       // in the foot bone's frame
+    sVec3 mAcross;     // the foot's across axis (level at rest), in the foot bone's frame
+    double mLeg = 0;   // thigh + shin, file units
+};
+
+sFoot MakeFoot(const sActorOut& out, const sLegBones& bones)
+{
+    sFoot foot;
+    foot.mBones = bones;
+    std::vector<sQuat> world;
+    std::vector<sVec3> head;
+    BodyPose(out, std::vector<sQuat>(out.mBones.size()), world, head); // the rest pose
+    const int f = bones.mFoot;
+    const sVec3 ankle = head[f];
+    double lowest = Tail(out, world, head, f).z;
+    if (bones.mToe >= 0)
+        lowest = std::min(lowest, Tail(out, world, head, bones.mToe).z);
+    const double drop = std::min(std::max(ankle.z - lowest, 0.0), std::fabs(out.mBones[f].mLength));
+    foot.mHeel = world[f].Conj() * sVec3(0, 0, -drop);
+    sVec3 across = (Tail(out, world, head, bones.mToe >= 0 ? bones.mToe : f) - ankle).Cross(sVec3(0, 0, 1)).Unit();
+    if (across.Length() == 0)
+        across = sVec3(1, 0, 0);
+    foot.mAcross = world[f].Conj() * across;
+    foot.mLeg = out.mBones[bones.mThigh].mLength + out.mBones[bones.mShin].mLength;
+    if (!(foot.mLeg > 0))
+        foot.mLeg = (head[f] - head[bones.mThigh]).Length();
+    return foot;
+}
+
+// Heel, ball and toe tip.
+void Points(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& world,
+            const std::vector<sVec3>& head, sVec3 p[3])
+{
+    const int f = foot.mBones.mFoot;
+    p[0] = head[f] + world[f] * foot.mHeel;
+    p[1] = Tail(out, world, head, f);
+    p[2] = foot.mBones.mToe >= 0 ? Tail(out, world, head, foot.mBones.mToe) : p[1];
+}
+
+int Lowest(const sVec3 p[3])
+{
+    int k = 0;
+    for (int i = 1; i < 3; ++i)
+        if (p[i].z < p[k].z)
+            k = i;
+    return k;
+}
+
+// A foot lifting off may still scrape the floor: a captured toe dips as it
+// flexes, while the foot already moves on faster than a contact allows. The
+// hold runs on past a contact while the foot's lowest point is no higher
+// than where the contact left it plus this many leg lengths.
+const double kScrapeBand = 0.005;
+
+// ---- [SECTION] Loop ------------------------------------------------------------
+
+// Frames [first, first + length) round a loop of n.
+struct sRun
+{
+    int mFirst = 0, mLength = 0;
+};
+
+// The runs of set frames round the loop; one run of n frames when all are set.
+std::vector<sRun> Runs(const std::vector<char>& set)
+{
+    const int n = (int)set.size();
+    std::vector<sRun> runs;
+    int start = -1; // a frame after an unset one
+    for (int i = 0; i < n && start < 0; ++i)
+        if (!set[i])
+            start = (i + 1) % n;
+    if (start < 0)
+    {
+        if (n > 0)
+            runs.push_back({0, n});
+        return runs;
+    }
+    for (int j = 0; j < n;)
+    {
+        const int i = (start + j) % n;
+        if (!set[i])
+        {
+            ++j;
+            continue;
+        }
+        sRun r{i, 0};
+        while (j < n && set[(start + j) % n])
+        {
+            ++r.mLength;
+            ++j;
+        }
+        runs.push_back(r);
+    }
+    return runs;
+}
+
+// Between runs, values ease from where one run leaves them to where the next
+// takes them up, round the loop.
+template <class T> void EaseBetween(const std::vector<sRun>& runs, int n, std::vector<T>& v)
+{
+    for (size_t r = 0; r < runs.size(); ++r)
+    {
+        const sRun& a = runs[r];
+        const sRun& b = runs[(r + 1) % runs.size()];
+        const int from = (a.mFirst + a.mLength - 1) % n;
+        int gap = (b.mFirst - from + n) % n; // frames from the last held one to the next
+        if (runs.size() == 1)
+            gap = n - a.mLength + 1;
+        for (int g = 1; g < gap; ++g)
+        {
+            const double t = g / (double)gap;
+            const double s = t * t * (3 - 2 * t);
+            v[(from + g) % n] = v[from] * (1 - s) + v[b.mFirst] * s;
+        }
+    }
+}
+
+// ---- [SECTION] Hold ------------------------------------------------------------
+
+// A foot lies flat while its heel and its front (the lower of the ball and
+// the toe tip) are within this many leg lengths of each other in height.
+const double kFlatBand = 0.02;
+// A flat foot that turns further than this over a contact is turning on the
+// spot; it turns as captured.
+const double kMostHeldTurn = 30 * M_PI / 180;
+
+// The foot's heading about the vertical, from its across axis (which stays
+// level as the foot pitches, so the heading is defined on the toes too),
+// unwrapped next to the previous one.
+double Heading(const sQuat& footWorld, const sVec3& acrossLocal, double previous)
+{
+    const sVec3 across = footWorld * acrossLocal;
+    if (Flat(across).Length() < 0.2)
+        return previous;
+    double h = std::atan2(across.y, across.x);
+    while (h - previous > M_PI)
+        h -= 2 * M_PI;
+    while (h - previous < -M_PI)
+        h += 2 * M_PI;
+    return h;
+}
+
+// The frame of a run at which the foot keeps its place: where the leg is
+// most upright, so that it has least to reach at heel strike and toe-off.
+int Upright(const std::vector<std::vector<sVec3>>& heads, const sFoot& foot, const sRun& run, int n)
+{
+    int best = run.mFirst;
+    double nearest = INFINITY;
+    for (int j = 0; j < run.mLength; ++j)
+    {
+        const int i = (run.mFirst + j) % n;
+        const double d = Flat(heads[i][foot.mBones.mFoot] - heads[i][foot.mBones.mThigh]).Length();
+        if (d < nearest)
+        {
+            nearest = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+// The least horizontal move of a held foot's place (shift, over one run)
+// that the leg reaches at every frame of the run, found by projecting onto
+// each frame's reach in turn; as near as it gets where there is none.
+sVec3 ReachableOffset(const std::vector<std::vector<sVec3>>& heads, const sFoot& foot, const sRun& run, int n,
+                      const std::vector<sVec3>& shift)
+{
+    sVec3 offset;
+    for (int pass = 0; pass < 100; ++pass)
+    {
+        bool moved = false;
+        for (int j = 0; j < run.mLength; ++j)
+        {
+            const int i = (run.mFirst + j) % n;
+            const sVec3 hip = heads[i][foot.mBones.mThigh], knee = heads[i][foot.mBones.mShin];
+            const sVec3 ankle = heads[i][foot.mBones.mFoot];
+            const double reach = ((knee - hip).Length() + (ankle - knee).Length()) * (1 - 1e-6);
+            const double dz = ankle.z - hip.z, r2 = reach * reach - dz * dz;
+            if (!(r2 > 0))
+                continue;
+            const double r = std::sqrt(r2);
+            const sVec3 centre = Flat(hip - ankle - shift[i]);
+            const sVec3 d = offset - centre;
+            if (d.Length() > r)
+            {
+                offset = centre + d * (r / d.Length());
+                moved = true;
+            }
+        }
+        if (!moved)
+            break;
+    }
+    return offset;
+}
+
+// ---- [SECTION] Reach -----------------------------------------------------------
+
+// Moves the ankle by shift (as far along it as the leg reaches), turning
+// the thigh about the hip and the shin about the knee: their bones and those
+// hanging from them take the turn in body space; the foot keeps its
+// orientation. Returns the ankle's move.
+sVec3 ReachAnkle(const sActorOut& out, const sFoot& foot, std::vector<sQuat>& world,
+                 const std::vector<sVec3>& head, const sVec3& shift)
+{
+    const int thighBone = foot.mBones.mThigh, shinBone = foot.mBones.mShin, footBone = foot.mBones.mFoot;
+    const sVec3 hip = head[thighBone], knee = head[shinBone], ankle = head[footBone];
+    const double thigh = (knee - hip).Length(), shin = (ankle - knee).Length();
+    if (!(thigh > 0) || !(shin > 0) || !shift.IsFinite() || (shift.x == 0 && shift.y == 0 && shift.z == 0))
+        return sVec3();
+    // Out of the leg's reach (a hair inside full stretch and full fold, or
+    // as far as the pose itself goes), the ankle goes as far along the shift
+    // as the leg reaches: the foot keeps its height and slides a little
+    // rather than lifting off the floor.
+    const double now = (ankle - hip).Length();
+    const double lo = std::min(std::fabs(thigh - shin) * (1 + 1e-6) + 1e-9, now);
+    const double hi = std::max((thigh + shin) * (1 - 1e-6), now);
+    auto reachable = [&](double t) {
+        const double d = (ankle + shift * t - hip).Length();
+        return d >= lo && d <= hi;
+    };
+    double part = 1;
+    if (!reachable(1))
+    {
+        double in = 0, outside = 1;
+        for (int i = 0; i < 60; ++i)
+            (reachable(0.5 * (in + outside)) ? in : outside) = 0.5 * (in + outside);
+        part = in;
+    }
+    const sVec3 want = ankle + shift * part;
+    const double d = (want - hip).Length();
+    const sVec3 u = (want - hip).Unit();
+    // The knee stays on the side it bends to.
+    sVec3 side = (knee - hip) - u * (knee - hip).Dot(u);
+    if (side.Length() < 1e-9 * thigh)
+        side = u.Cross(sVec3(1, 0, 0)).Length() > 0.1 ? u.Cross(sVec3(1, 0, 0)) : u.Cross(sVec3(0, 1, 0));
+    side = side.Unit();
+    const double along = (thigh * thigh - shin * shin + d * d) / (2 * d);
+    const double across = std::sqrt(std::max(thigh * thigh - along * along, 0.0));
+    const sVec3 newKnee = hip + u * along + side * across;
+    const sQuat turnThigh = sQuat::Between(knee - hip, newKnee - hip);
+    const sQuat turnShin = sQuat::Between((ankle - knee), (hip + u * d) - newKnee);
+    const sVec3 move = newKnee + turnShin * (ankle - knee) - ankle;
+    if (!turnThigh.IsFinite() || !turnShin.IsFinite() || !move.IsFinite())
+        return sVec3();
+    for (size_t b = 0; b < out.mBones.size(); ++b)
+    {
+        if (!Below(out, (int)b, thighBone) || Below(out, (int)b, footBone))
+            continue;
+        world[b] = ((Below(out, (int)b, shinBone) ? turnShin : turnThigh) * world[b]).Unit();
+    }
+    return move;
+}
+
+// Keys of the leg's bones from their body-space rotations.
+void LegKeys(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& world, std::vector<sQuat>& keys)
+{
+    for (size_t b = 0; b < out.mBones.size(); ++b)
+        if (Below(out, (int)b, foot.mBones.mThigh))
+        {
+            const sOutBone& bone = out.mBones[b];
+            keys[b] = (bone.mRest.Conj() * world[bone.mParent].Conj() * world[b]).Unit();
+        }
+}
+
+// ---- [SECTION] Steps -----------------------------------------------------------
+
+// One foot of one loop, as PlantCycle works on it: per key, the body-space
+// pose and the foot's heel, ball and toe tip.
+struct sLoop
+{
+    int n = 0;
+    std::vector<std::vector<sQuat>> mWorld;
+    std::vector<std::vector<sVec3>> mHead;
+    std::vector<std::array<sVec3, 3>> mPoints;
+
+    double LowestHeight(int i) const { return mPoints[i][Lowest(mPoints[i].data())].z; }
+};
+
+// The keys at which the foot is held: its contacts, each run on while the
+// foot scrapes the floor lifting off.
+std::vector<char> HeldKeys(const sLoop& loop, const std::vector<char>& down, double leg)
+{
+    const int n = loop.n;
+    std::vector<char> held = down;
+    for (const sRun& run : Runs(down))
+    {
+        const int last = (run.mFirst + run.mLength - 1) % n;
+        const double top = loop.LowestHeight(last) + kScrapeBand * leg;
+        for (int j = 1; j < n; ++j)
+        {
+            const int i = (last + j) % n;
+            if (down[i] || loop.LowestHeight(i) > top)
+                break;
+            held[i] = 1;
+        }
+    }
+    return held;
+}
+
+// Per key, the turn about the vertical that keeps the foot's heading while
+// it lies flat, and the turn of the nearest flat key before and after it in
+// the rest of the contact; eased between contacts.
+std::vector<double> FootTurns(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& runs)
+{
+    const int n = loop.n;
+    std::vector<double> heading(n), turn(n, 0.0);
+    for (int i = 0; i < n; ++i)
+        heading[i] = Heading(loop.mWorld[i][foot.mBones.mFoot], foot.mAcross, i ? heading[i - 1] : 0.0);
+    for (const sRun& run : runs)
+    {
+        std::vector<int> flat; // offsets into the run
+        double lo = INFINITY, hi = -INFINITY;
+        for (int j = 0; j < run.mLength; ++j)
+        {
+            const int i = (run.mFirst + j) % n;
+            const std::array<sVec3, 3>& p = loop.mPoints[i];
+            if (std::fabs(p[0].z - std::min(p[1].z, p[2].z)) <= kFlatBand * foot.mLeg)
+            {
+                flat.push_back(j);
+                lo = std::min(lo, heading[i]);
+                hi = std::max(hi, heading[i]);
+            }
+        }
+        if (flat.empty() || hi - lo > kMostHeldTurn)
+            continue;
+        auto nearest = [&](int j) {
+            const auto it = std::lower_bound(flat.begin(), flat.end(), j);
+            if (it == flat.end())
+                return flat.back();
+            if (it == flat.begin() || *it - j <= j - *(it - 1))
+                return *it;
+            return *(it - 1);
+        };
+        const int keepAt = (Upright(loop.mHead, foot, run, n) - run.mFirst + n) % n;
+        const double keep = heading[(run.mFirst + nearest(keepAt)) % n];
+        for (int j = 0; j < run.mLength; ++j)
+            turn[(run.mFirst + j) % n] = keep - heading[(run.mFirst + nearest(j)) % n];
+    }
+    EaseBetween(runs, n, turn);
+    return turn;
+}
+
+// Turns the foot, what hangs from it and its points about the vertical
+// through the ankle.
+void TurnFoot(const sActorOut& out, const sFoot& foot, sLoop& loop, int i, double angle)
+{
+    if (angle == 0)
+        return;
+    const sQuat q = sQuat::AxisAngle(sVec3(0, 0, 1), angle);
+    for (size_t b = 0; b < out.mBones.size(); ++b)
+        if (Below(out, (int)b, foot.mBones.mFoot))
+            loop.mWorld[i][b] = (q * loop.mWorld[i][b]).Unit();
+    const sVec3 ankle = loop.mHead[i][foot.mBones.mFoot];
+    for (sVec3& p : loop.mPoints[i])
+        p = ankle + q * (p - ankle);
+}
+
+// Per held key, the horizontal shift of the foot: the point it stands on
+// moves backwards under the body by the pelvis's step from where it was
+// (shifted) the key before; the foot keeps its place where the leg is most
+// upright, moved as little as the leg needs to reach it all contact long.
+std::vector<sVec3> FootShifts(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& runs,
+                              const std::vector<sVec3>& pelvisStep)
+{
+    const int n = loop.n;
+    std::vector<sVec3> shift(n);
+    for (const sRun& run : runs)
+    {
+        const bool whole = run.mLength == n;
+        for (int j = 1; j < run.mLength + (whole ? 1 : 0); ++j)
+        {
+            const int i = (run.mFirst + j) % n, before = (run.mFirst + j - 1) % n;
+            const int k = Lowest(loop.mPoints[i].data());
+            const sVec3 next =
+                shift[before] + Flat(loop.mPoints[before][k] - pelvisStep[before] - loop.mPoints[i][k]);
+            if (j < run.mLength)
+                shift[i] = next;
+            else
+            {
+                // A foot down all round the loop: what does not close is
+                // spread over it.
+                for (int m = 1; m < n; ++m)
+                    shift[(run.mFirst + m) % n] = shift[(run.mFirst + m) % n] - next * (m / (double)n);
+            }
+        }
+        const sVec3 anchor = shift[Upright(loop.mHead, foot, run, n)];
+        for (int j = 0; j < run.mLength; ++j)
+            shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] - anchor;
+        const sVec3 offset = ReachableOffset(loop.mHead, foot, run, n, shift);
+        for (int j = 0; j < run.mLength; ++j)
+            shift[(run.mFirst + j) % n] = shift[(run.mFirst + j) % n] + offset;
+    }
+    return shift;
+}
+
+} // namespace
+
+// ---- [SECTION] PlantCycle ------------------------------------------------------
+
+sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::vector<char> down[2],
+                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys)
+{
+    sLoopPlant report;
+    const int n = (int)keys.size() - 1; // the last key repeats the first
+    report.mPelvisStep = pelvisStep;
+    if (n < 2 || (int)pelvisStep.size() != n || (int)down[0].size() != n || (int)down[1].size() != n)
+        return report;
+    for (int side = 0; side < 2; ++side)
+    {
+        const sLegBones& bones = legs[side];
+        if (bones.mThigh < 0 || bones.mShin < 0 || bones.mFoot < 0 || !Below(out, bones.mFoot, bones.mShin) ||
+            !Below(out, bones.mShin, bones.mThigh))
+            continue;
+        const sFoot foot = MakeFoot(out, bones);
+        sLoop loop;
+        loop.n = n;
+        loop.mWorld.resize(n);
+        loop.mHead.resize(n);
+        loop.mPoints.resize(n);
+        for (int i = 0; i < n; ++i)
+        {
+            BodyPose(out, keys[i], loop.mWorld[i], loop.mHead[i]);
+            Points(out, foot, loop.mWorld[i], loop.mHead[i], loop.mPoints[i].data());
+        }
+        report.mHeld[side] = HeldKeys(loop, down[side], foot.mLeg);
+        const std::vector<sRun> runs = Runs(report.mHeld[side]);
+        if (runs.empty())
+            continue;
+
+        const std::vector<double> turn = FootTurns(loop, foot, runs);
+        for (int i = 0; i < n; ++i)
+        {
+            TurnFoot(out, foot, loop, i, turn[i]);
+            report.mLargestTurnDeg = std::max(report.mLargestTurnDeg, std::fabs(turn[i]) * 180 / M_PI);
+        }
+        std::vector<sVec3> shift = FootShifts(loop, foot, runs, pelvisStep);
+
+        // The held keys in order: a foot the leg still cannot reach stays
+        // where it got to, rather than sliding back to its place later; then
+        // the swings, eased from the shifts reached.
+        std::vector<char> reached(n, 0);
+        auto reach = [&](int i, const sVec3& want) {
+            const sVec3 moved = ReachAnkle(out, foot, loop.mWorld[i], loop.mHead[i], want);
+            report.mLargestShift = std::max(report.mLargestShift, want.Length() / foot.mLeg);
+            report.mLargestMiss = std::max(report.mLargestMiss, (want - moved).Length() / foot.mLeg);
+            LegKeys(out, foot, loop.mWorld[i], keys[i]);
+            reached[i] = 1;
+            return moved;
+        };
+        for (const sRun& run : runs)
+        {
+            sVec3 behind;
+            for (int j = 0; j < run.mLength; ++j)
+            {
+                const int i = (run.mFirst + j) % n;
+                const sVec3 moved = reach(i, shift[i] + behind);
+                behind = moved - shift[i];
+                shift[i] = moved;
+            }
+        }
+        EaseBetween(runs, n, shift);
+        for (int i = 0; i < n; ++i)
+            if (!reached[i])
+                reach(i, shift[i]);
+        keys[n] = keys[0];
+    }
+    return report;
+}
+
+} // namespace qvimport
