@@ -12,7 +12,8 @@ cd "$(dirname "$0")"
 # Every part is switched on explicitly: a build directory that ./run.sh (or a
 # hand-made configuration) left with some of them off still builds and runs
 # every test, and ctest fails rather than pass having found none.
-all_on="-DQV_BUILD_TESTS=ON -DQV_BUILD_TOOLS=ON"
+# QV_CMAKE_ARGS adds options of its own (CI: -DQV_WERROR=ON).
+all_on="-DQV_BUILD_TESTS=ON -DQV_BUILD_TOOLS=ON ${QV_CMAKE_ARGS:-}"
 tools/deps.sh test
 if [ "${1:-}" = "--sanitize" ]; then
   shift

@@ -21,8 +21,7 @@ void Report(benchmark::State& state, unsigned int bones, unsigned long long allo
 {
     state.counters["per_bone"] =
         benchmark::Counter((double)bones, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.counters["allocs"] =
-        benchmark::Counter((double)allocations, benchmark::Counter::kAvgIterations);
+    state.counters["allocs"] = benchmark::Counter((double)allocations, benchmark::Counter::kAvgIterations);
 }
 
 // The whole per-frame step: clock, both pose refreshes, one action

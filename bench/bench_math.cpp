@@ -149,8 +149,7 @@ struct Glm
 #endif
 
 // The shared inputs in a library's own types.
-template <class L>
-struct Data
+template <class L> struct Data
 {
     typename L::Mat a[kBatch], b[kBatch];
     typename L::Quat p[kBatch], q[kBatch];
@@ -180,8 +179,7 @@ struct Data
 
 // Runs body(i) for every element of the batch, then makes sure the outputs
 // count.
-template <class Out, class Body>
-void Batch(benchmark::State& state, Out (&out)[kBatch], Body body)
+template <class Out, class Body> void Batch(benchmark::State& state, Out (&out)[kBatch], Body body)
 {
     for (auto _ : state)
     {
@@ -194,8 +192,7 @@ void Batch(benchmark::State& state, Out (&out)[kBatch], Body body)
 }
 
 // Folds step(x, i) over the batch, starting from x0 each time.
-template <class T, class Step>
-void Chain(benchmark::State& state, const T& x0, Step step)
+template <class T, class Step> void Chain(benchmark::State& state, const T& x0, Step step)
 {
     for (auto _ : state)
     {
@@ -207,76 +204,66 @@ void Chain(benchmark::State& state, const T& x0, Step step)
     PerOp(state);
 }
 
-template <class L>
-void Mat4Product(benchmark::State& state)
+template <class L> void Mat4Product(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     static typename L::Mat out[kBatch];
     Batch(state, out, [&](int i) { return L::Product(d.a[i], d.b[i]); });
 }
 
-template <class L>
-void Mat4ProductChain(benchmark::State& state)
+template <class L> void Mat4ProductChain(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     Chain(state, d.a[0], [&](const typename L::Mat& m, int i) { return L::Product(m, d.b[i]); });
 }
 
-template <class L>
-void Mat4Point(benchmark::State& state)
+template <class L> void Mat4Point(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     static typename L::Vec out[kBatch];
     Batch(state, out, [&](int i) { return L::Point(d.a[i], d.v[i]); });
 }
 
-template <class L>
-void Mat4PointChain(benchmark::State& state)
+template <class L> void Mat4PointChain(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     Chain(state, d.v[0], [&](const typename L::Vec& v, int i) { return L::Point(d.a[i], v); });
 }
 
-template <class L>
-void QuatToMat4(benchmark::State& state)
+template <class L> void QuatToMat4(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     static typename L::Mat out[kBatch];
     Batch(state, out, [&](int i) { return L::FromQuat(d.q[i]); });
 }
 
-template <class L>
-void QuatProduct(benchmark::State& state)
+template <class L> void QuatProduct(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     static typename L::Quat out[kBatch];
     Batch(state, out, [&](int i) { return L::QuatProduct(d.p[i], d.q[i]); });
 }
 
-template <class L>
-void QuatProductChain(benchmark::State& state)
+template <class L> void QuatProductChain(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     Chain(state, d.p[0], [&](const typename L::Quat& r, int i) { return L::QuatProduct(r, d.q[i]); });
 }
 
-template <class L>
-void Nlerp(benchmark::State& state)
+template <class L> void Nlerp(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     static typename L::Quat out[kBatch];
     Batch(state, out, [&](int i) { return L::Nlerp(d.t[i], d.p[i], d.q[i]); });
 }
 
-template <class L>
-void NlerpChain(benchmark::State& state)
+template <class L> void NlerpChain(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     Chain(state, d.p[0], [&](const typename L::Quat& r, int i) { return L::Nlerp(d.t[i], r, d.q[i]); });
 }
 
-template <class L>
-void BoneStep(benchmark::State& state)
+template <class L> void BoneStep(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
     static typename L::Mat out[kBatch];
@@ -285,11 +272,11 @@ void BoneStep(benchmark::State& state)
 
 // Down a chain of bones: each world matrix is the next bone's parent, as in
 // the armature's update from the root down.
-template <class L>
-void BoneStepChain(benchmark::State& state)
+template <class L> void BoneStepChain(benchmark::State& state)
 {
     const Data<L>& d = Data<L>::Get();
-    Chain(state, d.a[0], [&](const typename L::Mat& parent, int i) { return L::BoneStep(parent, d.a[i], d.b[i], d.q[i]); });
+    Chain(state, d.a[0],
+          [&](const typename L::Mat& parent, int i) { return L::BoneStep(parent, d.a[i], d.b[i], d.q[i]); });
 }
 
 // One line per operation: our time per operation, glm's, and their ratio
@@ -337,9 +324,15 @@ int main(int argc, char** argv)
         void (*glm)(benchmark::State&);
     };
 #if QV_HAVE_GLM
-#define QV_PAIR(op, fn) {op, fn<Qv>, fn<Glm>}
+#define QV_PAIR(op, fn)                                                                                                \
+    {                                                                                                                  \
+        op, fn<Qv>, fn<Glm>                                                                                            \
+    }
 #else
-#define QV_PAIR(op, fn) {op, fn<Qv>, nullptr}
+#define QV_PAIR(op, fn)                                                                                                \
+    {                                                                                                                  \
+        op, fn<Qv>, nullptr                                                                                            \
+    }
 #endif
     const Pair pairs[] = {
         QV_PAIR("mat4_product", Mat4Product),

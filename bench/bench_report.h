@@ -119,7 +119,8 @@ inline void PrintScaling(const Results& results, const std::string& prefix, cons
         {
             std::printf("%s<N>: medians, and growth exponent of the CPU time against the previous size\n",
                         prefix.c_str());
-            std::printf("  %8s %12s %12s %14s %9s\n", "N", "CPU (ms)", "wall (ms)", (std::string("CPU per ") + item).c_str(), "exponent");
+            std::printf("  %8s %12s %12s %14s %9s\n", "N", "CPU (ms)", "wall (ms)",
+                        (std::string("CPU per ") + item).c_str(), "exponent");
             header = true;
         }
         const double t = it->second.MedianCpu();

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -138,9 +138,9 @@ struct ActorSnapshot
     bool leftLock, rightLock;
 
     explicit ActorSnapshot(const cActor& a)
-        : time(a.mTime), current(a.mCurrentAction), next(a.mNextAction),
-          heading(a.mHeading), leftLast(a.mLeftFoot.mLastPosition), rightLast(a.mRightFoot.mLastPosition),
-          leftDir(a.mLeftFoot.mDir), leftLock(a.mLeftFoot.mLock), rightLock(a.mRightFoot.mLock)
+        : time(a.mTime), current(a.mCurrentAction), next(a.mNextAction), heading(a.mHeading),
+          leftLast(a.mLeftFoot.mLastPosition), rightLast(a.mRightFoot.mLastPosition), leftDir(a.mLeftFoot.mDir),
+          leftLock(a.mLeftFoot.mLock), rightLock(a.mRightFoot.mLock)
     {
         for (const cBone& b : a.mArmature.mBones)
         {
@@ -153,9 +153,9 @@ struct ActorSnapshot
 ::testing::AssertionResult SameActorState(const ActorSnapshot& a, const ActorSnapshot& b)
 {
     if (a.time != b.time || a.current != b.current || a.next != b.next)
-        return ::testing::AssertionFailure() << "clock or slots changed: time " << a.time << " -> " << b.time
-                                             << ", current " << a.current << " -> " << b.current << ", next "
-                                             << a.next << " -> " << b.next;
+        return ::testing::AssertionFailure()
+               << "clock or slots changed: time " << a.time << " -> " << b.time << ", current " << a.current << " -> "
+               << b.current << ", next " << a.next << " -> " << b.next;
     if (std::memcmp(&a.heading, &b.heading, sizeof(float)) != 0)
         return ::testing::AssertionFailure() << "heading changed: " << a.heading << " -> " << b.heading;
     for (size_t i = 0; i < a.world.size(); ++i)
@@ -408,7 +408,7 @@ TEST_F(AppEvents, LeftDragTurnsTheCameraByTheRelativeMotion)
     PushMotion(7, -4, SDL_BUTTON(SDL_BUTTON_LEFT));
     app.HandleEvents();
     EXPECT_TRUE(app.mLeftMouseButton);
-    EXPECT_EQ(app.mCamera.mHeading, -7); // right lowers the heading
+    EXPECT_EQ(app.mCamera.mHeading, -7);   // right lowers the heading
     EXPECT_EQ(app.mCamera.mElevation, -4); // up lowers the eye
 
     PushMotion(-3, 10, SDL_BUTTON(SDL_BUTTON_LEFT));
@@ -496,8 +496,8 @@ TEST_F(AppEvents, GoRunsTheFrameOfTheCloseRequestThenReturns)
     EXPECT_TRUE(ScriptUsedUp()) << "Go ran more or less than one frame";
     EXPECT_FALSE(app.mActive);
     EXPECT_EQ(app.mFPS, 1u);
-    EXPECT_EQ(app.mActor.mTime, 16u);        // the character step ran
-    EXPECT_EQ(app.mActor.mNextAction, 0u);   // with the walk requested
+    EXPECT_EQ(app.mActor.mTime, 16u);      // the character step ran
+    EXPECT_EQ(app.mActor.mNextAction, 0u); // with the walk requested
     EXPECT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
 }
 
@@ -877,8 +877,8 @@ std::string ActorXml(const std::vector<BoneSpec>& bones, int actions)
 }
 
 const std::vector<BoneSpec> kGoodBones = {
-    {"Bone", "NULL"},         {"Bone.001", "Bone"},     {"Bone.005", "Bone"},
-    {"Bone.006", "Bone"},     {"Bone.007", "Bone.005"}, {"Bone.008", "Bone.006"},
+    {"Bone", "NULL"},     {"Bone.001", "Bone"},     {"Bone.005", "Bone"},
+    {"Bone.006", "Bone"}, {"Bone.007", "Bone.005"}, {"Bone.008", "Bone.006"},
 };
 
 std::string WriteFile(const std::string& name, const std::string& text)

@@ -57,7 +57,8 @@ TEST(WalkerProblem, EachDefectIsNamed)
     const Case cases[] = {
         {"no second walk", [](cActor& a) { a.mAction[kSecondWalkSlot].mChannels.clear(); }, "three actions"},
         {"no left foot", [](cActor& a) { Find(a, kLeftFootBone)->mName = "Left"; }, "left foot bone named 'Bone.008'"},
-        {"no right foot", [](cActor& a) { Find(a, kRightFootBone)->mName = "Right"; }, "right foot bone named 'Bone.007'"},
+        {"no right foot", [](cActor& a) { Find(a, kRightFootBone)->mName = "Right"; },
+         "right foot bone named 'Bone.007'"},
         {"root without children", [](cActor& a) { a.mArmature.mRootBone->mChildren.clear(); }, "at least one child"},
         {"first child on the root",
          [](cActor& a) { a.mArmature.mRootBone->mChildren[0]->mRestTransform.setTransform(0.0f, 0.0f, 0.0f); },

@@ -45,7 +45,7 @@ protected:
         app->Setup(800, 600);
         setupReads = gTickReads;
         cQVApp::SetTickSource(nullptr);
-        flagsAfterSetup = {app->mActive, app->mPaused, app->mWalk, app->mTurnLeft, app->mTurnRight,
+        flagsAfterSetup = {app->mActive,          app->mPaused,          app->mWalk, app->mTurnLeft, app->mTurnRight,
                            app->mLeftMouseButton, app->mRightMouseButton};
 
         // The start-up order of the program, with an actor built in memory,
@@ -78,8 +78,7 @@ protected:
         return Rgb{px[i], px[i + 1], px[i + 2]};
     }
     // Whether any pixel within `radius` of (x, y) satisfies pred.
-    template <class Pred>
-    static bool Near(const std::vector<unsigned char>& px, int x, int y, int radius, Pred pred)
+    template <class Pred> static bool Near(const std::vector<unsigned char>& px, int x, int y, int radius, Pred pred)
     {
         for (int dy = -radius; dy <= radius; ++dy)
             for (int dx = -radius; dx <= radius; ++dx)

@@ -68,20 +68,20 @@ void InputFor(int i)
 {
     switch (i)
     {
-    case 5: PushKey(SDL_KEYDOWN, SDLK_w); break;        // walk
-    case 15: PushKey(SDL_KEYDOWN, SDLK_a); break;       // turn left while walking
+    case 5: PushKey(SDL_KEYDOWN, SDLK_w); break;  // walk
+    case 15: PushKey(SDL_KEYDOWN, SDLK_a); break; // turn left while walking
     case 45: PushKey(SDL_KEYUP, SDLK_a); break;
-    case 50: PushKey(SDL_KEYUP, SDLK_c); break;         // second walk cycle
-    case 55: PushKey(SDL_KEYDOWN, SDLK_d); break;       // turn right
+    case 50: PushKey(SDL_KEYUP, SDLK_c); break;   // second walk cycle
+    case 55: PushKey(SDL_KEYDOWN, SDLK_d); break; // turn right
     case 85: PushKey(SDL_KEYUP, SDLK_d); break;
-    case 90: PushKey(SDL_KEYUP, SDLK_t); break;         // draw mode 2
+    case 90: PushKey(SDL_KEYUP, SDLK_t); break; // draw mode 2
     case 95: PushButton(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT); break;
     case 120: PushButton(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT); break;
-    case 125: PushKey(SDL_KEYUP, SDLK_p); break;        // pause ...
-    case 135: PushKey(SDL_KEYUP, SDLK_p); break;        // ... and resume
-    case 140: PushKey(SDL_KEYUP, SDLK_t); break;        // draw mode 1
-    case 145: PushKey(SDL_KEYUP, SDLK_c); break;        // first walk cycle
-    case 170: PushKey(SDL_KEYUP, SDLK_w); break;        // stand
+    case 125: PushKey(SDL_KEYUP, SDLK_p); break; // pause ...
+    case 135: PushKey(SDL_KEYUP, SDLK_p); break; // ... and resume
+    case 140: PushKey(SDL_KEYUP, SDLK_t); break; // draw mode 1
+    case 145: PushKey(SDL_KEYUP, SDLK_c); break; // first walk cycle
+    case 170: PushKey(SDL_KEYUP, SDLK_w); break; // stand
     case 180: PushButton(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT); break;
     case 185: PushButton(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT); break;
     default: break;

@@ -45,8 +45,8 @@ public:
         std::string skeleton, nodes;
         for (int i = 0; i < bones; ++i)
         {
-            skeleton += "<bone name=\"" + Name(i) + "\" len=\"" + Length() + "\"><matrix>" + Matrix() +
-                        "</matrix></bone>\n";
+            skeleton +=
+                "<bone name=\"" + Name(i) + "\" len=\"" + Length() + "\"><matrix>" + Matrix() + "</matrix></bone>\n";
             nodes += "<node name=\"" + Name(i) + "\">" + (i == 0 ? std::string("NULL") : Name(parent[i])) + "</node>\n";
         }
         std::string actions;
@@ -142,14 +142,15 @@ private:
         double axis[3];
         Axis(axis);
         const double angle = Real(-M_PI, M_PI), c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
-        double rot[3][3] = {{t * axis[0] * axis[0] + c, t * axis[0] * axis[1] - s * axis[2], t * axis[0] * axis[2] + s * axis[1]},
-                            {t * axis[0] * axis[1] + s * axis[2], t * axis[1] * axis[1] + c, t * axis[1] * axis[2] - s * axis[0]},
-                            {t * axis[0] * axis[2] - s * axis[1], t * axis[1] * axis[2] + s * axis[0], t * axis[2] * axis[2] + c}};
+        double rot[3][3] = {
+            {t * axis[0] * axis[0] + c, t * axis[0] * axis[1] - s * axis[2], t * axis[0] * axis[2] + s * axis[1]},
+            {t * axis[0] * axis[1] + s * axis[2], t * axis[1] * axis[1] + c, t * axis[1] * axis[2] - s * axis[0]},
+            {t * axis[0] * axis[2] - s * axis[1], t * axis[1] * axis[2] + s * axis[0], t * axis[2] * axis[2] + c}};
         double scale = 1.0;
         switch (Int(0, mWild ? 6 : 4))
         {
         case 0: break; // identity
-        case 1: // a rotation
+        case 1:        // a rotation
             for (int i = 0; i < 3; ++i)
                 for (int j = 0; j < 3; ++j)
                     r[i][j] = rot[i][j];
@@ -221,8 +222,14 @@ private:
         double length = 1.0;
         switch (Int(0, 9))
         {
-        case 0: length = 1.0099; mEdge = true; break;
-        case 1: length = 0.9901; mEdge = true; break;
+        case 0:
+            length = 1.0099;
+            mEdge = true;
+            break;
+        case 1:
+            length = 0.9901;
+            mEdge = true;
+            break;
         case 2: length = Real(0.991, 1.009); break;
         case 3: length = -1.0; break; // the same rotation, the other sign
         case 4: length = mWild && Chance(0.2) ? (Chance(0.5) ? 0.0 : Decades(0.1, 20.0)) : 1.0; break;
@@ -230,7 +237,8 @@ private:
         }
         for (double& v : q)
             v *= length;
-        return "<quat w=\"" + Num(q[0]) + "\" x=\"" + Num(q[1]) + "\" y=\"" + Num(q[2]) + "\" z=\"" + Num(q[3]) + "\"/>";
+        return "<quat w=\"" + Num(q[0]) + "\" x=\"" + Num(q[1]) + "\" y=\"" + Num(q[2]) + "\" z=\"" + Num(q[3]) +
+               "\"/>";
     }
 
     std::string Channel()

@@ -133,11 +133,11 @@ TEST(Matrix4D, ProductMatchesSuccessiveTransformsAndComputesBottomRow)
 TEST(Matrix4D, ProductSumsTermsInColumnOrder)
 {
     cMatrix4D a;
-    a._m[0] = 1e8f;   // row 0, column 0
-    a._m[4] = 1.0f;   // row 0, column 1
-    a._m[8] = -1e8f;  // row 0, column 2
-    a._m[12] = 1.0f;  // row 0, column 3
-    cMatrix4D ones; // column 0 all ones
+    a._m[0] = 1e8f;  // row 0, column 0
+    a._m[4] = 1.0f;  // row 0, column 1
+    a._m[8] = -1e8f; // row 0, column 2
+    a._m[12] = 1.0f; // row 0, column 3
+    cMatrix4D ones;  // column 0 all ones
     ones._m[1] = ones._m[2] = ones._m[3] = 1.0f;
     const cMatrix4D c = a * ones;
     EXPECT_EQ(c._m[0], 1.0f);
@@ -358,9 +358,8 @@ TEST(Matrix4D, StreamFormat)
         a[i] = static_cast<float>(i);
     std::ostringstream os;
     os << cMatrix4D(a) << "|";
-    EXPECT_EQ(os.str(),
-              "Matrix4D: [0, 4, 8, 12 ]\n"
-              "          [1, 5, 9, 13 ]\n"
-              "          [2, 6, 10, 14 ]\n"
-              "          [3, 7, 11, 15 ]|");
+    EXPECT_EQ(os.str(), "Matrix4D: [0, 4, 8, 12 ]\n"
+                        "          [1, 5, 9, 13 ]\n"
+                        "          [2, 6, 10, 14 ]\n"
+                        "          [3, 7, 11, 15 ]|");
 }

@@ -102,8 +102,8 @@ TEST(Quaternion, HamiltonProductOrder)
 
     // General case, written out; operands unchanged.
     const cQuaternion a(1, 2, 3, 4), b(-5, 6, 7, 8);
-    ExpectQuat(a * b, 4 * -5 + 1 * 8 + 2 * 7 - 3 * 6, 4 * 6 + 2 * 8 + 3 * -5 - 1 * 7,
-               4 * 7 + 3 * 8 + 1 * 6 - 2 * -5, 4 * 8 - 1 * -5 - 2 * 6 - 3 * 7, 0);
+    ExpectQuat(a * b, 4 * -5 + 1 * 8 + 2 * 7 - 3 * 6, 4 * 6 + 2 * 8 + 3 * -5 - 1 * 7, 4 * 7 + 3 * 8 + 1 * 6 - 2 * -5,
+               4 * 8 - 1 * -5 - 2 * 6 - 3 * 7, 0);
     ExpectQuat(a, 1, 2, 3, 4, 0);
     ExpectQuat(b, -5, 6, 7, 8, 0);
 
@@ -365,8 +365,7 @@ TEST(Quaternion, NlerpExtrapolatesOutsideUnitInterval)
     ExpectQuat(q, expected.mData[0], expected.mData[1], expected.mData[2], expected.mData[3]);
     cQuaternion back(0, 0, -h, 2 - h); // t = -1: s - (d - s)
     back.normalize();
-    ExpectQuat(cQuaternion::nlerp(-1, cQuaternion(), z90), back.mData[0], back.mData[1], back.mData[2],
-               back.mData[3]);
+    ExpectQuat(cQuaternion::nlerp(-1, cQuaternion(), z90), back.mData[0], back.mData[1], back.mData[2], back.mData[3]);
 }
 
 TEST(Quaternion, StreamFormat)

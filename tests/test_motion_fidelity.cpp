@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "QV_motion_trace.h"
 #include "QV_actor.h"
 #include "QV_character.h"
+#include "QV_motion_trace.h"
 #include "QV_xml.h"
 #include "support/qv_expect.h"
 #include "support/scripted_run.h"

@@ -30,9 +30,9 @@
 #include <string>
 #include <vector>
 
+#include "QV_capture.h"
 #include "QV_character.h"
 #include "QV_xml.h"
-#include "QV_capture.h"
 
 using namespace qvimport;
 
@@ -81,16 +81,16 @@ double FootLowest(const cBone& foot)
 
 struct sPlay
 {
-    double mSeconds = 0;       // walking time measured (after the first two seconds)
-    double mTravel = 0;        // root's horizontal travel over it
-    double mForward = 0;       // travel along the forward direction at the start of the walk
-    double mLeft = 0;          // travel to the figure's left of it
-    double mCycleMs = 0;       // mean time between clock restarts
-    double mLowest = 1e30;     // per frame lowest foot point: its smallest and largest
+    double mSeconds = 0;   // walking time measured (after the first two seconds)
+    double mTravel = 0;    // root's horizontal travel over it
+    double mForward = 0;   // travel along the forward direction at the start of the walk
+    double mLeft = 0;      // travel to the figure's left of it
+    double mCycleMs = 0;   // mean time between clock restarts
+    double mLowest = 1e30; // per frame lowest foot point: its smallest and largest
     double mLowestMax = -1e30;
-    int mStanceFrames = 0;     // foot frames on the ground, and of those, locked
+    int mStanceFrames = 0; // foot frames on the ground, and of those, locked
     int mLockedFrames = 0;
-    int mGroundFrames = 0;     // frames with a foot on the ground, and of those, carried by a locked foot
+    int mGroundFrames = 0; // frames with a foot on the ground, and of those, carried by a locked foot
     int mCarriedFrames = 0;
     bool mFinite = true;
     double mStandFoot[2] = {0, 0}; // each foot's lowest point after standing half a second
@@ -283,8 +283,8 @@ void ImportAndWalk(const std::string& label, const sCapture& cap, double minCarr
     EXPECT_NEAR(r.mCapturedWalk.mSpeedLegs, r.mCaptured.mSpeedLegs, 0.05 * r.mCaptured.mSpeedLegs);
     printf("%s: captured %.3f leg/s, %.1f steps/min over %d steady cycles; the imported cycle %.3f leg/s, %.1f "
            "steps/min\n",
-           label.c_str(), r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles,
-           r.mCapturedWalk.mSpeedLegs, cycleCadence);
+           label.c_str(), r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles, r.mCapturedWalk.mSpeedLegs,
+           cycleCadence);
     for (unsigned dt : {1u, 16u, 33u})
     {
         SCOPED_TRACE(testing::Message() << label << " at " << dt << " ms frames");
@@ -402,8 +402,8 @@ std::string Base64(const std::vector<unsigned char>& bytes)
     std::string s;
     for (size_t i = 0; i < bytes.size(); i += 3)
     {
-        const unsigned v = bytes[i] << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
-                           (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+        const unsigned v =
+            bytes[i] << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) | (i + 2 < bytes.size() ? bytes[i + 2] : 0);
         s += k[v >> 18 & 63];
         s += k[v >> 12 & 63];
         s += i + 1 < bytes.size() ? k[v >> 6 & 63] : '=';
@@ -426,11 +426,20 @@ struct sJointDef
     double mOffset[3];
 };
 const sJointDef kSyntheticJoints[] = {
-    {"Hips", -1, {0, 0.93, 0}},          {"LeftUpLeg", 0, {0.1, -0.05, 0}},  {"LeftLeg", 1, {0, -0.45, 0}},
-    {"LeftFoot", 2, {0, -0.43, 0}},      {"LeftToeBase", 3, {0, -0.06, 0.13}}, {"LeftToe_End", 4, {0, -0.01, 0.06}},
-    {"RightUpLeg", 0, {-0.1, -0.05, 0}}, {"RightLeg", 6, {0, -0.45, 0}},     {"RightFoot", 7, {0, -0.43, 0}},
-    {"RightToeBase", 8, {0, -0.06, 0.13}}, {"RightToe_End", 9, {0, -0.01, 0.06}}, {"Spine", 0, {0, 0.1, 0}},
-    {"Head", 11, {0, 0.55, 0}},          {"Head_End", 12, {0, 0.2, 0}},
+    {"Hips", -1, {0, 0.93, 0}},
+    {"LeftUpLeg", 0, {0.1, -0.05, 0}},
+    {"LeftLeg", 1, {0, -0.45, 0}},
+    {"LeftFoot", 2, {0, -0.43, 0}},
+    {"LeftToeBase", 3, {0, -0.06, 0.13}},
+    {"LeftToe_End", 4, {0, -0.01, 0.06}},
+    {"RightUpLeg", 0, {-0.1, -0.05, 0}},
+    {"RightLeg", 6, {0, -0.45, 0}},
+    {"RightFoot", 7, {0, -0.43, 0}},
+    {"RightToeBase", 8, {0, -0.06, 0.13}},
+    {"RightToe_End", 9, {0, -0.01, 0.06}},
+    {"Spine", 0, {0, 0.1, 0}},
+    {"Head", 11, {0, 0.55, 0}},
+    {"Head_End", 12, {0, 0.2, 0}},
 };
 const int kSyntheticJointCount = sizeof kSyntheticJoints / sizeof kSyntheticJoints[0];
 
@@ -507,7 +516,8 @@ std::string WalkingGltf(double stride, double glide = 0, double swivel = 0)
         for (size_t f = 0; f < w.mAngle[j].size(); ++f)
         {
             const double a = w.mAngle[j][f], v = w.mSwivel[j].empty() ? 0 : w.mSwivel[j][f];
-            const sQuat r = sQuat(std::cos(a / 2), std::sin(a / 2), 0, 0) * sQuat(std::cos(v / 2), 0, std::sin(v / 2), 0);
+            const sQuat r =
+                sQuat(std::cos(a / 2), std::sin(a / 2), 0, 0) * sQuat(std::cos(v / 2), 0, std::sin(v / 2), 0);
             q.insert(q.end(), {(float)r.x, (float)r.y, (float)r.z, (float)r.w});
         }
         add(q);
@@ -592,15 +602,16 @@ std::string WalkingCollada(double stride)
     x << "</library_animations>\n<library_visual_scenes><visual_scene id=\"Scene\" name=\"Scene\">\n";
     std::function<void(int)> node = [&](int j) {
         const std::string n = kSyntheticJoints[j].mName;
-        x << "<node id=\"" << n << "\" name=\"" << n << "\" sid=\"" << n << "\" type=\"JOINT\"><matrix sid=\"transform\">"
-          << matrix(j, 0) << "</matrix>\n";
+        x << "<node id=\"" << n << "\" name=\"" << n << "\" sid=\"" << n
+          << "\" type=\"JOINT\"><matrix sid=\"transform\">" << matrix(j, 0) << "</matrix>\n";
         for (int c = 0; c < kSyntheticJointCount; ++c)
             if (kSyntheticJoints[c].mParent == j)
                 node(c);
         x << "</node>\n";
     };
     node(0);
-    x << "</visual_scene></library_visual_scenes>\n<scene><instance_visual_scene url=\"#Scene\"/></scene>\n</COLLADA>\n";
+    x << "</visual_scene></library_visual_scenes>\n<scene><instance_visual_scene "
+         "url=\"#Scene\"/></scene>\n</COLLADA>\n";
     return x.str();
 }
 
@@ -804,7 +815,7 @@ sActorOut TwoLegs(double shin)
         out.mBones.push_back(b);
         return (int)out.mBones.size() - 1;
     };
-    const sQuat down = sQuat::AxisAngle(sVec3(1, 0, 0), M_PI);  // +Y pointing down
+    const sQuat down = sQuat::AxisAngle(sVec3(1, 0, 0), M_PI);       // +Y pointing down
     const sQuat ahead = sQuat::AxisAngle(sVec3(1, 0, 0), -M_PI / 2); // from down to forwards (+Y in body)
     bone("root", -1, sVec3(0, 0, 2), 0, sQuat());
     const int pelvis = bone("pelvis", 0, sVec3(), 0, sQuat());
@@ -833,9 +844,12 @@ TEST(QvImportPlant, PlantCycleKeepsEveryLoopWhole)
         double mShin, mStep;
         int mDownLeft, mDownRight; // keys down out of n, from key 0
         int mKeys;
-    } cases[] = {{"a walk", 1.0, 0.02, 14, 14, n}, {"down all round", 1.0, 0.02, n, 10, n},
-                 {"never down", 1.0, 0.02, 0, 0, n}, {"a knee on the ankle", 0.0, 0.02, 14, 14, n},
-                 {"a step beyond reach", 1.0, 5.0, 14, 14, n}, {"one key", 1.0, 0.02, 1, 1, 1}};
+    } cases[] = {{"a walk", 1.0, 0.02, 14, 14, n},
+                 {"down all round", 1.0, 0.02, n, 10, n},
+                 {"never down", 1.0, 0.02, 0, 0, n},
+                 {"a knee on the ankle", 0.0, 0.02, 14, 14, n},
+                 {"a step beyond reach", 1.0, 5.0, 14, 14, n},
+                 {"one key", 1.0, 0.02, 1, 1, 1}};
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.mName);
@@ -992,8 +1006,8 @@ TEST(QvImportSamples, AssimpSampleFilesImportCleanlyOrAreRefused)
     {
         std::string ext = entry.path().extension().string();
         std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return (char)std::tolower(c); });
-        if (!entry.is_regular_file() || (ext != ".bvh" && ext != ".fbx" && ext != ".dae" && ext != ".gltf" &&
-                                         ext != ".glb"))
+        if (!entry.is_regular_file() ||
+            (ext != ".bvh" && ext != ".fbx" && ext != ".dae" && ext != ".gltf" && ext != ".glb"))
             continue;
         SCOPED_TRACE(entry.path().string());
         try
@@ -1041,12 +1055,15 @@ TEST(QvImportKeys, ReducedChannelsStayWithinTheBoundUnderTheLibrarysInterpolatio
         {"steady turn", [&](double u) { return sQuat::AxisAngle(x, 0.8 * u); }},
         {"half a turn", [&](double u) { return sQuat::AxisAngle(y, 3.0 * u); }},
         {"knee in swing", [&](double u) { return sQuat::AxisAngle(x, 1.1 * std::pow(std::sin(M_PI * u), 4)); }},
-        {"two axes", [&](double u) {
-             return sQuat::AxisAngle(x, 0.5 * std::sin(2 * M_PI * u)) * sQuat::AxisAngle(y, 0.3 * std::cos(6 * M_PI * u));
+        {"two axes",
+         [&](double u) {
+             return sQuat::AxisAngle(x, 0.5 * std::sin(2 * M_PI * u)) *
+                    sQuat::AxisAngle(y, 0.3 * std::cos(6 * M_PI * u));
          }},
         {"tilted wobble", [&](double u) { return sQuat::AxisAngle(tilted, 0.2 * std::sin(14 * M_PI * u)); }},
         {"jump", [&](double u) { return sQuat::AxisAngle(x, u < 0.5 ? 0.0 : 0.7); }},
-        {"noise", [&](double u) {
+        {"noise",
+         [&](double u) {
              const double n = std::sin(12345.678 * u) * 43758.5453;
              return sQuat::AxisAngle(tilted, 0.01 * (n - std::floor(n)));
          }},
@@ -1129,12 +1146,13 @@ sRun RunProgram(const std::string& args)
 }
 
 // A BVH of two joints that walk nowhere, with no foot among them.
-const char* kFootlessBvh = "HIERARCHY\nROOT Body\n{\n  OFFSET 0 0 0\n  CHANNELS 6 Xposition Yposition Zposition "
-                           "Zrotation Xrotation Yrotation\n  JOINT Arm\n  {\n    OFFSET 1 0 0\n    CHANNELS 3 Zrotation "
-                           "Xrotation Yrotation\n    JOINT Hand\n    {\n      OFFSET 1 0 0\n      CHANNELS 3 Zrotation "
-                           "Xrotation Yrotation\n      End Site\n      {\n        OFFSET 1 0 0\n      }\n    }\n  }\n}\n"
-                           "MOTION\nFrames: 3\nFrame Time: 0.0333333\n0 1 0 0 0 0 0 0 0 0 0 0\n0 1 0 0 0 0 0 10 0 0 0 "
-                           "0\n0 1 0 0 0 0 0 20 0 0 0 0\n";
+const char* kFootlessBvh =
+    "HIERARCHY\nROOT Body\n{\n  OFFSET 0 0 0\n  CHANNELS 6 Xposition Yposition Zposition "
+    "Zrotation Xrotation Yrotation\n  JOINT Arm\n  {\n    OFFSET 1 0 0\n    CHANNELS 3 Zrotation "
+    "Xrotation Yrotation\n    JOINT Hand\n    {\n      OFFSET 1 0 0\n      CHANNELS 3 Zrotation "
+    "Xrotation Yrotation\n      End Site\n      {\n        OFFSET 1 0 0\n      }\n    }\n  }\n}\n"
+    "MOTION\nFrames: 3\nFrame Time: 0.0333333\n0 1 0 0 0 0 0 0 0 0 0 0\n0 1 0 0 0 0 0 10 0 0 0 "
+    "0\n0 1 0 0 0 0 0 20 0 0 0 0\n";
 
 TEST(QvImportErrors, EveryFailureIsOneLineAndAFailingStatus)
 {

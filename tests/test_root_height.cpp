@@ -89,7 +89,8 @@ TEST(RootHeight, InterpolatesLikeTheRotationsAndHoldsAtTheEnds)
     {
         unsigned int t;
         float h;
-    } expect[] = {{0, 1.0f}, {100, 1.0f}, {200, 2.0f}, {299, 2.99f}, {300, 5.0f}, {400, 2.0f}, {500, -1.0f}, {9000, -1.0f}};
+    } expect[] = {{0, 1.0f},   {100, 1.0f}, {200, 2.0f},  {299, 2.99f},
+                  {300, 5.0f}, {400, 2.0f}, {500, -1.0f}, {9000, -1.0f}};
     for (const auto& e : expect)
         EXPECT_NEAR(a.RootHeightAt(e.t), e.h, 1e-6f) << "t = " << e.t;
 }
@@ -104,14 +105,22 @@ std::string BobbingWalker()
     TiXmlDocument doc;
     if (!doc.LoadFile("data/walker.xml"))
         return "";
-    TiXmlElement* walk = TiXmlHandle(&doc).FirstChildElement("QVArmature").FirstChildElement("actions").FirstChildElement("action").Element();
+    TiXmlElement* walk = TiXmlHandle(&doc)
+                             .FirstChildElement("QVArmature")
+                             .FirstChildElement("actions")
+                             .FirstChildElement("action")
+                             .Element();
     if (!walk)
         return "";
     double len = 0;
     walk->Attribute("len", &len);
     const double period = len - kRestartTime;
     // The root is the walker's first bone, so its channel is the first.
-    TiXmlElement* key = TiXmlHandle(walk).FirstChildElement("channel").FirstChildElement("keyframes").FirstChildElement("key").Element();
+    TiXmlElement* key = TiXmlHandle(walk)
+                            .FirstChildElement("channel")
+                            .FirstChildElement("keyframes")
+                            .FirstChildElement("key")
+                            .Element();
     for (; key; key = key->NextSiblingElement("key"))
     {
         double t = 0;

@@ -16,10 +16,10 @@
 #include <string>
 
 #include "QV_actor_writer.h"
+#include "QV_character.h"
 #include "QV_gait_csv.h"
 #include "QV_gait_params.h"
 #include "QV_gait_trace.h"
-#include "QV_character.h"
 #include "QV_xml.h"
 
 namespace
@@ -333,7 +333,6 @@ TEST(WalkerSteer, TravelFollowsTheHeadingWhileTurning)
             }
 }
 
-
 // ---------------------------------------------------------------------------
 // Other layouts: a small hand-made biped with its own bone names.
 
@@ -484,7 +483,10 @@ std::string File()
         s += std::string("<bone name=\"") + b.name + "\" len=\"" + Number(b.len) + "\"><matrix>";
         for (int row = 0; row < 3; ++row)
             s += Number(r.at(row, 0)) + "," + Number(r.at(row, 1)) + "," + Number(r.at(row, 2)) + "," +
-                 Number(row == 0 ? t.x : row == 1 ? t.y : t.z) + (row < 2 ? "," : "");
+                 Number(row == 0   ? t.x
+                        : row == 1 ? t.y
+                                   : t.z) +
+                 (row < 2 ? "," : "");
         s += "</matrix></bone>\n";
     }
     s += "</skeleton><heirachy>\n";

@@ -19,8 +19,6 @@ using namespace xmltest;
 namespace
 {
 
-
-
 // Refused with one line of our own wording that mentions 'word'.
 void ExpectRefused(const std::string& text, const std::string& word)
 {
@@ -89,9 +87,9 @@ TEST(XmlBadCounts, AtMostThreeActions)
 
 TEST(XmlBadCounts, NoMoreChannelsThanBones)
 {
-    ExpectRefused(Document(ExampleArmature(), Action("nod", "1000", IdentityChannel() + IdentityChannel() +
-                                                                        IdentityChannel())),
-                  "channel");
+    ExpectRefused(
+        Document(ExampleArmature(), Action("nod", "1000", IdentityChannel() + IdentityChannel() + IdentityChannel())),
+        "channel");
 }
 
 TEST(XmlBadNames, NodesMustNameBones)
@@ -150,7 +148,8 @@ TEST(XmlBadMatrix, FewerThanTwelveFields)
 
 TEST(XmlBadValues, TimesMustNotGoBackwards)
 {
-    const std::string keys = Key("0", "1", "0", "0", "0") + Key("500", "1", "0", "0", "0") + Key("400", "1", "0", "0", "0");
+    const std::string keys =
+        Key("0", "1", "0", "0", "0") + Key("500", "1", "0", "0", "0") + Key("400", "1", "0", "0", "0");
     ExpectRefused(Document(ExampleArmature(), Action("nod", "1000", Channel("3", keys))), "backwards");
 }
 
@@ -219,7 +218,8 @@ TEST(XmlBadMessages, NamesInMessagesStayOnOneLine)
 {
     ExpectRefused(Edit(Example(), "<node name=\"Bone.001\">", "<node name=\"Bone\n.001\">"), "Bone?.001");
     const std::string longName(5000, 'q');
-    const std::string message = MessageOf(Edit(Example(), "<node name=\"Bone.001\">", "<node name=\"" + longName + "\">"));
+    const std::string message =
+        MessageOf(Edit(Example(), "<node name=\"Bone.001\">", "<node name=\"" + longName + "\">"));
     EXPECT_LT(message.size(), 300u);
 }
 

@@ -111,10 +111,9 @@ cMatrix4D ChildMatrix(const std::string& matrixText)
 
 TEST(XmlLoaderLayout, ElementsInEitherOrderLoadTheSameActor)
 {
-    const std::string reversed = "<QVArmature><actions>" + ExampleAction() +
-                                 "</actions><armature name=\"figure\"><heirachy>" + ExampleNodes() +
-                                 "</heirachy><skeleton bones=\"2\">" + ExampleBones() +
-                                 "</skeleton></armature></QVArmature>";
+    const std::string reversed =
+        "<QVArmature><actions>" + ExampleAction() + "</actions><armature name=\"figure\"><heirachy>" + ExampleNodes() +
+        "</heirachy><skeleton bones=\"2\">" + ExampleBones() + "</skeleton></armature></QVArmature>";
     cActor a;
     Load(reversed, a);
     ASSERT_EQ(a.mArmature.mBones.size(), 2u);
@@ -158,7 +157,9 @@ TEST(XmlLoaderLayout, NodeTextLosesSurroundingBlanksButNamesKeepThem)
 TEST(XmlLoaderLayout, AnyElementAfterTheFirstBoneNodeActionOrChannelCounts)
 {
     // A sibling of another name after the first bone is read as a bone.
-    std::string text = Edit(Example(), "<bone name=\"Bone.001\" len=\"0.8\"><matrix>1,0,0,0, 0,1,0,1.2, 0,0,1,0</matrix></bone>", "<joint name=\"Bone.001\" len=\"0.8\"><matrix>1,0,0,0, 0,1,0,1.2, 0,0,1,0</matrix></joint>");
+    std::string text =
+        Edit(Example(), "<bone name=\"Bone.001\" len=\"0.8\"><matrix>1,0,0,0, 0,1,0,1.2, 0,0,1,0</matrix></bone>",
+             "<joint name=\"Bone.001\" len=\"0.8\"><matrix>1,0,0,0, 0,1,0,1.2, 0,0,1,0</matrix></joint>");
     cActor b;
     Load(text, b);
     ASSERT_EQ(b.mArmature.mBones.size(), 2u);
@@ -294,7 +295,8 @@ TEST(XmlLoaderHierarchy, NodeOrderDoesNotChangeTheTreeButOrdersChildren)
     // Children's nodes before their parent's, B's before A's.
     cActor a;
     Load(Document(Armature("t", "3", bones, Node("B", "Root") + Node("A", "Root") + Node("Root", "NULL")),
-                             Action("x", "1000", channels)), a);
+                  Action("x", "1000", channels)),
+         a);
     std::vector<cBone>& bs = a.mArmature.mBones;
     EXPECT_EQ(a.mArmature.mRootBone, &bs[0]);
     ASSERT_EQ(bs[0].mChildren.size(), 2u);
@@ -310,8 +312,9 @@ TEST(XmlLoaderActions, ActionsFillSlotsInFileOrder)
 {
     const std::string ch = IdentityChannel() + IdentityChannel();
     cActor a;
-    Load(Document(ExampleArmature(), Action("walk", "800", ch) + Action("stand", "500", ch) +
-                                                    Action("walk2", "900", ch)), a);
+    Load(Document(ExampleArmature(),
+                  Action("walk", "800", ch) + Action("stand", "500", ch) + Action("walk2", "900", ch)),
+         a);
     EXPECT_EQ(a.mAction[0].mName, "walk");
     EXPECT_EQ(a.mAction[1].mName, "stand");
     EXPECT_EQ(a.mAction[2].mName, "walk2");
@@ -331,7 +334,8 @@ TEST(XmlLoaderActions, FewerChannelsThanBonesLeaveTheRestEmpty)
 
 TEST(XmlLoaderActions, EqualKeyTimesAndKeysAfterTheLengthLoad)
 {
-    const std::string keys = Key("0", "1", "0", "0", "0") + Key("0", "1", "0", "0", "0") + Key("1500", "1", "0", "0", "0");
+    const std::string keys =
+        Key("0", "1", "0", "0", "0") + Key("0", "1", "0", "0", "0") + Key("1500", "1", "0", "0", "0");
     cActor a;
     Load(Document(ExampleArmature(), Action("nod", "1000", Channel("3", keys))), a);
     ASSERT_EQ(a.mAction[0].mChannels[0].mKeyFrames.size(), 3u);

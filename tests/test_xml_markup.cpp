@@ -55,12 +55,9 @@ TEST_P(XmlMarkupWalk, SeesTheNestingTheParserBuilds)
 INSTANTIATE_TEST_SUITE_P(
     Documents, XmlMarkupWalk,
     ::testing::Values(
-        sDoc{"Plain", "<a><b/><c><d/></c></a>", 3},
-        sDoc{"EndTagInQuotes", "<a x=\"</a>\"><b/></a>", 2},
-        sDoc{"UnquotedValue", "<a x=1><b><c/></b></a>", 3},
-        sDoc{"EndTagWithBlank", "<a><b></b ><c/></a >", 2},
-        sDoc{"MarkupInComment", "<a><!-- <b><c> --></a>", 1},
-        sDoc{"MarkupInCData", "<a><![CDATA[<b><c>]]></a>", 1},
+        sDoc{"Plain", "<a><b/><c><d/></c></a>", 3}, sDoc{"EndTagInQuotes", "<a x=\"</a>\"><b/></a>", 2},
+        sDoc{"UnquotedValue", "<a x=1><b><c/></b></a>", 3}, sDoc{"EndTagWithBlank", "<a><b></b ><c/></a >", 2},
+        sDoc{"MarkupInComment", "<a><!-- <b><c> --></a>", 1}, sDoc{"MarkupInCData", "<a><![CDATA[<b><c>]]></a>", 1},
         sDoc{"CharacterReferenceSpanningAnEndTag", "<a>&#</a>#1;<b/></a>", 2},
         sDoc{"EndTagAfterBrokenReference", "<a>&#x</a><b/>", 1},
         // With UTF-8 (the default after a declaration without encoding) a
@@ -69,8 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         sDoc{"LegacyEncodingKeepsIt", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>x\xF0</a><b/></a>", 1},
         sDoc{"ByteOrderMarkMeansUtf8", "\xEF\xBB\xBF<a>x\xF0</a><b/></a>", 2},
         sDoc{"UnknownNodeEndsAtFirstBracket", "<a><!DOCTYPE x <b>><c/></a>", 2},
-        sDoc{"MismatchedEndTagStops", "<a><b></a><c><d/></c></b></a>", 2},
-        sDoc{"Unclosed", "<a><b><c>", 3}),
+        sDoc{"MismatchedEndTagStops", "<a><b></a><c><d/></c></b></a>", 2}, sDoc{"Unclosed", "<a><b><c>", 3}),
     [](const ::testing::TestParamInfo<sDoc>& info) { return std::string(info.param.mName); });
 
 TEST(XmlMarkupWalkLimits, StopsCountingOncePastALimit)

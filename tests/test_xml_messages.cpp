@@ -16,8 +16,6 @@ using namespace xmltest;
 namespace
 {
 
-
-
 struct sCase
 {
     const char* mName;
@@ -53,27 +51,35 @@ std::vector<sCase> Cases()
          "Expecting 'bones' attribute for 'skeleton'."},
         {"NoBone", Document(Armature("figure", "2", "", ExampleNodes()), ExampleAction()),
          "Expecting (at least one) 'bone' tag."},
-        {"BoneWithoutName", Edit(Example(), "<bone name=\"Bone.001\"", "<bone"), "Expecting 'name' attribute for 'bone'."},
-        {"BoneWithoutLen", Edit(Example(), "name=\"Bone\" len=\"1.2\"", "name=\"Bone\""), "Expecting 'len' attribute for 'bone'."},
+        {"BoneWithoutName", Edit(Example(), "<bone name=\"Bone.001\"", "<bone"),
+         "Expecting 'name' attribute for 'bone'."},
+        {"BoneWithoutLen", Edit(Example(), "name=\"Bone\" len=\"1.2\"", "name=\"Bone\""),
+         "Expecting 'len' attribute for 'bone'."},
         {"BoneWithLengthSpelledOut", Edit(Example(), "name=\"Bone\" len=\"1.2\"", "name=\"Bone\" length=\"1.2\""),
          "Expecting 'len' attribute for 'bone'."},
         {"EmptyMatrix", Edit(Example(), "1,0,0,0, 0,1,0,0, 0,0,1,1", ""), "Expecting 'matrix' to have data."},
         {"BlankMatrix", Edit(Example(), "1,0,0,0, 0,1,0,0, 0,0,1,1", "  \n  "), "Expecting 'matrix' to have data."},
-        {"MatrixStartingWithComment", Edit(Example(), "<matrix>1,0,0,0, 0,1,0,0, 0,0,1,1", "<matrix><!-- r -->1,0,0,0, 0,1,0,0, 0,0,1,1"),
+        {"MatrixStartingWithComment",
+         Edit(Example(), "<matrix>1,0,0,0, 0,1,0,0, 0,0,1,1", "<matrix><!-- r -->1,0,0,0, 0,1,0,0, 0,0,1,1"),
          "Expecting 'matrix' data to be a 'text' node."},
         {"MatrixHoldingElement", Edit(Example(), "1,0,0,0, 0,1,0,0, 0,0,1,1", "<row/>"),
          "Expecting 'matrix' data to be a 'text' node."},
-        {"NoHeirachy", Edit(Example(), "<heirachy>\n" + ExampleNodes() + "</heirachy>", ""), "Expecting 'heirachy' tag."},
-        {"HierarchySpelledCorrectly", Edit(Example(), "<heirachy>\n" + ExampleNodes() + "</heirachy>", "<hierarchy>\n" + ExampleNodes() + "</hierarchy>"),
+        {"NoHeirachy", Edit(Example(), "<heirachy>\n" + ExampleNodes() + "</heirachy>", ""),
+         "Expecting 'heirachy' tag."},
+        {"HierarchySpelledCorrectly",
+         Edit(Example(), "<heirachy>\n" + ExampleNodes() + "</heirachy>",
+              "<hierarchy>\n" + ExampleNodes() + "</hierarchy>"),
          "Expecting 'heirachy' tag."},
         {"NoNode", Edit(Example(), ExampleNodes(), ""), "Expecting (at least one) 'node' tag."},
-        {"NodeWithoutName", Edit(Example(), "<node name=\"Bone.001\">", "<node>"), "Expecting 'name' attribute for 'node'."},
+        {"NodeWithoutName", Edit(Example(), "<node name=\"Bone.001\">", "<node>"),
+         "Expecting 'name' attribute for 'node'."},
         {"EmptyNode", Edit(Example(), ">NULL</node>", "></node>"), "Expecting a 'text' parent name for 'node'."},
         {"NodeStartingWithComment", Edit(Example(), ">NULL</node>", "><!-- root -->NULL</node>"),
          "Expecting a 'text' parent name for 'node'."},
         {"NoActions", noAction, "Expecting 'action' tag."},
         {"NoAction", Edit(Example(), ExampleAction(), ""), "Expecting 'action' tag."},
-        {"ActionWithoutName", Edit(Example(), "<action name=\"nod\"", "<action"), "Expecting 'name' attribute for 'action'."},
+        {"ActionWithoutName", Edit(Example(), "<action name=\"nod\"", "<action"),
+         "Expecting 'name' attribute for 'action'."},
         {"ActionWithLengthSpelledOut", Edit(Example(), "len=\"1000\">", "length=\"1000\">"),
          "Expecting 'length' attribute for 'action'."},
         {"NoChannel", Document(ExampleArmature(), Action("nod", "1000", "")), "Expecting 'channel' tag."},
@@ -119,8 +125,9 @@ TEST(XmlMessageOrder, TheFirstFailingCheckDecides)
     EXPECT_EQ(MessageOf(Edit(Example(), "<bone name=\"Bone\" len=\"1.2\">", "<bone>")),
               "XML ERROR: Expecting 'name' attribute for 'bone'.");
     // The armature is checked before the actions: both broken, the armature speaks.
-    EXPECT_EQ(MessageOf(Edit(Edit(Example(), "<armature name=\"figure\">", "<armature>"), "<action name=\"nod\"", "<action")),
-              "XML ERROR: Expecting 'name' attribute for 'armature'.");
+    EXPECT_EQ(
+        MessageOf(Edit(Edit(Example(), "<armature name=\"figure\">", "<armature>"), "<action name=\"nod\"", "<action")),
+        "XML ERROR: Expecting 'name' attribute for 'armature'.");
     // Bones are read before the hierarchy.
     EXPECT_EQ(MessageOf(Edit(Edit(Example(), "len=\"0.8\"", ""), "<node name=\"Bone.001\">", "<node>")),
               "XML ERROR: Expecting 'len' attribute for 'bone'.");

@@ -208,8 +208,7 @@ protected:
     // reading block (so a regression fails the test instead of hanging it).
     static void ExpectRefusedPath(const std::string& path, const std::string& kind)
     {
-        const std::string expected =
-            "XML ERROR: the actor file '" + path + "' is " + kind + ", not a regular file.";
+        const std::string expected = "XML ERROR: the actor file '" + path + "' is " + kind + ", not a regular file.";
         EXPECT_EXIT(
             {
                 alarm(60);

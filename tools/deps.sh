@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any are missing.
-# Usage: tools/deps.sh [build|test|bench|docs]
+# Usage: tools/deps.sh [build|test|bench|docs|format]
 # docs: gnuplot for tools/plots.sh; neither the demo nor the tests need it.
 set -eu
 
@@ -8,13 +8,15 @@ build_pkgs="cmake g++ make pkg-config libsdl1.2-dev libtinyxml-dev libgl-dev lib
 test_pkgs="libgtest-dev gcc libx11-dev xvfb xdotool imagemagick x11-utils assimp-testmodels"
 bench_pkgs="libbenchmark-dev libglm-dev"
 docs_pkgs="gnuplot-nox"
+format_pkgs="clang-format git"
 
 case "${1:-build}" in
   build) wanted="$build_pkgs $bench_pkgs" ;;
   test)  wanted="$build_pkgs $bench_pkgs $test_pkgs" ;;
   bench) wanted="$build_pkgs $bench_pkgs" ;;
   docs)  wanted="$build_pkgs $bench_pkgs $docs_pkgs" ;;
-  *) echo "usage: $0 [build|test|bench|docs]" >&2; exit 2 ;;
+  format) wanted="$format_pkgs" ;;
+  *) echo "usage: $0 [build|test|bench|docs|format]" >&2; exit 2 ;;
 esac
 
 missing=""

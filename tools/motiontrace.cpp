@@ -37,9 +37,9 @@ const char* Name(const motion::sSwitches& s)
 void Report(const std::string& path)
 {
     printf("%s\n", path.c_str());
-    printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %5s %5s %3s | %5s %5s | %6s %6s\n",
-           "switches", "dt", "steady", "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "toe",
-           "mean", "n", "st gl", "sp gl", "speed", "stride");
+    printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %5s %5s %3s | %5s %5s | %6s %6s\n", "switches",
+           "dt", "steady", "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "toe", "mean",
+           "n", "st gl", "sp gl", "speed", "stride");
     motion::sSwitches configs[4];
     configs[1].mCrossFade = true;
     configs[2].mContactLock = true;
@@ -51,15 +51,15 @@ void Report(const std::string& path)
             printf("%-8s %3u | %6.3f %6.3f %6.3f %5.2f %5.2f | %5.2f %5.2f %3d | %5.2f %5.2f %3d | %5.2f %5.2f %3d | "
                    "%5.2f %5.2f | %6.3f %6.3f%s\n",
                    Name(sw), dt, r.mSteadyMove, r.mStartMove, r.mStopMove, r.mStartMove / r.mSteadyMove,
-                   r.mStopMove / r.mSteadyMove, r.mHeelSlide, r.mHeelMean, r.mHeelContacts, r.mBallSlide,
-                   r.mBallMean, r.mBallContacts, r.mToeSlide, r.mToeMean, r.mToeContacts, r.mStartGlide,
-                   r.mStopGlide, r.mSpeed, r.mStride, r.mFinite ? "" : "  NOT FINITE");
+                   r.mStopMove / r.mSteadyMove, r.mHeelSlide, r.mHeelMean, r.mHeelContacts, r.mBallSlide, r.mBallMean,
+                   r.mBallContacts, r.mToeSlide, r.mToeMean, r.mToeContacts, r.mStartGlide, r.mStopGlide, r.mSpeed,
+                   r.mStride, r.mFinite ? "" : "  NOT FINITE");
         }
     printf("\n");
 }
 // One run of the export: standing, W pressed at time 0, walking, W released, standing again.
-const unsigned int kCsvDt = 16;            // the demo's usual frame
-const double kCsvStandMs = 1000;           // standing before the recording begins
+const unsigned int kCsvDt = 16;  // the demo's usual frame
+const double kCsvStandMs = 1000; // standing before the recording begins
 const double kCsvBeforeMs = 500, kCsvWalkMs = 3000, kCsvAfterMs = 1500;
 
 // The feet and the largest bone-tip move of every frame around a start and a

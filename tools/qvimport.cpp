@@ -125,9 +125,10 @@ qvimport::sOptions ParseOptions(int argc, char** argv, std::string& in, std::str
             files.push_back(a);
     }
     if (files.size() != 2)
-        throw qvimport::cImportError("usage: qvimport IN OUT.xml [--left-foot NAME] [--right-foot NAME] [--cycle N] "
-                           "[--frames FIRST:LAST] [--own-timing] [--stand FRAME] [--tolerance DEG] [--hip-height UNITS] "
-                           "[--speed-csv FILE] [--no-plant]");
+        throw qvimport::cImportError(
+            "usage: qvimport IN OUT.xml [--left-foot NAME] [--right-foot NAME] [--cycle N] "
+            "[--frames FIRST:LAST] [--own-timing] [--stand FRAME] [--tolerance DEG] [--hip-height UNITS] "
+            "[--speed-csv FILE] [--no-plant]");
     in = files[0];
     out = files[1];
     return opt;
@@ -174,9 +175,10 @@ int main(int argc, char** argv)
         const qvimport::sActorOut& a = r.mActor;
         std::printf("qvimport: %s: %zu bones; walk frames %d-%d (%d stride%s, %u ms), second walk %d-%d, stand "
                     "frame %d; captured %.2f leg lengths/s at %.1f steps/min over %d steady cycles\n",
-                    out.c_str(), a.mBones.size(), a.mCycleFrames[0][0], a.mCycleFrames[0][1],
-                    r.mCapturedWalk.mCycles, r.mCapturedWalk.mCycles == 1 ? "" : "s", a.mAction[0].mLength - 34, a.mCycleFrames[1][0], a.mCycleFrames[1][1], a.mStanceFrame,
-                    r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, r.mCaptured.mCycles);
+                    out.c_str(), a.mBones.size(), a.mCycleFrames[0][0], a.mCycleFrames[0][1], r.mCapturedWalk.mCycles,
+                    r.mCapturedWalk.mCycles == 1 ? "" : "s", a.mAction[0].mLength - 34, a.mCycleFrames[1][0],
+                    a.mCycleFrames[1][1], a.mStanceFrame, r.mCaptured.mSpeedLegs, r.mCaptured.mCadence,
+                    r.mCaptured.mCycles);
         if (opt.mPlant)
             std::printf("qvimport: feet planted in the walk: ankles moved up to %.3f leg lengths (%.3f beyond the "
                         "legs' reach), feet turned up to %.1f degrees\n",

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "QV_character.h"
-#include "QV_xml.h"
 #include "QV_gait_csv.h"
 #include "QV_gait_trace.h"
+#include "QV_xml.h"
 
 namespace
 {
@@ -82,8 +82,8 @@ void TraceWalks(const char* path, const std::vector<unsigned int>& slots, bool w
         {
             walker::Host host(path);
             reports.push_back(walker::TraceWalk(host, slot, dt));
-            printf("%s\n", walker ? walker::WalkLine(reports.back()).c_str()
-                                  : walker::LayoutWalkLine(reports.back()).c_str());
+            printf("%s\n",
+                   walker ? walker::WalkLine(reports.back()).c_str() : walker::LayoutWalkLine(reports.back()).c_str());
         }
     printf("\n");
     for (const walker::WalkReport& r : reports)
@@ -164,8 +164,8 @@ int main(int argc, char** argv)
             slots = WalkSlots(a);
             stands = !a.mAction[kStandSlot].mChannels.empty();
             if (walker)
-                printf("%s: %zu bones, height %.3f, leg length %.3f\n", path, a.mArmature.mBones.size(),
-                       probe.height, probe.legLength);
+                printf("%s: %zu bones, height %.3f, leg length %.3f\n", path, a.mArmature.mBones.size(), probe.height,
+                       probe.legLength);
             else
                 printf("%s: %zu bones, height %.3f, leg (thigh + shin) %.3f\n", path, a.mArmature.mBones.size(),
                        probe.height, probe.legLength);

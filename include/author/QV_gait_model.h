@@ -56,11 +56,11 @@ private:
     // The swing curves, over the leg's own phase from toe-off to heel strike.
     struct sSwing
     {
-        double y0 = 0;                  // relative ankle y at toe-off
-        std::vector<Knot> worldY;       // ankle travel over the ground since toe-off
-        std::vector<Knot> lift;         // ankle height over the ground
-        std::vector<Knot> kneeLate;     // knee flexion, late swing
-        std::vector<Knot> ankleSwing;   // ankle angle
+        double y0 = 0;                // relative ankle y at toe-off
+        std::vector<Knot> worldY;     // ankle travel over the ground since toe-off
+        std::vector<Knot> lift;       // ankle height over the ground
+        std::vector<Knot> kneeLate;   // knee flexion, late swing
+        std::vector<Knot> ankleSwing; // ankle angle
     };
 
     const Author& A;

@@ -38,25 +38,25 @@ public:
 
 struct sOptions
 {
-    std::string mLeftFoot;    // joint names of the ankles; empty: found by their names
+    std::string mLeftFoot; // joint names of the ankles; empty: found by their names
     std::string mRightFoot;
-    int mCycle = 0;           // 1-based index of the gait cycle to use; 0: the best steady one
-    int mFrameA = -1;         // explicit cycle: first and last frame (the last pose equals the first)
+    int mCycle = 0;   // 1-based index of the gait cycle to use; 0: the best steady one
+    int mFrameA = -1; // explicit cycle: first and last frame (the last pose equals the first)
     int mFrameB = -1;
     double mToleranceDeg = 0.1; // key reduction bound per joint rotation, degrees
-    double mHipHeight = 2.0;  // standing hip height in the file, units
-    bool mOwnTiming = false;  // play the chosen cycle at its own pace, not the steady walk's mean
-    int mStandFrame = -1;     // the frame to stand on; -1: found
-    std::string mSpeedCsv;    // where to write the capture's own root speed (CapturedRootSpeed); empty: not
-    bool mPlant = true;       // hold the feet still while they are down (PlantCycle); false: the legs as captured
+    double mHipHeight = 2.0;    // standing hip height in the file, units
+    bool mOwnTiming = false;    // play the chosen cycle at its own pace, not the steady walk's mean
+    int mStandFrame = -1;       // the frame to stand on; -1: found
+    std::string mSpeedCsv;      // where to write the capture's own root speed (CapturedRootSpeed); empty: not
+    bool mPlant = true;         // hold the feet still while they are down (PlantCycle); false: the legs as captured
 };
 
 // ---- Stage: read scene -------------------------------------------------------
 
 struct sJoint
 {
-    std::string mName;  // as in the source file
-    int mParent = -1;   // index in sCapture::mJoints, parents first; -1 for the skeleton's root
+    std::string mName;      // as in the source file
+    int mParent = -1;       // index in sCapture::mJoints, parents first; -1 for the skeleton's root
     bool mAnimated = false; // the source has a channel for it
 };
 
@@ -65,21 +65,20 @@ struct sJoint
 struct sCapture
 {
     std::vector<sJoint> mJoints;
-    double mRate = 0;                           // frames per second
-    std::vector<std::vector<sQuat>> mRotation;  // [frame][joint]
-    std::vector<std::vector<sVec3>> mPosition;  // [frame][joint]
+    double mRate = 0;                          // frames per second
+    std::vector<std::vector<sQuat>> mRotation; // [frame][joint]
+    std::vector<std::vector<sVec3>> mPosition; // [frame][joint]
 
     size_t Frames() const { return mRotation.size(); }
 };
-
 
 // ---- Stage: skeleton ---------------------------------------------------------
 
 struct sSkeleton
 {
-    std::vector<int> mBoneJoints;  // joints that become bones (parents first)
-    std::vector<int> mTail;        // per joint: the joint its bone points at, or -1
-    std::vector<int> mChildCount;  // per joint: number of joints in its subtree (itself excluded)
+    std::vector<int> mBoneJoints; // joints that become bones (parents first)
+    std::vector<int> mTail;       // per joint: the joint its bone points at, or -1
+    std::vector<int> mChildCount; // per joint: number of joints in its subtree (itself excluded)
 };
 
 sSkeleton BuildSkeleton(const sCapture& cap);
@@ -89,14 +88,14 @@ sSkeleton BuildSkeleton(const sCapture& cap);
 struct sLeg
 {
     int mHip = -1, mKnee = -1, mAnkle = -1; // joints
-    int mToe = -1;   // the ankle's child towards the toes, or -1
-    int mTip = -1;   // the farthest joint below the ankle (the toe tip), or -1
-    double mLength = 0; // thigh + shin, source units
+    int mToe = -1;                          // the ankle's child towards the toes, or -1
+    int mTip = -1;                          // the farthest joint below the ankle (the toe tip), or -1
+    double mLength = 0;                     // thigh + shin, source units
 };
 
 struct sFeet
 {
-    sLeg mLeg[2]; // 0 left, 1 right
+    sLeg mLeg[2];     // 0 left, 1 right
     int mPelvis = -1; // the joint both legs hang from (the skeleton's root)
 };
 
@@ -113,20 +112,20 @@ double Upright(sCapture& cap, const sFeet& feet);
 
 struct sContacts
 {
-    std::vector<char> mDown[2];  // per foot and frame: planted
-    double mWalkSpeed = 0;       // typical pelvis speed while walking, source units per second
+    std::vector<char> mDown[2]; // per foot and frame: planted
+    double mWalkSpeed = 0;      // typical pelvis speed while walking, source units per second
 };
 
 sContacts FindContacts(const sCapture& cap, const sFeet& feet);
 
 struct sCycle
 {
-    int mBegin = 0, mEnd = 0;   // heel strikes of the left foot; the cycle is [mBegin, mEnd]
-    double mSpeed = 0;          // pelvis travel per second, source units
-    double mClosure = 0;        // how far the last pose is from the first, radians summed over joints
-    bool mSteady = false;       // part of the steady walk
-    double mPlaySeconds = 0;    // the action's period; 0: as captured
-    int mStrides = 1;           // gait cycles from mBegin to mEnd (a run of steady cycles end to end)
+    int mBegin = 0, mEnd = 0; // heel strikes of the left foot; the cycle is [mBegin, mEnd]
+    double mSpeed = 0;        // pelvis travel per second, source units
+    double mClosure = 0;      // how far the last pose is from the first, radians summed over joints
+    bool mSteady = false;     // part of the steady walk
+    double mPlaySeconds = 0;  // the action's period; 0: as captured
+    int mStrides = 1;         // gait cycles from mBegin to mEnd (a run of steady cycles end to end)
 };
 
 // A cycle over frames [begin, end] (begin < end), not steady.
@@ -168,18 +167,18 @@ std::vector<sSpeedSample> CapturedRootSpeed(const sCapture& cap, const sFeet& fe
 struct sOutBone
 {
     std::string mName;
-    int mParent = -1;         // index in sActorOut::mBones
-    sVec3 mOffset;            // head in the parent's frame (file units)
-    sQuat mRest;              // rest rotation relative to the parent
+    int mParent = -1; // index in sActorOut::mBones
+    sVec3 mOffset;    // head in the parent's frame (file units)
+    sQuat mRest;      // rest rotation relative to the parent
     double mLength = 0;
 };
 
 struct sKey
 {
-    unsigned int mTime = 0;   // ms
-    sQuat mValue;             // relative to the bone's rest rotation
-    bool mHasHeight = false;  // the root's keys carry the hips' height, the others none
-    double mHeight = 0;       // hips over their rest (standing) height at this time, file units
+    unsigned int mTime = 0;  // ms
+    sQuat mValue;            // relative to the bone's rest rotation
+    bool mHasHeight = false; // the root's keys carry the hips' height, the others none
+    double mHeight = 0;      // hips over their rest (standing) height at this time, file units
 };
 
 // ---- Stage: plant feet (within build actions) ---------------------------------
@@ -234,17 +233,17 @@ struct sOutAction
 struct sActorOut
 {
     std::string mName;
-    std::vector<sOutBone> mBones;   // parents first; 0 is the root
-    sOutAction mAction[3];          // walk, stand, second walk
-    double mScale = 1;              // file units per source unit
-    double mFigureHeight = 0;       // standing height, file units
-    double mLegLength = 0;          // thigh + shin, file units
-    double mWalkLowestMax = 0;      // the captured walk's lowest foot point (ankles, toe tips) at its
-                                    // highest over the cycle, file units over the ground: where the
-                                    // capture itself has both feet off the ground (heels are not joints)
-    int mCycleFrames[2][2] = {};    // frames of the two walks
+    std::vector<sOutBone> mBones; // parents first; 0 is the root
+    sOutAction mAction[3];        // walk, stand, second walk
+    double mScale = 1;            // file units per source unit
+    double mFigureHeight = 0;     // standing height, file units
+    double mLegLength = 0;        // thigh + shin, file units
+    double mWalkLowestMax = 0;    // the captured walk's lowest foot point (ankles, toe tips) at its
+                                  // highest over the cycle, file units over the ground: where the
+                                  // capture itself has both feet off the ground (heels are not joints)
+    int mCycleFrames[2][2] = {};  // frames of the two walks
     int mStanceFrame = 0;
-    sLoopPlant mPlant[2];           // what planting the feet did to the two walks (empty with --no-plant)
+    sLoopPlant mPlant[2]; // what planting the feet did to the two walks (empty with --no-plant)
 };
 
 // The names the demo looks its feet up by.
@@ -275,8 +274,8 @@ struct sImportResult
 {
     sActorOut mActor;
     std::string mXml;
-    sGaitMeasure mCaptured;      // over the steady cycles
-    sGaitMeasure mCapturedWalk;  // the cycle the walk plays, at the pace it plays it
+    sGaitMeasure mCaptured;     // over the steady cycles
+    sGaitMeasure mCapturedWalk; // the cycle the walk plays, at the pace it plays it
     std::vector<sCycle> mCycles;
     double mRate = 0;
     std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)

@@ -141,8 +141,7 @@ inline sQuat Slerp(const sQuat& a, sQuat b, double t)
         d = -d;
     }
     if (d > 0.9995)
-        return sQuat(a.w + (b.w - a.w) * t, a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t)
-            .Unit();
+        return sQuat(a.w + (b.w - a.w) * t, a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t).Unit();
     const double th = std::acos(d), s = std::sin(th);
     const double ka = std::sin((1 - t) * th) / s, kb = std::sin(t * th) / s;
     return sQuat(a.w * ka + b.w * kb, a.x * ka + b.x * kb, a.y * ka + b.y * kb, a.z * ka + b.z * kb);

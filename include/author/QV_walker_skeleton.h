@@ -22,31 +22,31 @@ namespace walker
 // for (QV_character.h), which BoneName gives them.
 enum BoneIndex
 {
-    kRoot = 0,   // Bone: pelvis front, points forward from above the hip centre
-    kLink,       // Bone.001: from the root's tail back and down to the hip centre
-    kThighR,     // Bone.002
-    kThighL,     // Bone.003
-    kShinR,      // Bone.004
-    kShinL,      // Bone.005
-    kSpine,      // Bone.006
-    kFootR,      // Bone.007, the right foot bone
-    kFootL,      // Bone.008, the left foot bone
-    kToesR,      // Bone.009
-    kToesL,      // Bone.010
-    kChest,      // Bone.011
-    kNeck,       // Bone.012
-    kHead,       // Bone.013
-    kClavicleR,  // Bone.014
-    kUpperArmR,  // Bone.015
-    kForearmR,   // Bone.016
-    kHandR,      // Bone.017
-    kClavicleL,  // Bone.018
-    kUpperArmL,  // Bone.019
-    kForearmL,   // Bone.020
-    kHandL,      // Bone.021
-    kHipR,       // Bone.022: pelvis side, hip centre to the right hip joint
-    kHipL,       // Bone.023
-    kPelvis,     // Bone.024: sacrum, up from the hip centre; carries spine and legs
+    kRoot = 0,  // Bone: pelvis front, points forward from above the hip centre
+    kLink,      // Bone.001: from the root's tail back and down to the hip centre
+    kThighR,    // Bone.002
+    kThighL,    // Bone.003
+    kShinR,     // Bone.004
+    kShinL,     // Bone.005
+    kSpine,     // Bone.006
+    kFootR,     // Bone.007, the right foot bone
+    kFootL,     // Bone.008, the left foot bone
+    kToesR,     // Bone.009
+    kToesL,     // Bone.010
+    kChest,     // Bone.011
+    kNeck,      // Bone.012
+    kHead,      // Bone.013
+    kClavicleR, // Bone.014
+    kUpperArmR, // Bone.015
+    kForearmR,  // Bone.016
+    kHandR,     // Bone.017
+    kClavicleL, // Bone.018
+    kUpperArmL, // Bone.019
+    kForearmL,  // Bone.020
+    kHandL,     // Bone.021
+    kHipR,      // Bone.022: pelvis side, hip centre to the right hip joint
+    kHipL,      // Bone.023
+    kPelvis,    // Bone.024: sacrum, up from the hip centre; carries spine and legs
     kBoneCount
 };
 
@@ -57,10 +57,10 @@ std::string BoneName(int i);
 struct BoneDef
 {
     int parent;
-    V3 head;   // rest head, body coordinates
-    V3 dir;    // rest direction, body coordinates
+    V3 head; // rest head, body coordinates
+    V3 dir;  // rest direction, body coordinates
     double len;
-    M3 rest;   // rest orientation in body coordinates (y along the bone)
+    M3 rest; // rest orientation in body coordinates (y along the bone)
 };
 
 // The rest skeleton of a body, indexed by BoneIndex.

@@ -10,11 +10,11 @@
 // The outgoing side of a cross-fade between two actions (cActor::mCrossFade).
 struct sActionFade
 {
-    bool mActive = false;  // a fade is running
-    bool mFrozen = false;  // the outgoing side is a frozen pose (a request came during a fade), not an action
-    unsigned int mFrom = 0; // the outgoing slot, while not frozen
-    unsigned int mTime = 0; // the outgoing action's own clock, milliseconds
-    float mWeight = 1.0f;   // the incoming action's share of the fade done, 0 to 1, linear in time
+    bool mActive = false;       // a fade is running
+    bool mFrozen = false;       // the outgoing side is a frozen pose (a request came during a fade), not an action
+    unsigned int mFrom = 0;     // the outgoing slot, while not frozen
+    unsigned int mTime = 0;     // the outgoing action's own clock, milliseconds
+    float mWeight = 1.0f;       // the incoming action's share of the fade done, 0 to 1, linear in time
     float mHeight = 0.0f;       // the root height on screen (cActor::ApplyRootHeight)
     float mFrozenHeight = 0.0f; // the root height of the frozen pose
 };
@@ -39,18 +39,18 @@ public:
     unsigned int Nearest(unsigned int slot, const cPose& pose, unsigned int fallback) const;
 
 private:
-    static constexpr unsigned int kMaxPoints = 8;   // four per leg
-    static constexpr unsigned int kStepMs = 8;      // sample spacing, at most kMaxSamples samples
+    static constexpr unsigned int kMaxPoints = 8; // four per leg
+    static constexpr unsigned int kStepMs = 8;    // sample spacing, at most kMaxSamples samples
     static constexpr unsigned int kMaxSamples = 512;
     static constexpr size_t kKeyBudget = 4000000; // keys walked per action while sampling, at most about
 
     const cArmature* mArm = nullptr;
     unsigned int mPoints = 0;
-    unsigned int mBone[kMaxPoints] = {};   // the bone each point sits on
-    bool mTip[kMaxPoints] = {};            // the bone's tail rather than its head
+    unsigned int mBone[kMaxPoints] = {};         // the bone each point sits on
+    bool mTip[kMaxPoints] = {};                  // the bone's tail rather than its head
     std::vector<unsigned int> mPath[kMaxPoints]; // bone indices from the root down to the point's bone
     std::vector<unsigned int> mTimes[3];
-    std::vector<float> mSamples[3];        // per sample, mPoints points of three floats
+    std::vector<float> mSamples[3]; // per sample, mPoints points of three floats
 
     template <class Orientation> void Points(Orientation orientation, float* out) const;
 };

@@ -10,13 +10,13 @@
 class cFootLock
 {
 public:
-    cVector3D mDir;           // unit direction from the root towards its first child; where that
-                              // is undefined (no child, or one on the root) the last one is kept
-    cVector3D mLastPosition;  // foot position after the latest correction (world)
+    cVector3D mDir;            // unit direction from the root towards its first child; where that
+                               // is undefined (no child, or one on the root) the last one is kept
+    cVector3D mLastPosition;   // foot position after the latest correction (world)
     cVector3D mLockedPosition; // foot position when the current lock engaged (world)
-    cVector3D mOffset;        // latest ground correction; y is always 0
+    cVector3D mOffset;         // latest ground correction; y is always 0
     bool mLock = false;
-    cBone* mBone = nullptr;   // the foot bone, in the armature (not owned)
+    cBone* mBone = nullptr; // the foot bone, in the armature (not owned)
 
     // Contact points, for cActor::mContactLock: the heel, the ball (the foot
     // bone's tail) and the toe tip (the tail of the foot's first child, where
@@ -28,13 +28,13 @@ public:
         kToeTip,
         kContactPoints
     };
-    cVector3D mHeel;          // the heel in the foot bone's frame: straight below the ankle in the
-                              // rest pose, as low as the foot's lowest rest point, at most a bone
-                              // length down
-    cBone* mToe = nullptr;    // the foot's first child (not owned), or null
+    cVector3D mHeel;                        // the heel in the foot bone's frame: straight below the ankle in the
+                                            // rest pose, as low as the foot's lowest rest point, at most a bone
+                                            // length down
+    cBone* mToe = nullptr;                  // the foot's first child (not owned), or null
     cVector3D mContactLast[kContactPoints]; // each point after the latest correction (world)
-    int mContact = kHeel;     // the point the foot stood on last
-    bool mContactPrimed = false; // mContactLast holds the previous frame; Evaluate clears it
+    int mContact = kHeel;                   // the point the foot stood on last
+    bool mContactPrimed = false;            // mContactLast holds the previous frame; Evaluate clears it
 
     // Attaches the lock to b, frees it, sets mDir to (xx, yy, zz) and records
     // b's current world position as the last position. Places the heel and

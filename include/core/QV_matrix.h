@@ -69,8 +69,8 @@ public:
 #else
         for (int c = 0; c < 4; ++c)
             for (int r = 0; r < 4; ++r)
-                out._m[c * 4 + r] = _m[r] * in._m[c * 4] + _m[4 + r] * in._m[c * 4 + 1] +
-                                    _m[8 + r] * in._m[c * 4 + 2] + _m[12 + r] * in._m[c * 4 + 3];
+                out._m[c * 4 + r] = _m[r] * in._m[c * 4] + _m[4 + r] * in._m[c * 4 + 1] + _m[8 + r] * in._m[c * 4 + 2] +
+                                    _m[12 + r] * in._m[c * 4 + 3];
 #endif
         return out;
     }

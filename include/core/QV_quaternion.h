@@ -55,8 +55,8 @@ public:
     // Divides by the length and returns the length it had. No zero check.
     float normalize()
     {
-        const float len = Math::sqrt(mData[0] * mData[0] + mData[1] * mData[1] + mData[2] * mData[2] +
-                                     mData[3] * mData[3]);
+        const float len =
+            Math::sqrt(mData[0] * mData[0] + mData[1] * mData[1] + mData[2] * mData[2] + mData[3] * mData[3]);
         mData[0] /= len;
         mData[1] /= len;
         mData[2] /= len;

@@ -30,14 +30,8 @@ public:
     {
         return cVector3D(mData[0] - rhs.mData[0], mData[1] - rhs.mData[1], mData[2] - rhs.mData[2]);
     }
-    cVector3D operator*(float rhs) const
-    {
-        return cVector3D(mData[0] * rhs, mData[1] * rhs, mData[2] * rhs);
-    }
-    cVector3D operator/(float rhs) const
-    {
-        return cVector3D(mData[0] / rhs, mData[1] / rhs, mData[2] / rhs);
-    }
+    cVector3D operator*(float rhs) const { return cVector3D(mData[0] * rhs, mData[1] * rhs, mData[2] * rhs); }
+    cVector3D operator/(float rhs) const { return cVector3D(mData[0] / rhs, mData[1] / rhs, mData[2] / rhs); }
     cVector3D& operator+=(const cVector3D& rhs);
     cVector3D& operator-=(const cVector3D& rhs);
     cVector3D& operator*=(float rhs);
@@ -58,10 +52,7 @@ public:
                          mData[2] * rhs.mData[0] - mData[0] * rhs.mData[2],
                          mData[0] * rhs.mData[1] - mData[1] * rhs.mData[0]);
     }
-    float length() const
-    {
-        return Math::sqrt(mData[0] * mData[0] + mData[1] * mData[1] + mData[2] * mData[2]);
-    }
+    float length() const { return Math::sqrt(mData[0] * mData[0] + mData[1] * mData[1] + mData[2] * mData[2]); }
     // Sum of the absolute components.
     float lengthManHat() const;
 

@@ -68,10 +68,10 @@ void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);
 // first. It stops early once a limit is passed.
 struct sXmlMarkup
 {
-    size_t mDepth = 0;         // deepest element nesting reached
-    size_t mItems = 0;         // elements, texts, comments, other nodes and attributes
-    size_t mMaxAttributes = 0; // most attributes on one element
-    size_t mElements = 0;      // elements
+    size_t mDepth = 0;          // deepest element nesting reached
+    size_t mItems = 0;          // elements, texts, comments, other nodes and attributes
+    size_t mMaxAttributes = 0;  // most attributes on one element
+    size_t mElements = 0;       // elements
     bool mDocumentType = false; // a <!DOCTYPE ...> or a DTD declaration (<!ENTITY ...> and the like) was met
 };
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "QV_actor.h"
-#include "QV_matrix.h"
 #include "QV_gait_math.h"
+#include "QV_matrix.h"
 #include "QV_walker_skeleton.h"
 
 namespace walker
@@ -80,7 +80,7 @@ public:
 
     // Rest-pose facts, measured before the first frame.
     sLayout layout;
-    double height = 0;    // top of the skeleton above the ground
+    double height = 0; // top of the skeleton above the ground
     // The unit speed and stride are given in. The walker: its hip joints'
     // height; other layouts: thigh plus shin, joint to joint.
     double legLength = 0;
@@ -129,22 +129,22 @@ struct WalkReport
     double stride = 0;      // leg lengths
     double stance = 0;      // % of the cycle
     double doubleSupport = 0;
-    int airFrames = 0;      // frames with both feet off the ground
+    int airFrames = 0; // frames with both feet off the ground
     double hipPeak = 0, hipPeakPhase = 0, hipAt50 = 0;
     double kneeStrike = 0, kneeAt12 = 0, kneeToeOff = 0, kneePeak = 0, kneePeakPhase = 0;
-    double ankleAt8 = 0, ankleAt50 = 0; // dorsiflexion positive
+    double ankleAt8 = 0, ankleAt50 = 0;     // dorsiflexion positive
     double ankleAt62 = 0, ankle62Phase = 0; // deepest plantarflexion around toe-off (58 to 68 %) and where
-    double list = 0, rotation = 0;                      // half ranges, degrees
-    double bob = 0;                                     // peak to peak, % of leg length
-    int bobPeaks = 0;                                   // per stride
+    double list = 0, rotation = 0;          // half ranges, degrees
+    double bob = 0;                         // peak to peak, % of leg length
+    int bobPeaks = 0;                       // per stride
     double shoulderArc = 0, armLegCorrelation = 0, elbowMin = 0, elbowMax = 0;
-    double slide = 0;     // worst planted-ankle slide per contact, % of stride
-    double toeSkid = 0;   // worst slide of a grounded ball, % of stride
-    double ground = 0;    // worst |lowest point|, % of height
-    double clearance = 0; // lowest point of the swinging foot in mid swing (65 to 90 %), % of height
-    int contacts = 0;     // lock engagements measured
-    double heading = 0;   // direction of travel against the heading, degrees
-    double footOn = 0, footOff = 0; // mean phase of ground contact start and end (right foot)
+    double slide = 0;                  // worst planted-ankle slide per contact, % of stride
+    double toeSkid = 0;                // worst slide of a grounded ball, % of stride
+    double ground = 0;                 // worst |lowest point|, % of height
+    double clearance = 0;              // lowest point of the swinging foot in mid swing (65 to 90 %), % of height
+    int contacts = 0;                  // lock engagements measured
+    double heading = 0;                // direction of travel against the heading, degrees
+    double footOn = 0, footOff = 0;    // mean phase of ground contact start and end (right foot)
     double rootSlow = 0, rootFast = 0; // root speed over the cycle (5 % means), % of its average
     // Curves over the cycle at 5 % steps (leg's own phase): hip, knee, ankle,
     // hip-centre height over its lowest (units), shoulder, elbow. Without
@@ -156,8 +156,8 @@ struct WalkReport
 
 struct StandReport
 {
-    double drift = 0;  // % of height over the run
-    double ground = 0; // worst |lowest point|, % of height
+    double drift = 0;       // % of height over the run
+    double ground = 0;      // worst |lowest point|, % of height
     double ankleTravel = 0; // largest ankle movement relative to the root, units
 };
 
@@ -219,9 +219,9 @@ struct sWalkFrame
 
 struct sWalkRecord
 {
-    V3 start;                        // root head when recording began
-    bool startLocked[2] = {};        // foot locks engaged when recording began
-    double period = 0;               // the clip's cycle, ms
+    V3 start;                 // root head when recording began
+    bool startLocked[2] = {}; // foot locks engaged when recording began
+    double period = 0;        // the clip's cycle, ms
     std::vector<sWalkFrame> frames;
 };
 
@@ -236,11 +236,11 @@ std::vector<double> CyclePhases(const sWalkRecord& rec, double period, double st
 // Heel strikes: a foot lock engaging after at least 100 ms free.
 struct sStrikes
 {
-    std::vector<double> times;      // heel strikes of either foot, ms
-    std::vector<V3> pos[2];         // where each foot's ankle stood at its strikes
-    std::vector<size_t> frames[2];  // the frames they happened in
-    double worstSlide = 0;          // planted ankle, units
-    int contacts = 0;               // lock engagements after a swing
+    std::vector<double> times;     // heel strikes of either foot, ms
+    std::vector<V3> pos[2];        // where each foot's ankle stood at its strikes
+    std::vector<size_t> frames[2]; // the frames they happened in
+    double worstSlide = 0;         // planted ankle, units
+    int contacts = 0;              // lock engagements after a swing
 };
 
 sStrikes FindStrikes(const sWalkRecord& rec);
@@ -260,14 +260,14 @@ std::vector<double> StrikePhases(const sWalkRecord& rec, double eps);
 // Stance and the feet on the ground.
 struct sContacts
 {
-    long stanceFrames = 0;            // feet on the ground, summed over frames
-    long doubleFrames = 0;            // frames with both feet down
-    int airFrames = 0;                // frames with neither
-    double onSum = 0, offSum = 0;     // phases of the right foot's contact changes
+    long stanceFrames = 0;        // feet on the ground, summed over frames
+    long doubleFrames = 0;        // frames with both feet down
+    int airFrames = 0;            // frames with neither
+    double onSum = 0, offSum = 0; // phases of the right foot's contact changes
     int onN = 0, offN = 0;
-    double worstSkid = 0;             // grounded ball, units
-    double worstGround = 0;           // |lowest point|, units
-    double clearance = 1e30;          // lowest swinging foot point in mid swing
+    double worstSkid = 0;    // grounded ball, units
+    double worstGround = 0;  // |lowest point|, units
+    double clearance = 1e30; // lowest swinging foot point in mid swing
 };
 
 sContacts FindContacts(const sWalkRecord& rec, const std::vector<double>& phase, double eps);
@@ -283,8 +283,7 @@ struct sPhaseCurves
     long armN = 0;
 };
 
-sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase,
-                         unsigned int dt);
+sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase, unsigned int dt);
 
 // The phases a walk's curves are gathered by: from the clock for the
 // walker, from the right foot's landings for other layouts.
@@ -312,8 +311,7 @@ sWalkTrace RunWalk(Host& host, unsigned int slot, unsigned int dt, double settle
 
 // Walks slot `slot` at frames of dt ms: settles for settleMs, then measures
 // runMs.
-WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs = 3000,
-                     double runMs = 20000);
+WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs = 3000, double runMs = 20000);
 // Stands: settles, then watches the root and the ankles for runMs.
 StandReport TraceStand(Host& host, unsigned int dt, double settleMs = 2000, double runMs = 10000);
 // Walks while turning (left, or right), compares the direction of travel

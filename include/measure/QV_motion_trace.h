@@ -36,26 +36,26 @@ struct sSwitches
 
 struct sMotionReport
 {
-    unsigned int mDt = 0;      // frame length, ms
-    double mSteadyMove = 0;    // largest move of a bone tip in one frame of steady walking, units
-    double mStartMove = 0;     // the same in the 300 ms after W is pressed (from standing)
-    double mStopMove = 0;      // the same in the 300 ms after W is released (from walking)
-    double mHeelSlide = 0;     // worst slide of a heel over one contact, % of stride
-    double mBallSlide = 0;     // worst slide of a ball of the foot over one contact, % of stride
-    double mToeSlide = 0;      // worst slide of a toe tip (the tail of the foot's first child)
-                               // over one contact, % of stride
-    double mHeelMean = 0;      // mean of the heel's slides per contact, % of stride
+    unsigned int mDt = 0;   // frame length, ms
+    double mSteadyMove = 0; // largest move of a bone tip in one frame of steady walking, units
+    double mStartMove = 0;  // the same in the 300 ms after W is pressed (from standing)
+    double mStopMove = 0;   // the same in the 300 ms after W is released (from walking)
+    double mHeelSlide = 0;  // worst slide of a heel over one contact, % of stride
+    double mBallSlide = 0;  // worst slide of a ball of the foot over one contact, % of stride
+    double mToeSlide = 0;   // worst slide of a toe tip (the tail of the foot's first child)
+                            // over one contact, % of stride
+    double mHeelMean = 0;   // mean of the heel's slides per contact, % of stride
     double mBallMean = 0;
     double mToeMean = 0;
-    int mHeelContacts = 0;     // contacts measured
+    int mHeelContacts = 0; // contacts measured
     int mBallContacts = 0;
     int mToeContacts = 0;
-    double mStartGlide = 0;    // farthest a heel, ball or toe tip moves over the ground while down on
-                               // it in the 300 ms after W is pressed (from the frame before), % of stride
-    double mStopGlide = 0;     // the same after W is released
-    double mSpeed = 0;         // travel over the ground while walking steadily, units per second
-    double mStride = 0;        // travel per cycle of the walk clip, units
-    bool mFinite = true;       // no not-a-number or infinity in any world matrix, in any frame
+    double mStartGlide = 0; // farthest a heel, ball or toe tip moves over the ground while down on
+                            // it in the 300 ms after W is pressed (from the frame before), % of stride
+    double mStopGlide = 0;  // the same after W is released
+    double mSpeed = 0;      // travel over the ground while walking steadily, units per second
+    double mStride = 0;     // travel per cycle of the walk clip, units
+    bool mFinite = true;    // no not-a-number or infinity in any world matrix, in any frame
 };
 
 // Phases of the run, milliseconds. The first start and stop frame the
@@ -67,8 +67,8 @@ struct sRunPlan
     double mStandMs = 2000;  // standing before W is first pressed
     double mSettleMs = 3000; // walking before the steady measurement
     double mSteadyMs = 12000;
-    double mWindowMs = 300;  // after pressing and after releasing W
-    int mTrials = 12;        // starts and stops measured
+    double mWindowMs = 300;                              // after pressing and after releasing W
+    int mTrials = 12;                                    // starts and stops measured
     double mTrialStandMs = 900, mTrialStandStepMs = 487; // standing before the k-th start
     double mTrialWalkMs = 1500, mTrialWalkStepMs = 211;  // walking before the k-th stop
 };
@@ -186,8 +186,8 @@ public:
     // actor shifts its scene back by whole units now and then, far out.
     cVector3D Unshifted(const cVector3D& p) const
     {
-        return p + cVector3D((float)mActor.mOriginShift[0], (float)mActor.mOriginShift[1],
-                             (float)mActor.mOriginShift[2]);
+        return p +
+               cVector3D((float)mActor.mOriginShift[0], (float)mActor.mOriginShift[1], (float)mActor.mOriginShift[2]);
     }
     cVector3D Heel(int s) const { return Unshifted(mFoot[s]->mWorldTransform * mHeel[s]); }
     cVector3D Ball(int s) const { return Unshifted(Tip(*mFoot[s])); }

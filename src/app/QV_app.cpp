@@ -202,11 +202,8 @@ void cQVApp::HandleEvents()
             if (mLeftMouseButton)
                 mCamera.Turn(evt.motion.xrel, evt.motion.yrel);
             break;
-        case SDL_QUIT:
-            mActive = false;
-            break;
-        default:
-            break;
+        case SDL_QUIT: mActive = false; break;
+        default: break;
         }
     }
 }

@@ -85,8 +85,8 @@ std::vector<Clip> MakeClips(const ActorParams& p)
 {
     const Author author(p.body);
     std::vector<Clip> clips(kActionSlots);
-    clips[kWalkSlot] = SampleClip(author, WalkModel(author, p.walk), p.walk.name, p.walk.periodMs, p.walk.keyStepMs,
-                                  kWalkStartPhase);
+    clips[kWalkSlot] =
+        SampleClip(author, WalkModel(author, p.walk), p.walk.name, p.walk.periodMs, p.walk.keyStepMs, kWalkStartPhase);
     clips[kStandSlot] =
         SampleClip(author, IdleModel(author, p.idle), p.idle.name, p.idle.periodMs, p.idle.keyStepMs, 0.0);
     clips[kSecondWalkSlot] = SampleClip(author, WalkModel(author, p.walk2), p.walk2.name, p.walk2.periodMs,

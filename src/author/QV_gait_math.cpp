@@ -100,8 +100,7 @@ double Hermite(const std::vector<Knot>& k, double p)
     const double h = b.p - a.p;
     const double t = (p - a.p) / h;
     const double t2 = t * t, t3 = t2 * t;
-    return (2 * t3 - 3 * t2 + 1) * a.v + (t3 - 2 * t2 + t) * h * a.d + (-2 * t3 + 3 * t2) * b.v +
-           (t3 - t2) * h * b.d;
+    return (2 * t3 - 3 * t2 + 1) * a.v + (t3 - 2 * t2 + t) * h * a.d + (-2 * t3 + 3 * t2) * b.v + (t3 - t2) * h * b.d;
 }
 
 double Smooth(double t)

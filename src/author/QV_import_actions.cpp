@@ -270,8 +270,8 @@ struct sFrameRotations
     double mHipZ = 0; // over the action's ground, file units
 };
 
-sFrameRotations PoseAt(const sCapture& cap, const sFeet& feet, const std::vector<sBoneSource>& src, int f,
-                       double yaw, double ground, double scale)
+sFrameRotations PoseAt(const sCapture& cap, const sFeet& feet, const std::vector<sBoneSource>& src, int f, double yaw,
+                       double ground, double scale)
 {
     sFrameRotations r;
     r.mWorld.resize(src.size());
@@ -300,7 +300,10 @@ std::vector<sQuat> KeyValues(const sActorOut& out, const sFrameRotations& pose)
 
 unsigned Millis(double seconds) { return (unsigned)std::lround(seconds * 1000.0); }
 
-double PlaySeconds(const sCycle& c, double rate) { return c.mPlaySeconds > 0 ? c.mPlaySeconds : (c.mEnd - c.mBegin) / rate; }
+double PlaySeconds(const sCycle& c, double rate)
+{
+    return c.mPlaySeconds > 0 ? c.mPlaySeconds : (c.mEnd - c.mBegin) / rate;
+}
 
 // One cycle as an action: frames a..b keyed from the restart time, the last
 // pose made equal to the first by spreading the difference over the cycle;
@@ -386,8 +389,7 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
 }
 
 sOutAction StandAction(const sCapture& cap, const sFeet& feet, const std::vector<sBoneSource>& src,
-                       const sActorOut& out, int stance,
-                       double yaw, double ground, double scale)
+                       const sActorOut& out, int stance, double yaw, double ground, double scale)
 {
     sOutAction act;
     act.mName = "stand";

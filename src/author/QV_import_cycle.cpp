@@ -173,7 +173,8 @@ std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sCo
             durations.push_back(c.mEnd - c.mBegin);
     const double typical = Percentile(durations, 0.5);
     for (sCycle& c : cycles)
-        c.mSteady = fastest > 0 && c.mSpeed >= 0.8 * fastest && std::fabs((c.mEnd - c.mBegin) - typical) <= 0.25 * typical;
+        c.mSteady =
+            fastest > 0 && c.mSpeed >= 0.8 * fastest && std::fabs((c.mEnd - c.mBegin) - typical) <= 0.25 * typical;
     return cycles;
 }
 

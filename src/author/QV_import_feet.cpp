@@ -161,8 +161,8 @@ sFeet FindFeet(const sCapture& cap, const sOptions& opt)
                 leg.mToe = t;
     }
     if (feet.mLeg[0].mAnkle == feet.mLeg[1].mAnkle)
-        throw cImportError("the left and the right foot are the same joint '" +
-                           cap.mJoints[feet.mLeg[0].mAnkle].mName + "'");
+        throw cImportError("the left and the right foot are the same joint '" + cap.mJoints[feet.mLeg[0].mAnkle].mName +
+                           "'");
 
     // The pelvis: the joint both legs hang from.
     for (int a = feet.mLeg[0].mHip; a >= 0 && feet.mPelvis < 0; a = cap.mJoints[a].mParent)

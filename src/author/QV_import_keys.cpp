@@ -85,8 +85,8 @@ double ReductionError(const std::vector<sKey>& full, const std::vector<sKey>& re
     {
         cQuaternion q;
         ch.EvaluateAt(k.mTime, q);
-        worst = std::max(worst, AngleBetween(k.mValue, sQuat(q.mData[3], q.mData[0], q.mData[1], q.mData[2])) *
-                                    180.0 / M_PI);
+        worst = std::max(worst,
+                         AngleBetween(k.mValue, sQuat(q.mData[3], q.mData[0], q.mData[1], q.mData[2])) * 180.0 / M_PI);
     }
     return worst;
 }

@@ -40,8 +40,7 @@ namespace qvimport
 
 // ---- [SECTION] Pose ------------------------------------------------------------
 
-void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
-              std::vector<sVec3>& head)
+void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world, std::vector<sVec3>& head)
 {
     const size_t n = out.mBones.size();
     world.assign(n, sQuat());
@@ -88,9 +87,9 @@ sVec3 Tail(const sActorOut& out, const std::vector<sQuat>& world, const std::vec
 struct sFoot
 {
     sLegBones mBones;
-    sVec3 mHeel;       // in the foot bone's frame
-    sVec3 mAcross;     // the foot's across axis (level at rest), in the foot bone's frame
-    double mLeg = 0;   // thigh + shin, file units
+    sVec3 mHeel;     // in the foot bone's frame
+    sVec3 mAcross;   // the foot's across axis (level at rest), in the foot bone's frame
+    double mLeg = 0; // thigh + shin, file units
 };
 
 sFoot MakeFoot(const sActorOut& out, const sLegBones& bones)
@@ -118,8 +117,8 @@ sFoot MakeFoot(const sActorOut& out, const sLegBones& bones)
 }
 
 // Heel, ball and toe tip.
-void Points(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& world,
-            const std::vector<sVec3>& head, sVec3 p[3])
+void Points(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& world, const std::vector<sVec3>& head,
+            sVec3 p[3])
 {
     const int f = foot.mBones.mFoot;
     p[0] = head[f] + world[f] * foot.mHeel;
@@ -289,8 +288,8 @@ sVec3 ReachableOffset(const std::vector<std::vector<sVec3>>& heads, const sFoot&
 // the thigh about the hip and the shin about the knee: their bones and those
 // hanging from them take the turn in body space; the foot keeps its
 // orientation. Returns the ankle's move.
-sVec3 ReachAnkle(const sActorOut& out, const sFoot& foot, std::vector<sQuat>& world,
-                 const std::vector<sVec3>& head, const sVec3& shift)
+sVec3 ReachAnkle(const sActorOut& out, const sFoot& foot, std::vector<sQuat>& world, const std::vector<sVec3>& head,
+                 const sVec3& shift)
 {
     const int thighBone = foot.mBones.mThigh, shinBone = foot.mBones.mShin, footBone = foot.mBones.mFoot;
     const sVec3 hip = head[thighBone], knee = head[shinBone], ankle = head[footBone];
@@ -461,8 +460,7 @@ std::vector<sVec3> FootShifts(const sLoop& loop, const sFoot& foot, const std::v
         {
             const int i = (run.mFirst + j) % n, before = (run.mFirst + j - 1) % n;
             const int k = Lowest(loop.mPoints[i].data());
-            const sVec3 next =
-                shift[before] + Flat(loop.mPoints[before][k] - pelvisStep[before] - loop.mPoints[i][k]);
+            const sVec3 next = shift[before] + Flat(loop.mPoints[before][k] - pelvisStep[before] - loop.mPoints[i][k]);
             if (j < run.mLength)
                 shift[i] = next;
             else

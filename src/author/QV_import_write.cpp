@@ -54,8 +54,8 @@ std::string WriteActorXml(const sActorOut& actor)
     }
     s += "    </skeleton>\n    <heirachy>\n";
     for (const sOutBone& b : actor.mBones)
-        s += "      <node name=\"" + b.mName + "\">" + (b.mParent < 0 ? std::string("NULL") : actor.mBones[b.mParent].mName) +
-             "</node>\n";
+        s += "      <node name=\"" + b.mName + "\">" +
+             (b.mParent < 0 ? std::string("NULL") : actor.mBones[b.mParent].mName) + "</node>\n";
     s += "    </heirachy>\n  </armature>\n  <actions>\n";
     for (const sOutAction& a : actor.mAction)
     {

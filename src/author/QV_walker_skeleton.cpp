@@ -79,9 +79,9 @@ std::vector<BoneDef> MakeSkeleton(const Body& b)
 
 std::vector<int> HierarchyOrder()
 {
-    return {kRoot,      kLink,     kPelvis,    kSpine,     kChest,     kNeck,      kHead,     kClavicleR, kUpperArmR,
-            kForearmR,  kHandR,    kClavicleL, kUpperArmL, kForearmL,  kHandL,    kHipR,      kHipL,
-            kThighR,    kShinR,    kFootR,     kToesR,     kThighL,    kShinL,    kFootL,     kToesL};
+    return {kRoot,     kLink,  kPelvis,    kSpine,     kChest,    kNeck,  kHead, kClavicleR, kUpperArmR,
+            kForearmR, kHandR, kClavicleL, kUpperArmL, kForearmL, kHandL, kHipR, kHipL,      kThighR,
+            kShinR,    kFootR, kToesR,     kThighL,    kShinL,    kFootL, kToesL};
 }
 
 } // namespace walker

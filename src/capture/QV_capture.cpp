@@ -143,8 +143,7 @@ sQuat SlerpQuat(const aiQuaternion& a, const aiQuaternion& b, double f)
 
 // A channel's keys must be usable: finite values and times that do not go
 // backwards. Assimp's own checks do not cover every format.
-template <class K>
-bool KeysUsable(const K* keys, unsigned n)
+template <class K> bool KeysUsable(const K* keys, unsigned n)
 {
     for (unsigned i = 0; i < n; ++i)
         if (!std::isfinite(keys[i].mTime) || (i > 0 && keys[i].mTime < keys[i - 1].mTime))
@@ -205,8 +204,7 @@ sChannels CollectChannels(const aiScene* scene, const aiAnimation* anim)
         if (!ch || (ch->mNumRotationKeys == 0 && ch->mNumPositionKeys == 0))
             continue;
         if (!KeysUsable(ch->mRotationKeys, ch->mNumRotationKeys) ||
-            !KeysUsable(ch->mPositionKeys, ch->mNumPositionKeys) ||
-            !KeysUsable(ch->mScalingKeys, ch->mNumScalingKeys))
+            !KeysUsable(ch->mPositionKeys, ch->mNumPositionKeys) || !KeysUsable(ch->mScalingKeys, ch->mNumScalingKeys))
             throw cImportError("the animation has keys out of time order or not finite");
         const aiNode* node = scene->mRootNode->FindNode(ch->mNodeName);
         if (!node || c.mByName.count(ch->mNodeName.C_Str()))
@@ -269,12 +267,12 @@ sMat4 LocalAt(const aiNode* node, const aiNodeAnim* ch, double tick)
     aiVector3D s0, t0;
     aiQuaternion r0;
     node->mTransformation.Decompose(s0, r0, t0);
-    const sVec3 t = ch->mNumPositionKeys ? Sample(ch->mPositionKeys, ch->mNumPositionKeys, tick, LerpVec)
-                                         : sVec3(t0.x, t0.y, t0.z);
+    const sVec3 t =
+        ch->mNumPositionKeys ? Sample(ch->mPositionKeys, ch->mNumPositionKeys, tick, LerpVec) : sVec3(t0.x, t0.y, t0.z);
     const sQuat r = ch->mNumRotationKeys ? Sample(ch->mRotationKeys, ch->mNumRotationKeys, tick, SlerpQuat)
                                          : sQuat(r0.w, r0.x, r0.y, r0.z).Unit();
-    const sVec3 s = ch->mNumScalingKeys ? Sample(ch->mScalingKeys, ch->mNumScalingKeys, tick, LerpVec)
-                                        : sVec3(s0.x, s0.y, s0.z);
+    const sVec3 s =
+        ch->mNumScalingKeys ? Sample(ch->mScalingKeys, ch->mNumScalingKeys, tick, LerpVec) : sVec3(s0.x, s0.y, s0.z);
     return sMat4::Compose(t, r, s);
 }
 

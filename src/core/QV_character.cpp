@@ -30,7 +30,8 @@ bool FirstChildLeavesTheRoot(const cActor& actor)
 {
     const cBone& root = *actor.mArmature.mRootBone;
     const cBone& child = *root.mChildren[0];
-    const cVector3D offset = (root.mRestTransform * child.mRestTransform).getTransform() - root.mRestTransform.getTransform();
+    const cVector3D offset =
+        (root.mRestTransform * child.mRestTransform).getTransform() - root.mRestTransform.getTransform();
     float longest = 0.0f;
     for (const cBone& b : actor.mArmature.mBones)
         longest = std::max(longest, fabsf(b.mLength));

@@ -147,8 +147,7 @@ unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned
     const size_t poseCount = pose.mPoseBones.size();
     const std::vector<cBone>& bones = mArm->mBones;
     float now[kMaxPoints * 3];
-    Points(
-        [&](unsigned int i) { return i < poseCount ? poseBones[i].mOrientation : bones[i].mOrientation; }, now);
+    Points([&](unsigned int i) { return i < poseCount ? poseBones[i].mOrientation : bones[i].mOrientation; }, now);
 
     const unsigned int n = 3 * mPoints;
     const float* sample = mSamples[slot].data();

@@ -60,8 +60,8 @@ std::ostream& operator<<(std::ostream& os, const cMatrix4D& in)
 {
     for (int r = 0; r < 4; ++r)
     {
-        os << (r == 0 ? "Matrix4D: [" : "          [") << in._m[r] << ", " << in._m[r + 4] << ", "
-           << in._m[r + 8] << ", " << in._m[r + 12] << " ]";
+        os << (r == 0 ? "Matrix4D: [" : "          [") << in._m[r] << ", " << in._m[r + 4] << ", " << in._m[r + 8]
+           << ", " << in._m[r + 12] << " ]";
         if (r < 3)
             os << std::endl;
     }

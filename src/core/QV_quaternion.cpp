@@ -53,7 +53,6 @@ void cQuaternion::setFromMatrix(const cMatrix4D& m)
 
 std::ostream& operator<<(std::ostream& os, const cQuaternion& in)
 {
-    os << "Quaternion: [" << in.mData[0] << ", " << in.mData[1] << ", " << in.mData[2] << "], " << in.mData[3]
-       << ".";
+    os << "Quaternion: [" << in.mData[0] << ", " << in.mData[1] << ", " << in.mData[2] << "], " << in.mData[3] << ".";
     return os;
 }

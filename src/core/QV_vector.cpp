@@ -48,10 +48,7 @@ bool cVector3D::operator<(const cVector3D& rhs) const
 
 bool cVector3D::operator>(const cVector3D& rhs) const { return rhs < *this; }
 
-float cVector3D::lengthManHat() const
-{
-    return Math::abs(mData[0]) + Math::abs(mData[1]) + Math::abs(mData[2]);
-}
+float cVector3D::lengthManHat() const { return Math::abs(mData[0]) + Math::abs(mData[1]) + Math::abs(mData[2]); }
 
 std::ostream& operator<<(std::ostream& os, const cVector3D& in)
 {

@@ -10,10 +10,10 @@
 
 #include "QV_xml.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -46,7 +46,6 @@ namespace
 // [helpers] ------------------------------------------------------------------
 
 [[noreturn]] void Fail(const std::string& detail) { throw cXmlError("XML ERROR: " + detail); }
-
 
 const char* RequireText(TiXmlElement* e, const char* attr, const char* message)
 {
@@ -174,8 +173,7 @@ private:
     {
         switch (kind)
         {
-        case NODE_DECLARATION:
-            return decl->Parse(p, nullptr, encoding);
+        case NODE_DECLARATION: return decl->Parse(p, nullptr, encoding);
         case NODE_COMMENT:
         {
             TiXmlComment comment;
@@ -198,8 +196,7 @@ private:
     // The start of TiXmlElement::Parse up to and including its attributes.
     // Returns the position after the start tag; sets 'empty' for an empty
     // element tag and stores the expected end tag. Null on a parse error.
-    static const char* StartTag(const char* p, TiXmlEncoding encoding, sXmlMarkup& m, bool& empty,
-                                std::string& endTag)
+    static const char* StartTag(const char* p, TiXmlEncoding encoding, sXmlMarkup& m, bool& empty, std::string& endTag)
     {
         p = SkipWhiteSpace(p, encoding);
         if (!p || !*p || *p != '<')
@@ -401,7 +398,8 @@ sHierarchy ReadHierarchy(TiXmlDocument& doc, const std::vector<cBone>& bones,
         }
         auto pit = index.find(parentName);
         if (pit == index.end())
-            Fail("the parent " + QuoteName(parentName) + " of the bone " + QuoteName(name) + " is not a bone of the skeleton.");
+            Fail("the parent " + QuoteName(parentName) + " of the bone " + QuoteName(name) +
+                 " is not a bone of the skeleton.");
         if (pit->second == b)
             Fail("the bone " + QuoteName(name) + " is its own parent.");
         h.mLinks.push_back({b, pit->second});
@@ -566,8 +564,8 @@ void CheckRestMatrix(const cBone& bone)
              "; the limit is " + Number(XML_MAX_STRETCH) + ".");
     const double t = TranslationLength(bone.mRestTransform);
     if (!(t <= XML_MAX_REACH))
-        Fail("the rest matrix of the bone " + QuoteName(bone.mName) + " moves it by " + Number(t) + " units; the limit is " +
-             Number(XML_MAX_REACH) + ".");
+        Fail("the rest matrix of the bone " + QuoteName(bone.mName) + " moves it by " + Number(t) +
+             " units; the limit is " + Number(XML_MAX_REACH) + ".");
 }
 
 // The stretch of one bone's key rotations: the largest (|1 - s^2| + s^2)
@@ -653,8 +651,7 @@ void ReadRootHeight(TiXmlElement* key, cAction& slot, bool rootChannel, size_t c
         Fail("'h' " + Place(slot.mName, channel, k) + " must be a finite number from -" +
              std::to_string((long)XML_MAX_ROOT_HEIGHT) + " to " + std::to_string((long)XML_MAX_ROOT_HEIGHT) + ".");
     if (k != 1 && slot.mRootHeight.empty())
-        Fail(Place(slot.mName, channel, k) + ": the key has an 'h' but the channel's first key has none" +
-             everyOrNone);
+        Fail(Place(slot.mName, channel, k) + ": the key has an 'h' but the channel's first key has none" + everyOrNone);
     slot.mRootHeight.push_back({time, (float)h});
 }
 
@@ -733,8 +730,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
             }
             double declared;
             if (!TruncateInRange(keys, (double)XML_MAX_KEYS, declared) || (size_t)declared != frames.size())
-                Fail(Place(slot.mName, j) + ": 'keys' says " + QuoteName(keyframes->Attribute("keys")) + " but there are " +
-                     std::to_string(frames.size()) + " 'key' elements.");
+                Fail(Place(slot.mName, j) + ": 'keys' says " + QuoteName(keyframes->Attribute("keys")) +
+                     " but there are " + std::to_string(frames.size()) + " 'key' elements.");
         }
         if (!ToMillis(len, slot.mLength))
             Fail("'len' of the action " + QuoteName(slot.mName) + kTimeRange);
@@ -745,8 +742,7 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
 
 void ReadActor(TiXmlDocument& doc, cActor& actor)
 {
-    TiXmlElement* armature =
-        TiXmlHandle(&doc).FirstChildElement("QVArmature").FirstChildElement("armature").Element();
+    TiXmlElement* armature = TiXmlHandle(&doc).FirstChildElement("QVArmature").FirstChildElement("armature").Element();
     if (!armature)
         Fail("Expecting 'armature' tag.");
     actor.mName = RequireText(armature, "name", "Expecting 'name' attribute for 'armature'.");
@@ -923,8 +919,7 @@ const char* FileKind(mode_t mode)
 void CheckRegularFile(const char* fname, const struct stat& info)
 {
     if (!S_ISREG(info.st_mode))
-        Fail("the actor file " + QuoteName(fname) + " is " + FileKind(info.st_mode) +
-             ", not a regular file.");
+        Fail("the actor file " + QuoteName(fname) + " is " + FileKind(info.st_mode) + ", not a regular file.");
 }
 
 // Opens a regular file for reading, or fails. The file is looked at first

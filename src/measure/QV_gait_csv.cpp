@@ -92,7 +92,8 @@ std::string SlotPath(const std::string& dir, unsigned int slot, const char* what
 
 void WriteAngles(const std::string& path, const sPhaseCurves& pc)
 {
-    cCsvFile f(path, "phase_pct,right_hip_deg,right_knee_deg,right_ankle_deg,left_hip_deg,left_knee_deg,left_ankle_deg");
+    cCsvFile f(path,
+               "phase_pct,right_hip_deg,right_knee_deg,right_ankle_deg,left_hip_deg,left_knee_deg,left_ankle_deg");
     for (int i = 0; i <= 100; ++i)
     {
         const double ph = i / 100.0;

@@ -14,8 +14,8 @@
 #include <stdexcept>
 
 #include "QV_character.h"
-#include "QV_xml.h"
 #include "QV_gait_params.h"
+#include "QV_xml.h"
 
 namespace walker
 {
@@ -32,10 +32,7 @@ V3 TailOf(const cBone& b) { return PosOf(b.mWorldTransform) + RotOf(b.mWorldTran
 
 namespace
 {
-int IndexOf(const cArmature& arm, const cBone* b)
-{
-    return b ? (int)(b - arm.mBones.data()) : -1;
-}
+int IndexOf(const cArmature& arm, const cBone* b) { return b ? (int)(b - arm.mBones.data()) : -1; }
 
 // The generated walker's bones: its names and parents, bone by bone.
 bool IsWalkerSkeleton(const cArmature& arm)
@@ -129,8 +126,8 @@ void Host::Init()
         const V3 up(0, 1, 0);
         bodyRest = restWorld[layout.root].T() * Axes(fwd.cross(up), fwd, up);
         for (int s = 0; s < 2; ++s)
-            legLength += 0.5 * ((Head(leg[s].shin) - Head(leg[s].thigh)).len() +
-                                (Head(leg[s].foot) - Head(leg[s].shin)).len());
+            legLength +=
+                0.5 * ((Head(leg[s].shin) - Head(leg[s].thigh)).len() + (Head(leg[s].foot) - Head(leg[s].shin)).len());
     }
     const double eps = ContactThreshold(*this);
     for (int s = 0; s < 2; ++s)
@@ -308,8 +305,8 @@ void MeasureAnatomicalAngles(const Host& host, sWalkFrame& f)
         const M3 shinW = RotOf(arm.mBones[leg.shin].mWorldTransform);
         const M3 footW = RotOf(arm.mBones[leg.foot].mWorldTransform);
         f.hip[s] = SagittalFromDown(pelvis, thighW.c[1]);
-        f.knee[s] = SagittalFromDown(host.Anat(leg.thigh), thighW.c[1]) -
-                    SagittalFromDown(host.Anat(leg.thigh), shinW.c[1]);
+        f.knee[s] =
+            SagittalFromDown(host.Anat(leg.thigh), thighW.c[1]) - SagittalFromDown(host.Anat(leg.thigh), shinW.c[1]);
         // Foot pitch within the shin's frame, relative to its rest pitch.
         const M3 shinA = host.Anat(leg.shin);
         const V3 fl = shinA.T() * footW.c[1];
@@ -517,8 +514,7 @@ sContacts FindContacts(const sWalkRecord& rec, const std::vector<double>& phase,
     return c;
 }
 
-sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase,
-                         unsigned int dt)
+sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase, unsigned int dt)
 {
     sPhaseCurves pc;
     V3 lastRoot = rec.start;
@@ -717,7 +713,8 @@ StandReport TraceStand(Host& host, unsigned int dt, double settleMs, double runM
         drift = std::max(drift, Horiz(host.Head(host.layout.root) - start));
         ground = std::max(ground, fabs(host.Lowest()));
         for (int s = 0; s < 2; ++s)
-            travel = std::max(travel, (host.Head(host.layout.leg[s].foot) - host.Head(host.layout.root) - rel0[s]).len());
+            travel =
+                std::max(travel, (host.Head(host.layout.leg[s].foot) - host.Head(host.layout.root) - rel0[s]).len());
     }
     r.drift = 100.0 * drift / host.height;
     r.ground = 100.0 * ground / host.height;
@@ -778,11 +775,13 @@ TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool left, 
 
 void PrintWalkHeader(FILE* f)
 {
-    fprintf(f, "%-6s %3s | %5s %6s %5s %5s %5s %3s | %5s %5s | %5s %5s %5s %5s@%-3s | %6s %6s %5s@%-2s | %4s %4s %4s %2s | "
-               "%4s %5s %4s %4s | %5s %5s %5s %5s\n",
-            "clip", "dt", "speed", "cadnc", "strd", "stnc", "dbl", "air", "hipPk", "hip50", "kHS", "k12", "kTO",
-            "kPk", "ph", "ank8", "ank50", "ankPF", "ph", "list", "rot", "bob", "pk", "arm", "corr", "elMn", "elMx",
-            "slide", "skid", "grnd", "clear");
+    fprintf(
+        f,
+        "%-6s %3s | %5s %6s %5s %5s %5s %3s | %5s %5s | %5s %5s %5s %5s@%-3s | %6s %6s %5s@%-2s | %4s %4s %4s %2s | "
+        "%4s %5s %4s %4s | %5s %5s %5s %5s\n",
+        "clip", "dt", "speed", "cadnc", "strd", "stnc", "dbl", "air", "hipPk", "hip50", "kHS", "k12", "kTO", "kPk",
+        "ph", "ank8", "ank50", "ankPF", "ph", "list", "rot", "bob", "pk", "arm", "corr", "elMn", "elMx", "slide",
+        "skid", "grnd", "clear");
 }
 
 std::string WalkLine(const WalkReport& r)
@@ -829,9 +828,9 @@ std::string LayoutWalkLine(const WalkReport& r)
     snprintf(buf, sizeof buf,
              "%-6s %3u | %5.2f %5.2f %6.1f %5.2f %5.2f | %5.1f %5.1f %3d %4d | %5.2f %5.2f %5.2f %5.2f | "
              "%4.1f %4.1f %4.1f %2d | %5.2f",
-             r.clip.c_str(), r.dt, r.speedUnits, r.speed, r.cadence, r.strideUnits, r.stride, r.stance,
-             r.doubleSupport, r.airFrames, r.contacts, r.slide, r.toeSkid, r.ground, r.clearance, r.list,
-             r.rotation, r.bob, r.bobPeaks, r.heading);
+             r.clip.c_str(), r.dt, r.speedUnits, r.speed, r.cadence, r.strideUnits, r.stride, r.stance, r.doubleSupport,
+             r.airFrames, r.contacts, r.slide, r.toeSkid, r.ground, r.clearance, r.list, r.rotation, r.bob, r.bobPeaks,
+             r.heading);
     return buf;
 }
 
@@ -853,8 +852,8 @@ void PrintLayout(FILE* f, const Host& host)
     {
         const sLeg& g = l.leg[s];
         fprintf(f, "  %-5s leg: hip '%s', thigh '%s', shin '%s', foot '%s', toe '%s'\n", sides[s],
-                BoneNameAt(host, g.hip), BoneNameAt(host, g.thigh), BoneNameAt(host, g.shin),
-                BoneNameAt(host, g.foot), g.toe >= 0 ? BoneNameAt(host, g.toe) : "(none: the foot's tip)");
+                BoneNameAt(host, g.hip), BoneNameAt(host, g.thigh), BoneNameAt(host, g.shin), BoneNameAt(host, g.foot),
+                g.toe >= 0 ? BoneNameAt(host, g.toe) : "(none: the foot's tip)");
     }
 }
 

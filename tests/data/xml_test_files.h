@@ -25,8 +25,7 @@ inline std::string Node(const std::string& name, const std::string& parent)
 inline std::string Key(const std::string& t, const std::string& w, const std::string& x, const std::string& y,
                        const std::string& z)
 {
-    return "<key t=\"" + t + "\"><quat w=\"" + w + "\" x=\"" + x + "\" y=\"" + y + "\" z=\"" + z +
-           "\"/></key>\n";
+    return "<key t=\"" + t + "\"><quat w=\"" + w + "\" x=\"" + x + "\" y=\"" + y + "\" z=\"" + z + "\"/></key>\n";
 }
 
 inline std::string Channel(const std::string& keys, const std::string& body)
@@ -60,7 +59,10 @@ inline std::string ExampleNodes() { return Node("Bone", "NULL") + Node("Bone.001
 
 inline std::string ExampleArmature() { return Armature("figure", "2", ExampleBones(), ExampleNodes()); }
 
-inline std::string IdentityChannel() { return Channel("2", Key("0", "1", "0", "0", "0") + Key("1000", "1", "0", "0", "0")); }
+inline std::string IdentityChannel()
+{
+    return Channel("2", Key("0", "1", "0", "0", "0") + Key("1000", "1", "0", "0", "0"));
+}
 
 inline std::string ExampleAction()
 {

@@ -107,10 +107,7 @@ void* operator new[](std::size_t size)
     return p;
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return qvtest::detail::CountedAlloc(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    return qvtest::detail::CountedAlloc(size);
-}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return qvtest::detail::CountedAlloc(size); }
 void* operator new(std::size_t size, std::align_val_t align)
 {
     void* p = qvtest::detail::CountedAlignedAlloc(size, static_cast<std::size_t>(align));
@@ -145,9 +142,6 @@ void operator delete[](void* p, std::align_val_t) noexcept { qvtest::detail::Cou
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { qvtest::detail::CountedFree(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { qvtest::detail::CountedFree(p); }
 void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { qvtest::detail::CountedFree(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    qvtest::detail::CountedFree(p);
-}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { qvtest::detail::CountedFree(p); }
 
 #endif // QV_TEST_ALLOC_COUNTER_H

@@ -65,8 +65,8 @@ inline ::testing::AssertionResult MatNear(const cMatrix4D& a, const cMatrix4D& b
 {
     for (int i = 0; i < 16; ++i)
         if (!(std::fabs(a._m[i] - b._m[i]) <= tol))
-            return ::testing::AssertionFailure() << "element " << i << ": " << a._m[i] << " vs " << b._m[i]
-                                                 << ", tolerance " << tol;
+            return ::testing::AssertionFailure()
+                   << "element " << i << ": " << a._m[i] << " vs " << b._m[i] << ", tolerance " << tol;
     return ::testing::AssertionSuccess();
 }
 
@@ -76,8 +76,8 @@ inline ::testing::AssertionResult SameMatrix(const cMatrix4D& a, const cMatrix4D
         return ::testing::AssertionSuccess();
     for (int i = 0; i < 16; ++i)
         if (std::memcmp(&a._m[i], &b._m[i], sizeof(float)) != 0)
-            return ::testing::AssertionFailure() << "element " << i << ": " << a._m[i] << " vs " << b._m[i]
-                                                 << " (expected bit-identical)";
+            return ::testing::AssertionFailure()
+                   << "element " << i << ": " << a._m[i] << " vs " << b._m[i] << " (expected bit-identical)";
     return ::testing::AssertionFailure();
 }
 

@@ -38,9 +38,9 @@
 #include <string>
 
 #include "QV_actor.h"
-#include "QV_xml.h"
 #include "QV_matrix.h"
 #include "QV_quaternion.h"
+#include "QV_xml.h"
 
 namespace qvtest
 {
