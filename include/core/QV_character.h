@@ -50,4 +50,12 @@ void StepCharacter(cActor& actor, unsigned int dt, const sSteering& steering);
 // root bone without children. The message reads as one line.
 std::string WalkerProblem(const cActor& actor);
 
+// Makes a freshly loaded actor ready to be played as the walking character:
+// checks it (WalkerProblem), attaches the foot locks to its feet, computes
+// its world matrices and builds what the cross-fade needs, so that no later
+// frame allocates. Returns why it cannot be played, with the actor left as
+// it was read, or an empty string once it is ready. Every program that plays
+// an actor file calls this once after loading it.
+std::string PrepareCharacter(cActor& actor);
+
 #endif // QV_CHARACTER_H

@@ -30,10 +30,6 @@ void ReadActorFromXML(const char* fname, cActor& actor);
 // The same again on a document held in memory (len bytes of text).
 void ReadActorFromMemory(const char* text, size_t len, cActor& actor);
 
-// A name from a file, made safe for a one-line message: quoted, control
-// characters shown as '?', names longer than 40 characters cut short.
-std::string QuoteName(const std::string& s);
-
 // The root's rest matrix as the library uses it: the file's matrix turned by
 // -90 degrees about x, which carries the file's up axis +z onto +y.
 cMatrix4D UprightRootRest(const cMatrix4D& fileRest);

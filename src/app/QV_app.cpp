@@ -132,14 +132,9 @@ void cQVApp::LoadActor(const char* fname)
     LoadActorFromXML(fname, mActor);
 
     // What the demo needs beyond what the loader checks.
-    const std::string problem = WalkerProblem(mActor);
+    const std::string problem = PrepareCharacter(mActor);
     if (!problem.empty())
         ExitError(problem.c_str());
-
-    mActor.SetConstraints();
-    mActor.UpdateArmature();
-    // Built now, so that no frame allocates when B is first pressed.
-    mActor.PrepareCrossFade();
 }
 
 void cQVApp::Go()

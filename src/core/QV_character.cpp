@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "QV_xml.h"
+#include "QV_error.h"
 
 namespace
 {
@@ -80,4 +80,15 @@ std::string WalkerProblem(const cActor& actor)
                " sits on the root, so the foot locks have no forward direction and the character would walk "
                "in place; make the root's first child a bone ahead of the root.";
     return std::string();
+}
+
+std::string PrepareCharacter(cActor& actor)
+{
+    std::string problem = WalkerProblem(actor);
+    if (!problem.empty())
+        return problem;
+    actor.SetConstraints();
+    actor.UpdateArmature();
+    actor.PrepareCrossFade();
+    return problem;
 }
