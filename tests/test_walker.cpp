@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "QV_actor_file.h"
 #include "QV_actor_writer.h"
 #include "QV_character.h"
 #include "QV_gait_csv.h"
@@ -414,29 +415,26 @@ void Ankle(double p, double& dy, double& dz)
     dz = -kReach + kLift * sin(walker::kPi * (p - kStance) / (1 - kStance));
 }
 
-std::string Number(double v)
+// Seven decimals: the biped's numbers as it has always been read.
+void SevenDecimals(std::string& s, double v)
 {
     char buf[32];
     snprintf(buf, sizeof buf, "%.7f", v);
-    return buf;
-}
-
-std::string Quat(double xAngle) // a turn about the bone's own x axis, radians
-{
-    return "<quat w=\"" + Number(cos(xAngle / 2)) + "\" x=\"" + Number(sin(xAngle / 2)) + "\" y=\"0\" z=\"0\"/>";
+    s += buf;
 }
 
 // One cycle of `period` ms keyed as the walker's clips are (from the clock's
 // restart time), starting `startPhase` into the cycle; or, with period 0, a
-// still stand.
-std::string Action(const char* name, const std::vector<Bone>& bones, int period, double startPhase)
+// still stand. Every key turns its bone about its own x axis.
+author::sFileAction Action(const char* name, const std::vector<Bone>& bones, int period, double startPhase)
 {
     const double bend = acos(kReach / (kThigh + kShin));
     const std::vector<int> times = period ? walker::KeyTimes(period, 20.0) : std::vector<int>{0, 1000};
-    std::string s = std::string("<action name=\"") + name + "\" len=\"" + std::to_string(times.back()) + "\">\n";
+    author::sFileAction a;
+    a.mName = name;
+    a.mLength = (unsigned int)times.back();
+    a.mChannels.resize(bones.size());
     for (size_t i = 0; i < bones.size(); ++i)
-    {
-        s += "<channel><keyframes keys=\"" + std::to_string(times.size()) + "\">\n";
         for (int t : times)
         {
             double angle = 0;
@@ -453,11 +451,13 @@ std::string Action(const char* name, const std::vector<Bone>& bones, int period,
                 const double thighKey = thigh - bend, shinKey = shin + bend - thighKey;
                 angle = part == 0 ? thighKey : part == 1 ? shinKey : -(thighKey + shinKey);
             }
-            s += "<key t=\"" + std::to_string(t) + "\">" + Quat(angle) + "</key>\n";
+            author::sFileKey k;
+            k.mTime = (unsigned int)t;
+            k.mW = cos(angle / 2);
+            k.mX = sin(angle / 2);
+            a.mChannels[i].push_back(k);
         }
-        s += "</keyframes></channel>\n";
-    }
-    return s + "</action>\n";
+    return a;
 }
 
 // The biped's actor file: a walk of 1000 ms, a stand, and a second walk of
@@ -466,7 +466,8 @@ std::string File()
 {
     const std::vector<Bone> bones = Bones();
     const double rootHeight = kPelvisDrop + kReach + kAnkleHeight;
-    std::string s = "<QVArmature><armature name=\"biped\"><skeleton bones=\"" + std::to_string(bones.size()) + "\">\n";
+    author::sActorFile file;
+    file.mName = "biped";
     std::vector<M3> rest;
     for (const Bone& b : bones)
         rest.push_back(walker::FrameFrom(b.dir, V3(1, 0, 0)));
@@ -480,22 +481,21 @@ std::string File()
             r = rest[b.parent].T() * rest[i];
             t = rest[b.parent].T() * (b.head - bones[b.parent].head);
         }
-        s += std::string("<bone name=\"") + b.name + "\" len=\"" + Number(b.len) + "\"><matrix>";
+        author::sFileBone out;
+        out.mName = b.name;
+        out.mParent = b.parent;
+        out.mLength = b.len;
+        const double offset[3] = {t.x, t.y, t.z};
         for (int row = 0; row < 3; ++row)
-            s += Number(r.at(row, 0)) + "," + Number(r.at(row, 1)) + "," + Number(r.at(row, 2)) + "," +
-                 Number(row == 0   ? t.x
-                        : row == 1 ? t.y
-                                   : t.z) +
-                 (row < 2 ? "," : "");
-        s += "</matrix></bone>\n";
+        {
+            for (int col = 0; col < 3; ++col)
+                out.mRest[row][col] = r.at(row, col);
+            out.mRest[row][3] = offset[row];
+        }
+        file.mBones.push_back(out);
     }
-    s += "</skeleton><heirachy>\n";
-    for (const Bone& b : bones)
-        s += std::string("<node name=\"") + b.name + "\">" + (b.parent < 0 ? "NULL" : bones[b.parent].name) +
-             "</node>\n";
-    s += "</heirachy></armature><actions>\n";
-    s += Action("stride", bones, 1000, 0.3) + Action("idle", bones, 0, 0) + Action("quick", bones, 800, 0.7);
-    return s + "</actions></QVArmature>\n";
+    file.mActions = {Action("stride", bones, 1000, 0.3), Action("idle", bones, 0, 0), Action("quick", bones, 800, 0.7)};
+    return author::FormatActorFile(file, SevenDecimals);
 }
 } // namespace biped
 
