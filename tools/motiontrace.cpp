@@ -23,7 +23,7 @@
 
 namespace
 {
-const char* Name(const motion::sSwitches& s)
+const char* Name(const measure::sSwitches& s)
 {
     if (s.mCrossFade && s.mContactLock)
         return "both on";
@@ -40,14 +40,14 @@ void Report(const std::string& path)
     printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %5s %5s %3s | %5s %5s | %6s %6s\n", "switches",
            "dt", "steady", "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "toe", "mean",
            "n", "st gl", "sp gl", "speed", "stride");
-    motion::sSwitches configs[4];
+    measure::sSwitches configs[4];
     configs[1].mCrossFade = true;
     configs[2].mContactLock = true;
     configs[3].mCrossFade = configs[3].mContactLock = true;
-    for (const motion::sSwitches& sw : configs)
+    for (const measure::sSwitches& sw : configs)
         for (unsigned int dt : {1u, 16u, 33u})
         {
-            const motion::sMotionReport r = motion::TraceMotion(path, dt, sw);
+            const measure::sMotionReport r = measure::TraceMotion(path, dt, sw);
             printf("%-8s %3u | %6.3f %6.3f %6.3f %5.2f %5.2f | %5.2f %5.2f %3d | %5.2f %5.2f %3d | %5.2f %5.2f %3d | "
                    "%5.2f %5.2f | %6.3f %6.3f%s\n",
                    Name(sw), dt, r.mSteadyMove, r.mStartMove, r.mStopMove, r.mStartMove / r.mSteadyMove,
@@ -67,9 +67,9 @@ const double kCsvBeforeMs = 500, kCsvWalkMs = 3000, kCsvAfterMs = 1500;
 // docs/gait-csv.md). Positions along the walk are measured along the root's
 // travel from the first recorded frame to the last, from the root's place at
 // the first; heights above y = 0.
-void ExportRun(const std::string& actor, const motion::sSwitches& sw, const std::string& path)
+void ExportRun(const std::string& actor, const measure::sSwitches& sw, const std::string& path)
 {
-    motion::cMotionHost h(actor, sw);
+    measure::cHost h(actor, sw);
     struct sRow
     {
         double t;
@@ -78,10 +78,10 @@ void ExportRun(const std::string& actor, const motion::sSwitches& sw, const std:
         cVector3D heel[2], ball[2];
     };
     std::vector<sRow> rows;
-    std::vector<cVector3D> tips(h.mActor.mArmature.mBones.size());
+    std::vector<cVector3D> tips(h.actor().mArmature.mBones.size());
     for (double t = 0; t < kCsvStandMs; t += kCsvDt)
         h.Frame(kCsvDt, false);
-    motion::TipMove(h, tips); // the tips' places before the first recorded frame
+    measure::TipMove(h, tips); // the tips' places before the first recorded frame
     const cVector3D root0 = h.Root();
     for (double t = -kCsvBeforeMs + kCsvDt; t <= kCsvWalkMs + kCsvAfterMs; t += kCsvDt)
     {
@@ -90,13 +90,14 @@ void ExportRun(const std::string& actor, const motion::sSwitches& sw, const std:
         sRow r;
         r.t = t;
         r.walk = walk;
-        r.move = motion::TipMove(h, tips);
-        r.locked[0] = h.mActor.mRightFoot.mLock;
-        r.locked[1] = h.mActor.mLeftFoot.mLock;
+        r.move = measure::TipMove(h, tips);
         for (int s = 0; s < 2; ++s)
         {
-            r.heel[s] = h.Heel(s);
-            r.ball[s] = h.Ball(s);
+            r.locked[s] = h.Foot(s).mLock;
+            cVector3D p[cFootLock::kContactPoints];
+            h.ContactPoints(s, p);
+            r.heel[s] = h.Unshifted(p[cFootLock::kHeel]);
+            r.ball[s] = h.Unshifted(p[cFootLock::kBall]);
         }
         rows.push_back(r);
     }
@@ -110,7 +111,7 @@ void ExportRun(const std::string& actor, const motion::sSwitches& sw, const std:
     };
     FILE* f = fopen(path.c_str(), "w");
     if (!f)
-        throw std::string("cannot write ") + path + ": " + strerror(errno);
+        throw measure::cMeasureError("cannot write " + path + ": " + strerror(errno));
     fprintf(f, "time_ms,walk,move,right_heel_fwd,right_heel_up,right_ball_fwd,right_ball_up,right_locked,"
                "left_heel_fwd,left_heel_up,left_ball_fwd,left_ball_up,left_locked\n");
     for (const sRow& r : rows)
@@ -123,7 +124,7 @@ void ExportRun(const std::string& actor, const motion::sSwitches& sw, const std:
     }
     const bool bad = ferror(f) != 0;
     if (fclose(f) != 0 || bad)
-        throw std::string("cannot write ") + path;
+        throw measure::cMeasureError("cannot write " + path);
 }
 
 // motiontrace --csv DIR [FILE]: motion_off.csv and motion_on.csv (cross-fade
@@ -137,21 +138,16 @@ int ExportCsv(const std::string& dir, const std::string& actor)
     }
     try
     {
-        motion::sSwitches on;
+        measure::sSwitches on;
         on.mCrossFade = on.mContactLock = true;
-        ExportRun(actor, motion::sSwitches(), dir + "/motion_off.csv");
+        ExportRun(actor, measure::sSwitches(), dir + "/motion_off.csv");
         printf("%s/motion_off.csv\n", dir.c_str());
         ExportRun(actor, on, dir + "/motion_on.csv");
         printf("%s/motion_on.csv\n", dir.c_str());
     }
-    catch (const cXmlError& e)
+    catch (const cQVError& e)
     {
         fprintf(stderr, "motiontrace: %s: %s\n", actor.c_str(), e.what());
-        return 1;
-    }
-    catch (const std::string& problem)
-    {
-        fprintf(stderr, "motiontrace: %s: %s\n", actor.c_str(), problem.c_str());
         return 1;
     }
     return 0;
@@ -193,14 +189,9 @@ int main(int argc, char** argv)
         {
             Report(path);
         }
-        catch (const cXmlError& e)
+        catch (const cQVError& e)
         {
             fprintf(stderr, "motiontrace: %s: %s\n", path.c_str(), e.what());
-            status = 1;
-        }
-        catch (const std::string& problem)
-        {
-            fprintf(stderr, "motiontrace: %s: %s\n", path.c_str(), problem.c_str());
             status = 1;
         }
     }
