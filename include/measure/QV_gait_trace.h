@@ -212,8 +212,8 @@ struct sWalkFrame
     double lowest = 0;         // lowest point of the skeleton
     bool locked[2] = {};       // right, left foot lock engaged
     V3 ankle[2];               // foot bone heads
-    V3 ball[2];                // foot bone tails
-    double footLowest[2] = {}; // heel, ball or toe tip, whichever is lowest
+    V3 ball[2];                // foot bone tails (the foot locks' kBall)
+    double footLowest[2] = {}; // the foot lock's heel, ball or toe tip, whichever is lowest
     double toeTip[2] = {};     // height of the toe tip
     V3 hipJoint[2];            // thigh heads
     // Sagittal angles, degrees: hip and knee flexion, ankle dorsiflexion,
