@@ -1,6 +1,8 @@
 // The actor-file writer: what it writes reads back through the demo's reader
 // as the same bones, hierarchy, actions, keys and root heights, in either
-// number format; and each format writes numbers as its programs always have.
+// number format, and as the same body with its texture; each format writes
+// numbers as its programs always have; the body's weights are written to sum
+// to exactly one.
 #include <gtest/gtest.h>
 
 #include <math.h>
@@ -9,7 +11,9 @@
 
 #include "QV_actor.h"
 #include "QV_actor_file.h"
+#include "QV_png.h"
 #include "QV_xml.h"
+#include "data/xml_test_files.h"
 
 namespace
 {
@@ -160,6 +164,128 @@ TEST(ActorFileWriter, NumberFormatsWriteAsTheirProgramsAlwaysHave)
     EXPECT_EQ(text(author::SevenDigits, 123.456789), "123.4568");
     EXPECT_EQ(text(author::SevenDigits, 1e-16), "0");
     EXPECT_EQ(text(author::SevenDigits, -1e-16), "0");
+}
+
+// A body on SmallFile's bones: a fan of triangles about the root's head,
+// each outer vertex shared by the root and the spine, textured by a 3 x 2
+// image.
+author::sFileBody SmallBody()
+{
+    author::sFileBody b;
+    const int n = 8;
+    b.mPositions = {0, 0, 2};
+    b.mNormals = {0, 0, 1};
+    b.mTexCoords = {0.5, 0.5};
+    b.mInfluences.push_back({{0, 1.0}});
+    for (int i = 0; i < n; ++i)
+    {
+        const double a = 2 * M_PI * i / n;
+        b.mPositions.insert(b.mPositions.end(), {0.5 * cos(a), 0.5 * sin(a), 2.0 + 0.01 * i});
+        b.mNormals.insert(b.mNormals.end(), {0.1 * cos(a), 0.1 * sin(a), 1.0});
+        b.mTexCoords.insert(b.mTexCoords.end(), {0.5 + 0.5 * cos(a), 0.5 - 0.5 * sin(a)});
+        b.mInfluences.push_back({{0, 0.7 - 0.05 * i}, {1, 0.3 + 0.05 * i}});
+        b.mTriangles.insert(b.mTriangles.end(), {0u, (unsigned)(1 + i), (unsigned)(1 + (i + 1) % n)});
+    }
+    sImage image;
+    image.mWidth = 3;
+    image.mHeight = 2;
+    for (int i = 0; i < 6; ++i)
+        image.mPixels.insert(image.mPixels.end(), {(unsigned char)(40 * i), (unsigned char)(255 - 40 * i), 7, 255});
+    b.mTexturePng = EncodePng(image);
+    return b;
+}
+
+TEST(ActorFileWriter, TheBodyReadsBackUprightWithItsWeightsAndTexture)
+{
+    author::sActorFile f = SmallFile();
+    f.mBody = SmallBody();
+    const std::string text = author::FormatActorFile(f, author::FixedSixDecimals);
+    cActor actor;
+    ReadActorFromMemory(text.data(), text.size(), actor);
+    const cBody& body = actor.mBody;
+    const author::sFileBody& w = f.mBody;
+    ASSERT_EQ(body.VertexCount(), 9u);
+    ASSERT_EQ(body.TriangleCount(), 8u);
+    for (size_t v = 0; v < 9; ++v)
+    {
+        SCOPED_TRACE("vertex " + std::to_string(v));
+        // Upright: the file's (x, y, z) is the library's (x, z, -y).
+        EXPECT_NEAR(body.mRestPositions[v].mData[0], w.mPositions[3 * v], 1e-4);
+        EXPECT_NEAR(body.mRestPositions[v].mData[1], w.mPositions[3 * v + 2], 1e-4);
+        EXPECT_NEAR(body.mRestPositions[v].mData[2], -w.mPositions[3 * v + 1], 1e-4);
+        const double len = sqrt(w.mNormals[3 * v] * w.mNormals[3 * v] + w.mNormals[3 * v + 1] * w.mNormals[3 * v + 1] +
+                                w.mNormals[3 * v + 2] * w.mNormals[3 * v + 2]);
+        EXPECT_NEAR(body.mRestNormals[v].mData[0], w.mNormals[3 * v] / len, 1e-3);
+        EXPECT_NEAR(body.mRestNormals[v].mData[1], w.mNormals[3 * v + 2] / len, 1e-3);
+        EXPECT_NEAR(body.mTexCoords[2 * v], w.mTexCoords[2 * v], 1e-5);
+        EXPECT_NEAR(body.mTexCoords[2 * v + 1], w.mTexCoords[2 * v + 1], 1e-5);
+        ASSERT_EQ(body.mInfluences[v].mCount, w.mInfluences[v].size());
+        // Heaviest first, in the file; each bone keeps its weight.
+        for (const author::sFileInfluence& in : w.mInfluences[v])
+        {
+            float read = -1.0f;
+            for (unsigned int k = 0; k < body.mInfluences[v].mCount; ++k)
+                if (body.mInfluences[v].mBone[k] == (unsigned)in.mBone)
+                    read = body.mInfluences[v].mWeight[k];
+            EXPECT_NEAR(read, in.mWeight, 1e-4) << "bone " << in.mBone;
+        }
+    }
+    for (size_t i = 0; i < w.mTriangles.size(); ++i)
+        EXPECT_EQ(body.mTriangles[i], w.mTriangles[i]);
+    ASSERT_EQ(body.mTexture.mWidth, 3u);
+    ASSERT_EQ(body.mTexture.mHeight, 2u);
+    for (size_t i = 0; i < 6; ++i)
+    {
+        EXPECT_EQ(body.mTexture.mPixels[4 * i], 40 * i);
+        EXPECT_EQ(body.mTexture.mPixels[4 * i + 1], 255 - 40 * i);
+        EXPECT_EQ(body.mTexture.mPixels[4 * i + 3], 255);
+    }
+}
+
+TEST(ActorFileWriter, AFileWithoutABodyHasNoBodyElement)
+{
+    const std::string text = author::FormatActorFile(SmallFile(), author::SevenDigits);
+    EXPECT_EQ(text.find("<body"), std::string::npos);
+    author::sActorFile f = SmallFile();
+    f.mBody = SmallBody();
+    f.mBody.mTexturePng.clear();
+    f.mBody.mTexCoords.clear();
+    const std::string plain = author::FormatActorFile(f, author::SevenDigits);
+    EXPECT_NE(plain.find("<body vertices=\"9\" triangles=\"8\">"), std::string::npos);
+    EXPECT_EQ(plain.find("<texture>"), std::string::npos);
+    EXPECT_EQ(plain.find("<texcoords>"), std::string::npos);
+    EXPECT_EQ(xmltest::MessageOf(plain), "(loaded)");
+}
+
+TEST(ActorFileWriter, WeightsAreWrittenInTenThousandthsSummingToOne)
+{
+    using W = std::vector<std::pair<int, int>>;
+    // Thirds: the rounding goes to the heaviest (the first of equals).
+    EXPECT_EQ(author::QuantiseWeights({{3, 1.0 / 3}, {1, 1.0 / 3}, {2, 1.0 / 3}}),
+              (W{{1, 3334}, {2, 3333}, {3, 3333}}));
+    // Five bones: the lightest goes, the rest share its weight.
+    EXPECT_EQ(author::QuantiseWeights({{0, 0.3}, {1, 0.3}, {2, 0.2}, {3, 0.1}, {4, 0.1}}),
+              (W{{0, 3334}, {1, 3333}, {2, 2222}, {3, 1111}}));
+    // The same bone twice is one influence; a share below 0.00005 is left out.
+    EXPECT_EQ(author::QuantiseWeights({{5, 0.25}, {6, 0.5}, {5, 0.25}, {7, 0.00001}}), (W{{5, 5000}, {6, 5000}}));
+    // Unnormalised weights are shares of their sum; no weight at all is no influence.
+    EXPECT_EQ(author::QuantiseWeights({{2, 3.0}, {4, 1.0}}), (W{{2, 7500}, {4, 2500}}));
+    EXPECT_TRUE(author::QuantiseWeights({{2, 0.0}}).empty());
+}
+
+TEST(ActorFileWriter, Base64IsWrittenInLinesOf76)
+{
+    const auto b64 = [](const std::string& s) {
+        return author::Base64Lines(std::vector<unsigned char>(s.begin(), s.end()));
+    };
+    EXPECT_EQ(b64(""), "");
+    EXPECT_EQ(b64("f"), "Zg==\n");
+    EXPECT_EQ(b64("fo"), "Zm8=\n");
+    EXPECT_EQ(b64("foo"), "Zm9v\n");
+    EXPECT_EQ(b64("foobar"), "Zm9vYmFy\n");
+    const std::string lines = b64(std::string(58, 'x')); // 57 bytes fill a line, the 58th starts the next
+    EXPECT_EQ(lines.find('\n'), 76u);
+    EXPECT_EQ(lines.size(), 76u + 1 + 4 + 1);
 }
 
 } // namespace

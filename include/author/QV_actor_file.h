@@ -8,6 +8,7 @@
 #define QV_ACTOR_FILE_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace author
@@ -41,6 +42,33 @@ struct sFileAction
     std::vector<std::vector<sFileKey>> mChannels; // one per bone, in the bones' order
 };
 
+// One bone's share in moving a vertex.
+struct sFileInfluence
+{
+    int mBone = 0;      // index in sActorFile::mBones
+    double mWeight = 0; // 0 ... 1
+};
+
+// The skinned body, bound to the bones at their rest pose (docs/actor-file.md,
+// "The body"). Empty (no triangles): the file has none.
+struct sFileBody
+{
+    // Per vertex, in the file's model frame (+z up) where the bones stand at
+    // rest: positions (units) and normals, three numbers each; texture
+    // coordinates, two each (v = 0 at the image's top row), or none.
+    std::vector<double> mPositions;
+    std::vector<double> mNormals;
+    std::vector<double> mTexCoords;
+    // Per vertex, one to four bones. The writer keeps at most four (the
+    // heaviest), writes weights in ten-thousandths that sum to exactly 1 and
+    // drops those that round to 0.
+    std::vector<std::vector<sFileInfluence>> mInfluences;
+    std::vector<unsigned int> mTriangles;   // three vertex indices each
+    std::vector<unsigned char> mTexturePng; // a PNG file's bytes, written as base64; empty: no texture
+
+    bool Empty() const { return mTriangles.empty(); }
+};
+
 struct sActorFile
 {
     // What comes before <QVArmature>: the XML declaration and any comment,
@@ -52,6 +80,7 @@ struct sActorFile
     // empty: the bones' own order.
     std::vector<int> mHierarchy;
     std::vector<sFileAction> mActions; // in slot order
+    sFileBody mBody;                   // after the actions; none when empty
 };
 
 // How a number is written: appends v's text to s.
@@ -65,8 +94,20 @@ void FixedSixDecimals(std::string& s, double v);
 void SevenDigits(std::string& s, double v);
 
 // The file's text. Names are written as given: the caller keeps markup out
-// of them.
+// of them. The body's numbers are written in a compact format of their own
+// (five significant digits for positions and texture coordinates, four for
+// normals), whatever the caller's, one vertex a line.
 std::string FormatActorFile(const sActorFile& file, NumberFormat number);
+
+// Base64 (RFC 4648) of bytes, in lines of 76 characters each ended by a line
+// break.
+std::string Base64Lines(const std::vector<unsigned char>& bytes);
+
+// The weights of one vertex as the file writes them, in ten-thousandths:
+// the (up to) four heaviest influences, each rounded, the rounding taken up
+// by the heaviest so that they sum to exactly 10000, those that round to 0
+// left out. Influences of the same bone are added together first.
+std::vector<std::pair<int, int>> QuantiseWeights(const std::vector<sFileInfluence>& influences);
 
 } // namespace author
 

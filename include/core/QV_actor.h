@@ -6,6 +6,7 @@
 
 #include "QV_action.h"
 #include "QV_armature.h"
+#include "QV_body.h"
 #include "QV_crossfade.h"
 #include "QV_footlock.h"
 #include "QV_pose.h"
@@ -28,6 +29,9 @@ public:
     cFootLock mLeftFoot;
     cFootLock mRightFoot;
     float mHeading;
+    // The skinned mesh the file may carry; empty without one. Posed by
+    // mBody.Skin(mArmature) when a program shows it.
+    cBody mBody;
     // Where the library's origin lies in the world, in whole units along x
     // and z (y stays 0): the true position of anything the actor holds (the
     // root and every bone, the foot locks' positions) is its position plus

@@ -42,21 +42,25 @@ cMatrix4D UprightRootRest(const cMatrix4D& fileRest);
 void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);
 
 // Limits of what the loader accepts; real actor files stay far below them.
-#define XML_MAX_FILE_BYTES (64u << 20) // size of the file
-#define XML_MAX_NESTING 256u           // depth of nested elements
-#define XML_MAX_ITEMS 4000000u         // elements, texts, comments and attributes
-#define XML_MAX_ATTRIBUTES 32u         // attributes on one element
-#define XML_MAX_BONES 100000u          // bones in a skeleton
-#define XML_MAX_KEYS 100000u           // keys in one channel
-#define XML_MAX_HIERARCHY_DEPTH 10000u // levels of the bone tree
-#define XML_MAX_ROOT_HEIGHT 1000000.0  // size of a key's root height 'h
+#define XML_MAX_FILE_BYTES (64u << 20)  // size of the file
+#define XML_MAX_NESTING 256u            // depth of nested elements
+#define XML_MAX_ITEMS 4000000u          // elements, texts, comments and attributes
+#define XML_MAX_ATTRIBUTES 32u          // attributes on one element
+#define XML_MAX_BONES 100000u           // bones in a skeleton
+#define XML_MAX_KEYS 100000u            // keys in one channel
+#define XML_MAX_HIERARCHY_DEPTH 10000u  // levels of the bone tree
+#define XML_MAX_ROOT_HEIGHT 1000000.0   // size of a key's root height 'h
+#define XML_MAX_BODY_VERTICES 1000000u  // vertices of a body
+#define XML_MAX_BODY_TRIANGLES 2000000u // triangles of a body
+#define XML_MAX_TEXTURE_SIDE 4096u      // width and height of a body's texture, pixels
 
 // Limits on the values, so that no pose of an accepted file can carry a world
 // matrix into infinities or not-a-numbers (docs/actor-file.md gives the
 // reasons for the figures).
-#define XML_QUAT_TOLERANCE 0.01 // a key's quaternion has length 1 within this
-#define XML_MAX_STRETCH 1.0e6   // how far a rest matrix, or a chain of them, may stretch a vector
-#define XML_MAX_REACH 1.0e6     // units any bone's head or tail may lie from the root's origin
+#define XML_QUAT_TOLERANCE 0.01   // a key's quaternion has length 1 within this
+#define XML_MAX_STRETCH 1.0e6     // how far a rest matrix, or a chain of them, may stretch a vector
+#define XML_MAX_REACH 1.0e6       // units any bone's head or tail may lie from the root's origin
+#define XML_WEIGHT_TOLERANCE 0.01 // a body vertex's weights sum to 1 within this
 
 // What the walk over a document's markup found before it is parsed. The walk
 // follows TinyXML's parser step by step, without building anything, so that

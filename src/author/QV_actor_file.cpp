@@ -3,6 +3,8 @@
 #include <math.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 namespace author
 {
 
@@ -49,7 +51,139 @@ void Node(std::string& s, const sActorFile& file, int i)
     s += "      <node name=\"" + b.mName + "\">" +
          (b.mParent < 0 ? std::string("NULL") : file.mBones[b.mParent].mName) + "</node>\n";
 }
+// The body's numbers: significant digits enough for what each holds, and
+// never a negative zero.
+void Compact(std::string& s, double v, int digits)
+{
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.*g", digits, v);
+    s += (buf[0] == '-' && buf[1] == '0' && buf[2] == 0) ? "0" : buf;
+}
+
+void Lines(std::string& s, const char* element, const std::vector<double>& values, size_t per, int digits)
+{
+    s += "    <";
+    s += element;
+    s += ">\n";
+    for (size_t i = 0; i < values.size(); ++i)
+    {
+        Compact(s, values[i], digits);
+        s += (i + 1) % per == 0 ? "\n" : " ";
+    }
+    s += "    </";
+    s += element;
+    s += ">\n";
+}
+
+void Weight(std::string& s, int tenThousandths)
+{
+    if (tenThousandths >= 10000)
+    {
+        s += "1";
+        return;
+    }
+    char buf[16];
+    snprintf(buf, sizeof buf, "0.%04d", tenThousandths);
+    std::string w = buf;
+    while (w.back() == '0')
+        w.pop_back();
+    s += w;
+}
+
+void Body(std::string& s, const sFileBody& body)
+{
+    const size_t vertices = body.mPositions.size() / 3;
+    s += "  <body vertices=\"" + std::to_string(vertices) + "\" triangles=\"" +
+         std::to_string(body.mTriangles.size() / 3) + "\">\n";
+    Lines(s, "positions", body.mPositions, 3, 5);
+    Lines(s, "normals", body.mNormals, 3, 4);
+    if (!body.mTexCoords.empty())
+        Lines(s, "texcoords", body.mTexCoords, 2, 5);
+    s += "    <weights>\n";
+    for (size_t v = 0; v < vertices; ++v)
+    {
+        const std::vector<std::pair<int, int>> q =
+            QuantiseWeights(v < body.mInfluences.size() ? body.mInfluences[v] : std::vector<sFileInfluence>());
+        if (q.empty())
+            s += "0 1";
+        for (size_t k = 0; k < q.size(); ++k)
+        {
+            s += (k ? " " : "") + std::to_string(q[k].first) + " ";
+            Weight(s, q[k].second);
+        }
+        s += ";\n";
+    }
+    s += "    </weights>\n    <triangles>\n";
+    for (size_t i = 0; i < body.mTriangles.size(); ++i)
+        s += std::to_string(body.mTriangles[i]) + ((i + 1) % 3 == 0 ? "\n" : " ");
+    s += "    </triangles>\n";
+    if (!body.mTexturePng.empty())
+        s += "    <texture>\n" + Base64Lines(body.mTexturePng) + "    </texture>\n";
+    s += "  </body>\n";
+}
 } // namespace
+
+std::string Base64Lines(const std::vector<unsigned char>& bytes)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t column = 0;
+    for (size_t i = 0; i < bytes.size(); i += 3)
+    {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        unsigned int group = (unsigned int)bytes[i] << 16;
+        if (n > 1)
+            group |= (unsigned int)bytes[i + 1] << 8;
+        if (n > 2)
+            group |= bytes[i + 2];
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=';
+        column += 4;
+        if (column == 76 || i + 3 >= bytes.size())
+        {
+            out += '\n';
+            column = 0;
+        }
+    }
+    return out;
+}
+
+std::vector<std::pair<int, int>> QuantiseWeights(const std::vector<sFileInfluence>& influences)
+{
+    std::vector<sFileInfluence> merged;
+    for (const sFileInfluence& in : influences)
+    {
+        auto same =
+            std::find_if(merged.begin(), merged.end(), [&](const sFileInfluence& m) { return m.mBone == in.mBone; });
+        if (same == merged.end())
+            merged.push_back(in);
+        else
+            same->mWeight += in.mWeight;
+    }
+    std::sort(merged.begin(), merged.end(), [](const sFileInfluence& a, const sFileInfluence& b) {
+        return a.mWeight != b.mWeight ? a.mWeight > b.mWeight : a.mBone < b.mBone;
+    });
+    if (merged.size() > 4)
+        merged.resize(4);
+    double total = 0;
+    for (const sFileInfluence& m : merged)
+        total += std::max(m.mWeight, 0.0);
+    std::vector<std::pair<int, int>> out;
+    if (!(total > 0))
+        return out;
+    int sum = 0;
+    for (const sFileInfluence& m : merged)
+    {
+        const int q = (int)floor(std::max(m.mWeight, 0.0) / total * 10000.0 + 0.5);
+        if (q > 0 || out.empty())
+        {
+            out.push_back({m.mBone, q});
+            sum += q;
+        }
+    }
+    out[0].second += 10000 - sum;
+    return out;
+}
 
 void FixedSixDecimals(std::string& s, double v)
 {
@@ -105,7 +239,10 @@ std::string FormatActorFile(const sActorFile& file, NumberFormat number)
         }
         s += "    </action>\n";
     }
-    s += "  </actions>\n</QVArmature>\n";
+    s += "  </actions>\n";
+    if (!file.mBody.Empty())
+        Body(s, file.mBody);
+    s += "</QVArmature>\n";
     return s;
 }
 

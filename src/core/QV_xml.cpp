@@ -9,6 +9,7 @@
 //   [reader]    the skeleton, LoadMatrix, and the entry points (memory, file)
 
 #include "QV_xml.h"
+#include "QV_xml_read.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -25,7 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace
+namespace xmlread
 {
 
 // [helpers] ------------------------------------------------------------------
@@ -61,20 +62,26 @@ bool TruncateInRange(double v, double max, double& out)
     return true;
 }
 
+bool ToFloat(double v, float& out)
+{
+    if (!std::isfinite(v) || std::fabs(v) > (double)FLT_MAX)
+        return false;
+    out = (float)v;
+    return true;
+}
+
+} // namespace xmlread
+
+namespace
+{
+using namespace xmlread;
+
 bool ToMillis(double v, unsigned int& out)
 {
     double t;
     if (!TruncateInRange(v, 4294967295.0, t))
         return false;
     out = (unsigned int)t;
-    return true;
-}
-
-bool ToFloat(double v, float& out)
-{
-    if (!std::isfinite(v) || std::fabs(v) > (double)FLT_MAX)
-        return false;
-    out = (float)v;
     return true;
 }
 
@@ -783,6 +790,7 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
 
     ReadActions(doc, actor);
     CheckReach(actor);
+    ReadBody(doc, actor);
 }
 
 } // namespace

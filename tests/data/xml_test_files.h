@@ -85,6 +85,25 @@ inline std::string Edit(const std::string& text, const std::string& from, const 
     return out;
 }
 
+// A body for the example's two bones: a strip of six vertices along both,
+// 0.2 wide in x, facing the file's +z; the first two vertices follow Bone,
+// the next two Bone.001, the last two (at the joint) both by halves.
+inline std::string ExampleBody()
+{
+    return "<body vertices=\"6\" triangles=\"4\">\n"
+           "<positions>0.1 0 1  -0.1 0 1  0.1 2 1  -0.1 2 1  0.1 1.2 1  -0.1 1.2 1</positions>\n"
+           "<normals>0 0 1  0 0 1  0 0 1  0 0 1  0 0 1  0 0 1</normals>\n"
+           "<weights>0 1; 0 1; 1 1; 1 1; 0 0.5 1 0.5; 0 0.5 1 0.5;</weights>\n"
+           "<triangles>0 1 4  1 5 4  4 5 2  5 3 2</triangles>\n"
+           "</body>\n";
+}
+
+// The example with a body after its actions.
+inline std::string ExampleWithBody(const std::string& body = ExampleBody())
+{
+    return Edit(Example(), "</QVArmature>", body + "</QVArmature>");
+}
+
 // The message a text is refused with, or "(loaded)".
 inline std::string MessageOf(const std::string& text)
 {
