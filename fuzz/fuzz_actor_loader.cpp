@@ -1,11 +1,13 @@
 // Fuzz target for the actor file loader. Every input must either load into a
 // consistent actor or be refused with an "XML ERROR: " message; nothing else
-// may happen (no crash, no sanitizer report, no other exception).
+// may happen (no crash, no sanitizer report, no other exception). A body that
+// loads must skin into finite positions and unit normals.
 //
 // It also checks the markup walk that guards TinyXML against deep nesting:
 // the walk must never see a shallower nesting than the parser builds, and
 // must see the same nesting on a document the parser accepts.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +44,46 @@ void CheckMarkupWalk(const uint8_t* data, size_t size)
         Fault("the markup walk disagrees with the parser on a good document");
 }
 
+bool Finite(const cVector3D& v)
+{
+    return std::isfinite(v.mData[0]) && std::isfinite(v.mData[1]) && std::isfinite(v.mData[2]);
+}
+
+// A loaded body refers only to bones and vertices that exist, is bound, and
+// skins into finite positions and unit normals.
+void CheckBody(cActor& actor)
+{
+    cBody& body = actor.mBody;
+    if (body.Empty())
+        return;
+    const size_t vertices = body.VertexCount();
+    if (body.mRestNormals.size() != vertices || body.mInfluences.size() != vertices ||
+        body.mPositions.size() != vertices || body.mNormals.size() != vertices ||
+        (!body.mTexCoords.empty() && body.mTexCoords.size() != 2 * vertices))
+        Fault("a body whose arrays differ in length");
+    if (body.mSkinMatrices.size() != actor.mArmature.mBones.size())
+        Fault("a body not bound to its bones");
+    for (const sInfluences& in : body.mInfluences)
+    {
+        if (in.mCount < 1 || in.mCount > BODY_MAX_INFLUENCES)
+            Fault("a vertex moved by no bone or too many");
+        for (unsigned int k = 0; k < in.mCount; ++k)
+            if (in.mBone[k] >= actor.mArmature.mBones.size())
+                Fault("a vertex moved by a bone that does not exist");
+    }
+    for (unsigned int i : body.mTriangles)
+        if (i >= vertices)
+            Fault("a triangle with a vertex that does not exist");
+    if (!body.mTexture.Empty() &&
+        body.mTexture.mPixels.size() != (size_t)body.mTexture.mWidth * body.mTexture.mHeight * 4)
+        Fault("a texture whose pixels do not fill it");
+    body.Skin(actor.mArmature);
+    for (size_t i = 0; i < vertices; ++i)
+        if (!Finite(body.mPositions[i]) || !Finite(body.mNormals[i]) ||
+            std::fabs(body.mNormals[i].length() - 1.0f) > 1e-3f)
+            Fault("a skinned vertex that is not finite, or a normal not of unit length");
+}
+
 void CheckActor(cActor& actor)
 {
     cArmature& arm = actor.mArmature;
@@ -69,6 +111,7 @@ void CheckActor(cActor& actor)
         if (a.mChannels.size() != 0 && a.mChannels.size() != arm.mBones.size())
             Fault("an action whose channels do not match the bones");
     actor.UpdateArmature();
+    CheckBody(actor);
 }
 
 } // namespace

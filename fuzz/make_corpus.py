@@ -2,7 +2,8 @@
 """Writes the seed corpus of the actor file fuzz target into fuzz/corpus/.
 
 The seeds are small actor files: the worked example and its accepted
-variants, one file per loader message and per kind of refused file, and
+variants, one file per loader message and per kind of refused file (the
+body's among them, with a small PNG texture whole and broken), and
 markup that exercises TinyXML's lexical corners. The files with hash names
 next to them are inputs the fuzzer found, merged in with -merge=1."""
 import os
@@ -47,6 +48,24 @@ CH = channel("2", key("0") + key("1000"))
 ACT = action("nod", "1000", CH + channel("2", key("0") + key("1000", "0.7071", "0.7071")))
 EXAMPLE = document(ARM, ACT)
 
+PNG_2X2 = "iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAYAAABytg0kAAAAEUlEQVR4nGM4Ma3iPwgzwBgAZPgLVZtXv3wAAAAASUVORK5CYII="
+
+
+def body(weights="0 1; 0 1; 1 1; 1 1; 0 0.5 1 0.5; 0 0.5 1 0.5;", extra="", vertices="6", triangles="4",
+         positions="0.1 0 1  -0.1 0 1  0.1 2 1  -0.1 2 1  0.1 1.2 1  -0.1 1.2 1",
+         normals="0 0 1  0 0 1  0 0 1  0 0 1  0 0 1  0 0 1", tris="0 1 4  1 5 4  4 5 2  5 3 2"):
+    return (f'<body vertices="{vertices}" triangles="{triangles}">\n<positions>{positions}</positions>\n'
+            f'<normals>{normals}</normals>\n{extra}<weights>{weights}</weights>\n<triangles>{tris}</triangles>\n'
+            '</body>\n')
+
+
+UV = "<texcoords>0 0  1 0  0 1  1 1  0 0.6  1 0.6</texcoords>\n"
+
+
+def with_body(b):
+    return EXAMPLE.replace("</QVArmature>", b + "</QVArmature>")
+
+
 seeds = {
     "example": EXAMPLE,
     "declaration_comments": '<?xml version="1.0" encoding="UTF-8"?>\n<!-- actor -->\n' + EXAMPLE.replace("<heirachy>", "<heirachy><!-- tree -->"),
@@ -76,6 +95,21 @@ seeds = {
     "root_height": document(ARM, action("nod", "1000", channel("2", key("0").replace("<key", '<key h="0.1"') + key("1000").replace("<key", '<key h="-0.05"')) + CH)),
     "root_height_mixed": document(ARM, action("nod", "1000", channel("2", key("0").replace("<key", '<key h="0.1"') + key("1000")) + CH)),
     "root_height_elsewhere": document(ARM, action("nod", "1000", CH + channel("1", key("0").replace("<key", '<key h="1"')))),
+    "body": with_body(body()),
+    "body_textured": with_body(body(extra=UV + f"<texture>{PNG_2X2}</texture>\n")),
+    "body_texture_broken": with_body(body(extra=UV + f"<texture>{PNG_2X2[:60]}AAAA{PNG_2X2[64:]}</texture>\n")),
+    "body_texture_not_base64": with_body(body(extra=UV + "<texture>iVBO*w0K</texture>\n")),
+    "body_texture_alone": with_body(body(extra=f"<texture>{PNG_2X2}</texture>\n")),
+    "body_weights_short": with_body(body(weights="0 1; 0 1; 1 1; 1 1; 0 0.5 1 0.48; 0 0.5 1 0.5;")),
+    "body_bone_range": with_body(body(weights="0 1; 0 1; 2 1; 1 1; 0 0.5 1 0.5; 0 0.5 1 0.5;")),
+    "body_bone_twice": with_body(body(weights="0 1; 0 1; 1 1; 1 1; 0 0.5 0 0.5; 0 0.5 1 0.5;")),
+    "body_group_open": with_body(body(weights="0 1; 0 1; 1 1; 1 1; 0 0.5 1 0.5; 0 0.5 1")),
+    "body_vertex_range": with_body(body(tris="0 1 6  1 5 4  4 5 2  5 3 2")),
+    "body_count_mismatch": with_body(body(vertices="7")),
+    "body_not_a_number": with_body(body(positions="0.1 0 1  -0.1 0 1  0.1 2 1  -0.1 2 1  0.1 1.2 1  -0.1 1.2 nan")),
+    "body_zero_normal": with_body(body(normals="0 0 0  0 0 1  0 0 1  0 0 1  0 0 1  0 0 1")),
+    "body_far": with_body(body(positions="0.1 0 1  -0.1 0 1  0.1 2 1  -0.1 2 1  0.1 1.2 1  -0.1 1.2 999999")),
+    "body_flat_bone": with_body(body()).replace("1,0,0,0, 0,1,0,1.2, 0,0,1,0", "1,0,0,0, 0,1,0,1.2, 0,0,0,0"),
 }
 
 os.makedirs(OUT, exist_ok=True)

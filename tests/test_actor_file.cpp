@@ -273,19 +273,4 @@ TEST(ActorFileWriter, WeightsAreWrittenInTenThousandthsSummingToOne)
     EXPECT_TRUE(author::QuantiseWeights({{2, 0.0}}).empty());
 }
 
-TEST(ActorFileWriter, Base64IsWrittenInLinesOf76)
-{
-    const auto b64 = [](const std::string& s) {
-        return author::Base64Lines(std::vector<unsigned char>(s.begin(), s.end()));
-    };
-    EXPECT_EQ(b64(""), "");
-    EXPECT_EQ(b64("f"), "Zg==\n");
-    EXPECT_EQ(b64("fo"), "Zm8=\n");
-    EXPECT_EQ(b64("foo"), "Zm9v\n");
-    EXPECT_EQ(b64("foobar"), "Zm9vYmFy\n");
-    const std::string lines = b64(std::string(58, 'x')); // 57 bytes fill a line, the 58th starts the next
-    EXPECT_EQ(lines.find('\n'), 76u);
-    EXPECT_EQ(lines.size(), 76u + 1 + 4 + 1);
-}
-
 } // namespace

@@ -209,6 +209,7 @@ protected:
         app.mWinWidth = 800;
         app.mWinHeight = 600;
         app.mDrawMode = 1;
+        app.mBodyMode = cQVApp::kShowBones;
         app.mLeftMouseButton = app.mRightMouseButton = false;
         app.mActive = true;
         app.mPaused = app.mTurnLeft = app.mTurnRight = app.mWalk = false;
@@ -362,6 +363,31 @@ TEST_F(AppEvents, CrossFadeAndContactLocksToggleOnReleaseOnly)
     EXPECT_EQ(app.mDrawMode, 1u);
     EXPECT_EQ(app.mActor.mWalkCycle, 0u);
     EXPECT_FALSE(app.mWalk);
+}
+
+TEST_F(AppEvents, MCyclesBonesBodyAndBothOnReleaseOnlyWhenThereIsABody)
+{
+    LoadWalker();
+    auto m = [&](Uint8 type) {
+        PushKey(type, SDLK_m);
+        app.HandleEvents();
+        return app.mBodyMode;
+    };
+    // Without a body, M changes nothing: the bones are all there is.
+    EXPECT_EQ(m(SDL_KEYUP), cQVApp::kShowBones);
+
+    app.mActor.mBody.mTriangles = {0, 0, 0}; // a body, as far as the keys can tell
+    EXPECT_EQ(m(SDL_KEYDOWN), cQVApp::kShowBones);
+    EXPECT_EQ(m(SDL_KEYUP), cQVApp::kShowBody);
+    EXPECT_EQ(m(SDL_KEYUP), cQVApp::kShowBodyAndBones);
+    EXPECT_EQ(m(SDL_KEYUP), cQVApp::kShowBones);
+    // M is its own switch: T, P and C are where they were.
+    EXPECT_EQ(app.mDrawMode, 1u);
+    EXPECT_FALSE(app.mPaused);
+    EXPECT_EQ(app.mActor.mWalkCycle, 0u);
+    // Like T, M changes the picture while paused.
+    app.mPaused = true;
+    EXPECT_EQ(m(SDL_KEYUP), cQVApp::kShowBody);
 }
 
 TEST_F(AppEvents, KeysStillWorkWhilePaused)

@@ -1,4 +1,5 @@
-// The skinned body: read from the actor file (upright, weights normalised),
+// The skinned body: read from the actor file (upright, weights normalised,
+// the texture's base64),
 // bound to the rest pose, skinned with the bones (positions, blends at a
 // joint, normals), without allocating; and every rule the reader checks in a
 // body, each broken alone, refused with its one line.
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "QV_base64.h"
 #include "QV_body.h"
 #include "QV_xml.h"
 #include "data/xml_test_files.h"
@@ -199,6 +201,26 @@ TEST(BodyBinding, AtMostFourBonesMoveAVertex)
     const std::string five = Edit(ExampleBody(), "<weights>0 1;", "<weights>0 0.2 1 0.2 2 0.2 3 0.2 4 0.2;");
     EXPECT_EQ(MessageOf(Edit(file, "</QVArmature>", five + "</QVArmature>")),
               "XML ERROR: the body's 'weights', number 9: more than 4 bones move one vertex.");
+}
+
+TEST(BodyTexture, Base64IsWrittenInLinesOf76AndReadBack)
+{
+    const auto b64 = [](const std::string& s) { return Base64Lines(std::vector<unsigned char>(s.begin(), s.end())); };
+    EXPECT_EQ(b64(""), "");
+    EXPECT_EQ(b64("f"), "Zg==\n");
+    EXPECT_EQ(b64("fo"), "Zm8=\n");
+    EXPECT_EQ(b64("foo"), "Zm9v\n");
+    EXPECT_EQ(b64("foobar"), "Zm9vYmFy\n");
+    const std::string lines = b64(std::string(58, 'x')); // 57 bytes fill a line, the 58th starts the next
+    EXPECT_EQ(lines.find('\n'), 76u);
+    EXPECT_EQ(lines.size(), 76u + 1 + 4 + 1);
+    // Read back, white space and all.
+    std::vector<unsigned char> bytes;
+    std::string why;
+    ASSERT_TRUE(DecodeBase64(lines.c_str(), bytes, why)) << why;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string(58, 'x'));
+    ASSERT_TRUE(DecodeBase64(" Zm9v\nYmE= ", bytes, why)) << why;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "fooba");
 }
 
 struct sCase

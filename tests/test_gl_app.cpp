@@ -112,6 +112,7 @@ TEST_F(GlApp, SetupStartsTheClockAndTheFirstCaptionWindowAtItsOwnTick)
     EXPECT_EQ(app->mWinWidth, 800u);
     EXPECT_EQ(app->mWinHeight, 600u);
     EXPECT_EQ(app->mDrawMode, 1u);
+    EXPECT_EQ(app->mBodyMode, cQVApp::kShowBones); // the bones alone, whatever the file carries
     // Active; not paused, walking, turning or dragging.
     EXPECT_EQ(flagsAfterSetup, std::vector<bool>({true, false, false, false, false, false, false}));
 }

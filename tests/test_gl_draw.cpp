@@ -1,6 +1,7 @@
-// Skeleton drawing against a real OpenGL context (SDL 1.2, run on a private
-// X display): the vertices each bone sends, read back through OpenGL's
-// feedback mode, in the order drawn; the matrix stack left as found.
+// Skeleton and body drawing against a real OpenGL context (SDL 1.2, run on a
+// private X display): the vertices each bone sends and the body's triangles,
+// lit and textured, read back through OpenGL's feedback mode, in the order
+// drawn; the matrix stack and the rest of the state left as found.
 
 #include <gtest/gtest.h>
 
@@ -10,8 +11,12 @@
 
 #include "QV_actor.h"
 #include "QV_armature.h"
+#include "QV_base64.h"
 #include "QV_draw.h"
+#include "QV_png.h"
 #include "QV_sdl.h"
+#include "QV_xml.h"
+#include "data/xml_test_files.h"
 #include "support/qv_expect.h"
 
 namespace
@@ -405,4 +410,160 @@ TEST_F(Draw, TheGridAroundAFarTargetIsTheGridAroundTheOriginMovedByWholeCells)
         glPopMatrix();
         EXPECT_TRUE(SameLines(got, plain, f.tolerance)) << "around " << f.target.mData[0] << ", " << f.target.mData[2];
     }
+}
+
+namespace
+{
+// One triangle as feedback returns it: model coordinates, and per vertex the
+// lit colour (red, green, blue, alpha) and texture coordinates.
+struct Triangle
+{
+    cVector3D p[3];
+    float colour[3][4];
+    float uv[3][2];
+};
+
+// The triangles a drawing sends, read back in GL_3D_COLOR_TEXTURE feedback
+// (RGBA: three coordinates, four colour and four texture components a
+// vertex).
+template <class F> std::vector<Triangle> CaptureTriangles(F draw)
+{
+    std::vector<GLfloat> buf(1 << 16);
+    glFeedbackBuffer((GLsizei)buf.size(), GL_3D_COLOR_TEXTURE, buf.data());
+    glRenderMode(GL_FEEDBACK);
+    draw();
+    const GLint n = glRenderMode(GL_RENDER);
+    EXPECT_GE(n, 0) << "feedback buffer overflow";
+    std::vector<Triangle> out;
+    for (GLint i = 0; i < n;)
+    {
+        const GLint token = (GLint)buf[i++];
+        if (token != GL_POLYGON_TOKEN)
+        {
+            ADD_FAILURE() << "unexpected feedback token " << token;
+            break;
+        }
+        const GLint k = (GLint)buf[i++];
+        EXPECT_EQ(k, 3);
+        Triangle t;
+        for (GLint v = 0; v < k; ++v, i += 11)
+        {
+            if (v >= 3)
+                continue;
+            t.p[v] = Unproject(&buf[i]);
+            for (int c = 0; c < 4; ++c)
+                t.colour[v][c] = buf[i + 3 + c];
+            t.uv[v][0] = buf[i + 7];
+            t.uv[v][1] = buf[i + 8];
+        }
+        out.push_back(t);
+    }
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    return out;
+}
+
+// The example's two bones with a body, the second bone turned, skinned.
+struct BodyActor
+{
+    cActor actor;
+    explicit BodyActor(const std::string& body = xmltest::ExampleBody())
+    {
+        const std::string text = xmltest::ExampleWithBody(body);
+        ReadActorFromMemory(text.data(), text.size(), actor);
+        actor.mArmature.mBones[1].mOrientation.setFromEuler(40.0f, 0.0f, 25.0f);
+        actor.UpdateArmature();
+        actor.mBody.Skin(actor.mArmature);
+    }
+};
+
+float Brightness(const float* rgba) { return rgba[0] + rgba[1] + rgba[2]; }
+} // namespace
+
+TEST_F(Draw, TheBodySendsEveryTriangleAsSkinned)
+{
+    BodyActor b;
+    const cBody& body = b.actor.mBody;
+    const std::vector<Triangle> tris = CaptureTriangles([&] { DrawBody(body, 0); });
+    ASSERT_EQ(tris.size(), body.TriangleCount());
+    for (size_t t = 0; t < tris.size(); ++t)
+        for (int v = 0; v < 3; ++v)
+            EXPECT_TRUE(qvtest::VecNear(tris[t].p[v], body.mPositions[body.mTriangles[3 * t + v]], 1e-3f))
+                << "triangle " << t << ", corner " << v;
+    // The skinned body, not the rest one: the turned bone's end moved.
+    EXPECT_GT((body.mPositions[2] - body.mRestPositions[2]).length(), 0.1f);
+}
+
+TEST_F(Draw, TheBodyIsLitFromTheViewerInItsSkinTone)
+{
+    // The strip's first vertex faces the viewer (+z, the file's -y), its
+    // second away from it; the others face up.
+    BodyActor b(xmltest::Edit(xmltest::ExampleBody(), "<normals>0 0 1  0 0 1", "<normals>0 -1 0  0 1 0"));
+    const std::vector<Triangle> tris = CaptureTriangles([&] { DrawBody(b.actor.mBody, 0); });
+    ASSERT_FALSE(tris.empty());
+    // Triangle 0 is vertices 0, 1, 4. Facing the light (direction (0.35,
+    // 0.55, 1) in eye space, the identity view here): ambient 0.35 and
+    // diffuse 0.75 times the cosine; facing away, the ambient alone.
+    const float cosine = 1.0f / std::sqrt(0.35f * 0.35f + 0.55f * 0.55f + 1.0f);
+    const float* toward = tris[0].colour[0];
+    const float* away = tris[0].colour[1];
+    for (int c = 0; c < 3; ++c)
+    {
+        EXPECT_NEAR(toward[c], kBodySkinColour[c] * (0.35f + 0.75f * cosine), 0.01f) << "channel " << c;
+        EXPECT_NEAR(away[c], kBodySkinColour[c] * 0.35f, 0.01f) << "channel " << c;
+    }
+    EXPECT_GT(Brightness(tris[0].colour[2]), Brightness(away)); // facing up: lit from above
+    EXPECT_LT(Brightness(tris[0].colour[2]), Brightness(toward));
+}
+
+TEST_F(Draw, ATexturedBodyCarriesItsTextureCoordinatesAndLeavesTheStateAsFound)
+{
+    const std::string uv = "<texcoords>0 0  1 0  0 1  1 1  0.25 0.5  0.75 0.5</texcoords>\n";
+    sImage image;
+    image.mWidth = 3; // not a power of two: mipmapping scales it
+    image.mHeight = 1;
+    image.mPixels = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255};
+    const std::string base64 = Base64Lines(EncodePng(image));
+    BodyActor b(xmltest::Edit(xmltest::ExampleBody(), "<weights>", uv + "<texture>" + base64 + "</texture><weights>"));
+    ASSERT_FALSE(b.actor.mBody.mTexture.Empty());
+    const unsigned int texture = UploadBodyTexture(b.actor.mBody);
+    ASSERT_NE(texture, 0u);
+    EXPECT_TRUE(glIsTexture(texture));
+
+    glColor3f(0.25f, 0.5f, 0.75f);
+    const std::vector<Triangle> tris = CaptureTriangles([&] { DrawBody(b.actor.mBody, texture); });
+    ASSERT_EQ(tris.size(), 4u);
+    const std::vector<float>& want = b.actor.mBody.mTexCoords;
+    for (size_t t = 0; t < tris.size(); ++t)
+        for (int v = 0; v < 3; ++v)
+        {
+            const unsigned int i = b.actor.mBody.mTriangles[3 * t + v];
+            EXPECT_FLOAT_EQ(tris[t].uv[v][0], want[2 * i]);
+            EXPECT_FLOAT_EQ(tris[t].uv[v][1], want[2 * i + 1]);
+        }
+    // Lit white under the texture: grey, the same in every channel.
+    EXPECT_FLOAT_EQ(tris[0].colour[0][0], tris[0].colour[0][2]);
+
+    // Lighting, texturing and the arrays are off again; the grid and the
+    // bones draw in flat colours as before.
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    EXPECT_FALSE(glIsEnabled(GL_LIGHT0));
+    EXPECT_FALSE(glIsEnabled(GL_COLOR_MATERIAL));
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_FALSE(glIsEnabled(GL_VERTEX_ARRAY));
+    EXPECT_FALSE(glIsEnabled(GL_NORMAL_ARRAY));
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
+    GLint bound = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, 0);
+    GLuint name = texture;
+    glDeleteTextures(1, &name);
+}
+
+TEST_F(Draw, ABodyWithoutTextureUploadsNoneAndAnEmptyBodyDrawsNothing)
+{
+    BodyActor b;
+    EXPECT_EQ(UploadBodyTexture(b.actor.mBody), 0u);
+    cBody empty;
+    EXPECT_TRUE(CaptureTriangles([&] { DrawBody(empty, 0); }).empty());
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
 }

@@ -6,7 +6,12 @@
 // their range) are either refused by the loader with its one-line message or
 // played through every action with the demo's character step for hundreds
 // of frames of assorted lengths, and then every world matrix and every foot
-// lock's position stays finite in every frame.
+// lock's position stays finite in every frame. Half the files also carry a
+// body (positions and texture coordinates near the limit, normals barely
+// longer than zero, weights at the edge of their tolerance, bones that are
+// flat or shrunk, degenerate triangles, textures broken in many ways): each
+// is refused with one line or skinned every frame into finite positions and
+// unit normals.
 
 #include <gtest/gtest.h>
 
@@ -27,7 +32,9 @@ namespace
 class cHostileFile
 {
 public:
-    explicit cHostileFile(unsigned int seed) : mRng(seed) {}
+    // The body has a generator of its own, so that the skeletons and actions
+    // are the same with and without bodies.
+    explicit cHostileFile(unsigned int seed) : mRng(seed), mBodyRng(seed ^ 0x9e3779b9u) {}
 
     // One file's text. mEdge says whether it holds a value within a few
     // percent of one of the loader's limits.
@@ -43,10 +50,12 @@ public:
             parent[i] = chain ? i - 1 : Int(0, i - 1);
 
         std::string skeleton, nodes;
+        mShrink.assign(bones, 1.0);
         for (int i = 0; i < bones; ++i)
         {
             skeleton +=
                 "<bone name=\"" + Name(i) + "\" len=\"" + Length() + "\"><matrix>" + Matrix() + "</matrix></bone>\n";
+            mShrink[i] = mMatrixShrink * (i ? mShrink[parent[i]] : 1.0);
             nodes += "<node name=\"" + Name(i) + "\">" + (i == 0 ? std::string("NULL") : Name(parent[i])) + "</node>\n";
         }
         std::string actions;
@@ -60,20 +69,30 @@ public:
                 actions += Channel();
             actions += "</action>\n";
         }
+        mBody = BodyChance(0.5);
         return "<QVArmature><armature name=\"hostile\"><skeleton bones=\"" + std::to_string(bones) + "\">\n" +
                skeleton + "</skeleton><heirachy>\n" + nodes + "</heirachy></armature>\n<actions>\n" + actions +
-               "</actions></QVArmature>\n";
+               "</actions>" + (mBody ? Body(bones) : std::string()) + "</QVArmature>\n";
     }
 
     bool mEdge = false;
+    bool mBody = false;     // the file has a body
+    bool mBodyEdge = false; // with a value within a few percent of one of the body's limits
 
 private:
     std::mt19937 mRng;
+    std::mt19937 mBodyRng;
     // A wild file may hold values of any size anywhere (most are refused); a
     // tame one holds unit-ish keys and modest matrices, with at most one
     // stretch, translation or length near the limits (bigUsed).
     bool mWild = false;
     bool mBigUsed = false;
+    // How far the last rest matrix shrinks a vector at most, roughly (0 for
+    // a flat one, or one of any entries, whose inverse is anyone's guess),
+    // and per bone the same down its chain: a body follows only the bones
+    // whose rest frame it can invert, but for a fault.
+    double mMatrixShrink = 1.0;
+    std::vector<double> mShrink;
 
     // Whether this value may be one of the big ones.
     bool Big(double p)
@@ -147,7 +166,8 @@ private:
             {t * axis[0] * axis[1] + s * axis[2], t * axis[1] * axis[1] + c, t * axis[1] * axis[2] - s * axis[0]},
             {t * axis[0] * axis[2] - s * axis[1], t * axis[1] * axis[2] + s * axis[0], t * axis[2] * axis[2] + c}};
         double scale = 1.0;
-        switch (Int(0, mWild ? 6 : 4))
+        const int kind = Int(0, mWild ? 6 : 4);
+        switch (kind)
         {
         case 0: break; // identity
         case 1:        // a rotation
@@ -185,6 +205,7 @@ private:
             r[Int(0, 2)][Int(0, 2)] = Chance(0.5) ? 1e30 : 9.9e5;
             break;
         }
+        mMatrixShrink = kind == 2 || kind == 3 || kind == 5 ? 0.0 : std::min(scale, 1.0);
         double tr[3] = {0, 0, 0};
         if (mWild && Chance(0.2))
         {
@@ -241,6 +262,134 @@ private:
                "\"/>";
     }
 
+    // The body's draws.
+    bool BodyChance(double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(mBodyRng) < p; }
+    int BodyInt(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(mBodyRng); }
+    double BodyReal(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(mBodyRng); }
+
+    // What, if anything, breaks a rule in this body: one value of one
+    // vertex (mFaultVertex), so that most bodies load.
+    enum eFault
+    {
+        NO_FAULT,
+        FAR_POSITION,  // a coordinate just beyond the limit
+        ZERO_NORMAL,   // a normal without direction
+        SHORT_WEIGHTS, // weights summing to just outside the tolerance
+        FIVE_BONES,
+        NO_SUCH_BONE,
+        NO_SUCH_VERTEX, // in a triangle
+        FLAT_BONE,      // a vertex follows a bone whose rest frame is flat
+        FAULT_KINDS
+    };
+    eFault mFault = NO_FAULT;
+    int mFaultVertex = 0;
+    bool Faulty(int vertex, eFault kind) const { return mFault == kind && vertex == mFaultVertex; }
+
+    // A coordinate: small, or (rarely) just inside the limit.
+    std::string Coordinate(double small, bool far)
+    {
+        if (far || BodyChance(0.02))
+        {
+            mBodyEdge = true;
+            return Num((BodyChance(0.5) ? 1.0 : -1.0) * (far ? 1.001e6 : 9.99e5));
+        }
+        return Num(BodyReal(-small, small));
+    }
+
+    // A direction, now and then barely longer than zero or very long.
+    std::string Normal(bool zero)
+    {
+        double n[3] = {BodyReal(-1, 1), BodyReal(-1, 1), BodyReal(-1, 1)};
+        double scale = zero ? 0.0 : 1.0;
+        if (!zero && BodyChance(0.05))
+            scale = BodyChance(0.5) ? 1.1e-6 : 1e5;
+        if (scale != 1.0)
+        {
+            mBodyEdge = true;
+            const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            for (double& v : n)
+                v = len > 0 ? v / len * scale : 0.0;
+        }
+        return Num(n[0]) + " " + Num(n[1]) + " " + Num(n[2]) + "\n";
+    }
+
+    // One vertex's group: one to four bones with weights summing to 1, or
+    // just inside the tolerance, now and then a zero weight.
+    std::string Weights(int bones, int vertex)
+    {
+        // The bones the body may follow: those that can be inverted, or any
+        // (for the fault, or when none can).
+        std::vector<int> usable;
+        for (int b = 0; b < bones; ++b)
+            if (mShrink[b] > 1e-5 || Faulty(vertex, FLAT_BONE))
+                usable.push_back(b);
+        if (usable.empty())
+            usable.push_back(0);
+        const int count = Faulty(vertex, FIVE_BONES) ? 5 : std::min(BodyInt(1, 4), (int)usable.size());
+        std::vector<double> w(count);
+        double sum = 0;
+        for (double& v : w)
+            sum += (v = BodyChance(0.1) ? 0.0 : BodyReal(0.0, 1.0));
+        if (sum == 0)
+            w[0] = sum = 1;
+        double target = 1.0;
+        if (Faulty(vertex, SHORT_WEIGHTS))
+            target = 1.0 + (BodyChance(0.5) ? 0.011 : -0.011);
+        else if (BodyChance(0.05))
+        {
+            mBodyEdge = true;
+            target = 1.0 + BodyReal(-0.0099, 0.0099);
+        }
+        std::string out;
+        const int first = BodyInt(0, (int)usable.size() - 1);
+        for (int k = 0; k < count; ++k)
+        {
+            const int b = Faulty(vertex, NO_SUCH_BONE) && k == 0 ? bones : usable[(first + k) % usable.size()];
+            out += std::to_string(b) + " " + Num(w[k] / sum * target) + " ";
+        }
+        return out + ";\n";
+    }
+
+    // A 2 x 2 PNG, whole or broken: cut short, a byte changed, not base64.
+    std::string Texture()
+    {
+        std::string png =
+            "iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAYAAABytg0kAAAAEUlEQVR4nGM4Ma3iPwgzwBgAZPgLVZtXv3wAAAAASUVORK5CYII=";
+        switch (BodyInt(0, 5))
+        {
+        case 0: png = png.substr(0, 4 * (size_t)BodyInt(0, (int)png.size() / 4 - 1)); break;
+        case 1: png[(size_t)BodyInt(0, (int)png.size() - 3)] = "AZaz09+/"[BodyInt(0, 7)]; break;
+        case 2: png[(size_t)BodyInt(0, (int)png.size() - 1)] = '!'; break;
+        default: break;
+        }
+        return "<texture>" + png + "</texture>";
+    }
+
+    std::string Body(int bones)
+    {
+        mBodyEdge = false;
+        const int vertices = BodyInt(1, 40), triangles = BodyInt(1, 60);
+        mFault = BodyChance(0.3) ? (eFault)BodyInt(1, FAULT_KINDS - 1) : NO_FAULT;
+        mFaultVertex = BodyInt(0, vertices - 1);
+        const double size = BodyChance(0.8) ? 3.0 : 1e5;
+        std::string positions, normals, texcoords, weights, tris;
+        for (int v = 0; v < vertices; ++v)
+        {
+            positions += Coordinate(size, Faulty(v, FAR_POSITION)) + " " + Coordinate(size, false) + " " +
+                         Coordinate(size, false) + "\n";
+            normals += Normal(Faulty(v, ZERO_NORMAL));
+            texcoords += Coordinate(2.0, false) + " " + Coordinate(2.0, false) + "\n";
+            weights += Weights(bones, v);
+        }
+        for (int t = 0; t < 3 * triangles; ++t)
+            tris += std::to_string(Faulty(t, NO_SUCH_VERTEX) ? vertices : BodyInt(0, vertices - 1)) + " ";
+        const bool textured = BodyChance(0.3);
+        return "<body vertices=\"" + std::to_string(vertices) + "\" triangles=\"" + std::to_string(triangles) +
+               "\">\n<positions>" + positions + "</positions>\n<normals>" + normals + "</normals>\n" +
+               (textured || BodyChance(0.3) ? "<texcoords>" + texcoords + "</texcoords>\n" : "") + "<weights>" +
+               weights + "</weights>\n<triangles>" + tris + "</triangles>" + (textured ? Texture() : "") + "</body>\n";
+    }
+
     std::string Channel()
     {
         const int keys = Chance(0.4) ? 1 : Int(2, 5);
@@ -280,6 +429,19 @@ std::string NonFinite(const cActor& a)
             return "a foot lock";
     return "";
 }
+
+// Where the skinned body first holds something that is not finite, or a
+// normal that is not of unit length, or "".
+std::string BadSkin(const cBody& body)
+{
+    for (size_t i = 0; i < body.mPositions.size(); ++i)
+        if (!Finite(body.mPositions[i]))
+            return "the position of vertex " + std::to_string(i);
+    for (size_t i = 0; i < body.mNormals.size(); ++i)
+        if (!Finite(body.mNormals[i]) || std::fabs(body.mNormals[i].length() - 1.0f) > 1e-3f)
+            return "the normal of vertex " + std::to_string(i);
+    return "";
+}
 } // namespace
 
 TEST(HostileFiles, EveryAcceptedFilePlaysEveryActionWithFiniteWorldMatrices)
@@ -287,6 +449,7 @@ TEST(HostileFiles, EveryAcceptedFilePlaysEveryActionWithFiniteWorldMatrices)
     cHostileFile gen(20261207u);
     const unsigned int steps[] = {16, 16, 1, 33, 0, 16, 250, 16, 4000, 16, 100000};
     int accepted = 0, acceptedAtTheEdge = 0, refused = 0;
+    int bodies = 0, bodiesAtTheEdge = 0, textured = 0, bodiesRefused = 0;
     for (int file = 0; file < 600; ++file)
     {
         const std::string text = gen.Make();
@@ -298,6 +461,7 @@ TEST(HostileFiles, EveryAcceptedFilePlaysEveryActionWithFiniteWorldMatrices)
         catch (const cXmlError& e)
         {
             ++refused;
+            bodiesRefused += gen.mBody ? 1 : 0;
             if (getenv("QV_SHOW_REFUSALS"))
                 std::printf("%s\n", e.what());
             ASSERT_EQ(std::string(e.what()).compare(0, 11, "XML ERROR: "), 0) << e.what();
@@ -305,6 +469,9 @@ TEST(HostileFiles, EveryAcceptedFilePlaysEveryActionWithFiniteWorldMatrices)
         }
         ++accepted;
         acceptedAtTheEdge += gen.mEdge ? 1 : 0;
+        bodies += actor.mBody.Empty() ? 0 : 1;
+        bodiesAtTheEdge += !actor.mBody.Empty() && gen.mBodyEdge ? 1 : 0;
+        textured += actor.mBody.mTexture.Empty() ? 0 : 1;
         actor.SetConstraints();
         actor.UpdateArmature();
         ASSERT_EQ(NonFinite(actor), "") << "file " << file << " before the first frame:\n" << text;
@@ -321,7 +488,8 @@ TEST(HostileFiles, EveryAcceptedFilePlaysEveryActionWithFiniteWorldMatrices)
             for (int frame = 0; frame < 150; ++frame)
             {
                 StepCharacter(actor, steps[frame % (sizeof steps / sizeof steps[0])], steer);
-                const std::string bad = NonFinite(actor);
+                actor.mBody.Skin(actor.mArmature);
+                const std::string bad = NonFinite(actor) + BadSkin(actor.mBody);
                 ASSERT_EQ(bad, "") << "file " << file << ", phase " << phase << ", frame " << frame << ":\n" << text;
             }
         }
@@ -330,6 +498,12 @@ TEST(HostileFiles, EveryAcceptedFilePlaysEveryActionWithFiniteWorldMatrices)
     EXPECT_GE(accepted, 200);
     EXPECT_GE(refused, 100);
     EXPECT_GE(acceptedAtTheEdge, 50);
+    EXPECT_GE(bodies, 60);
+    EXPECT_GE(bodiesAtTheEdge, 20);
+    EXPECT_GE(textured, 10);
+    EXPECT_GE(bodiesRefused, 60);
     std::printf("%d files played, %d of them with values at the limits; %d refused\n", accepted, acceptedAtTheEdge,
                 refused);
+    std::printf("%d bodies skinned (%d with values at the limits, %d textured); %d files with a body refused\n", bodies,
+                bodiesAtTheEdge, textured, bodiesRefused);
 }

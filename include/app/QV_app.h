@@ -19,6 +19,10 @@ public:
     unsigned int mLastTime;
     unsigned int mCurrentTime;
     unsigned int mDrawMode;
+    // What the character shows (key M, only when it has a body): the bones
+    // alone (the start), the body, or the body with the bones drawn over it.
+    unsigned int mBodyMode = kShowBones;
+    unsigned int mBodyTexture = 0; // the body's OpenGL texture, 0 for none
     bool mActive;
     bool mTurnLeft;
     bool mTurnRight;
@@ -26,6 +30,10 @@ public:
     bool mPaused;
     bool mLeftMouseButton;
     bool mRightMouseButton;
+
+    static constexpr unsigned int kShowBones = 0;
+    static constexpr unsigned int kShowBody = 1;
+    static constexpr unsigned int kShowBodyAndBones = 2;
 
     cQVApp() = default;
 

@@ -99,10 +99,6 @@ void SevenDigits(std::string& s, double v);
 // normals), whatever the caller's, one vertex a line.
 std::string FormatActorFile(const sActorFile& file, NumberFormat number);
 
-// Base64 (RFC 4648) of bytes, in lines of 76 characters each ended by a line
-// break.
-std::string Base64Lines(const std::vector<unsigned char>& bytes);
-
 // The weights of one vertex as the file writes them, in ten-thousandths:
 // the (up to) four heaviest influences, each rounded, the rounding taken up
 // by the heaviest so that they sum to exactly 10000, those that round to 0

@@ -19,6 +19,10 @@
 
 class cArmature;
 
+// The skinned positions and normals are handed to OpenGL as arrays of three
+// floats a vertex.
+static_assert(sizeof(cVector3D) == 3 * sizeof(float), "cVector3D is three packed floats");
+
 // The most bones that move one vertex.
 #define BODY_MAX_INFLUENCES 4u
 

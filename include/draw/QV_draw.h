@@ -32,6 +32,22 @@ void DrawGrid(const cVector3D& around);
 // heel, ball or toe tip it stood on). Nothing without a root bone.
 void DrawFootMarkers(const cActor& actor);
 
+// The colour of a body without a texture, lit: a skin tone (red, green,
+// blue).
+extern const float kBodySkinColour[3];
+
+// The body's texture as an OpenGL texture, with mipmaps, repeating; its name,
+// or 0 when the body has none. Called once, after loading, in the window's
+// context (it allocates; drawing does not).
+unsigned int UploadBodyTexture(const cBody& body);
+
+// Draws the body as it was last skinned (cBody::Skin): its triangles, with
+// smooth normals, lit by one white light shining from behind the viewer,
+// above and to the right, textured with `texture` where it is not 0 and the
+// body has texture coordinates, else in kBodySkinColour. Leaves lighting,
+// texturing and the vertex arrays off, as the rest of the frame draws.
+void DrawBody(const cBody& body, unsigned int texture);
+
 // One bone's wire octahedron in its own frame (head at the origin, tail at
 // (0, length, 0), waist at a tenth of the length), as 12 lines: the 24
 // vertices in the order they are drawn.

@@ -113,6 +113,7 @@ void cQVApp::Setup(unsigned int w, unsigned int h)
     mWinWidth = w;
     mWinHeight = h;
     mDrawMode = 1;
+    mBodyMode = kShowBones;
     mLeftMouseButton = mRightMouseButton = false;
     mActive = true;
     mPaused = mTurnLeft = mTurnRight = mWalk = false;
@@ -135,6 +136,7 @@ void cQVApp::LoadActor(const char* fname)
     const std::string problem = PrepareCharacter(mActor);
     if (!problem.empty())
         ExitError(problem.c_str());
+    mBodyTexture = UploadBodyTexture(mActor.mBody);
 }
 
 void cQVApp::Go()
@@ -178,6 +180,10 @@ void cQVApp::HandleEvents()
             case SDLK_c: mActor.mWalkCycle = (mActor.mWalkCycle == 0) ? 2 : 0; break;
             case SDLK_b: mActor.mCrossFade = !mActor.mCrossFade; break;
             case SDLK_f: mActor.mContactLock = !mActor.mContactLock; break;
+            case SDLK_m:
+                if (!mActor.mBody.Empty())
+                    mBodyMode = (mBodyMode + 1) % 3;
+                break;
             default: break;
             }
             break;
@@ -250,8 +256,22 @@ void cQVApp::Draw()
 {
     BeginFrame(mCamera.mPosition, mCamera.mTarget);
     DrawGrid(mCamera.mTarget);
-    mActor.DrawArmature(mDrawMode);
-    DrawFootMarkers(mActor);
+    if (mBodyMode == kShowBones || mActor.mBody.Empty())
+    {
+        mActor.DrawArmature(mDrawMode);
+        DrawFootMarkers(mActor);
+    }
+    else
+    {
+        mActor.mBody.Skin(mActor.mArmature);
+        DrawBody(mActor.mBody, mBodyTexture);
+        // Bones and markers over the body, which would hide them.
+        glDisable(GL_DEPTH_TEST);
+        if (mBodyMode == kShowBodyAndBones)
+            mActor.DrawArmature(mDrawMode);
+        DrawFootMarkers(mActor);
+        glEnable(GL_DEPTH_TEST);
+    }
 
     glFlush();
     SDL_GL_SwapBuffers();

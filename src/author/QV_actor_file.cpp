@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "QV_base64.h"
+
 namespace author
 {
 
@@ -122,31 +124,6 @@ void Body(std::string& s, const sFileBody& body)
     s += "  </body>\n";
 }
 } // namespace
-
-std::string Base64Lines(const std::vector<unsigned char>& bytes)
-{
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t column = 0;
-    for (size_t i = 0; i < bytes.size(); i += 3)
-    {
-        const size_t n = std::min<size_t>(3, bytes.size() - i);
-        unsigned int group = (unsigned int)bytes[i] << 16;
-        if (n > 1)
-            group |= (unsigned int)bytes[i + 1] << 8;
-        if (n > 2)
-            group |= bytes[i + 2];
-        for (size_t k = 0; k < 4; ++k)
-            out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=';
-        column += 4;
-        if (column == 76 || i + 3 >= bytes.size())
-        {
-            out += '\n';
-            column = 0;
-        }
-    }
-    return out;
-}
 
 std::vector<std::pair<int, int>> QuantiseWeights(const std::vector<sFileInfluence>& influences)
 {

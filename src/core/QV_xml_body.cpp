@@ -4,7 +4,7 @@
 // Index:
 //   [lists]    the number lists of the arrays, read strictly
 //   [arrays]   positions, normals, texture coordinates, weights, triangles
-//   [texture]  base64 and PNG
+//   [texture]  base64 and PNG (QV_base64, QV_png)
 //   [reader]   ReadBody: the element, its counts, the steps in order
 
 #include <charconv>
@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "QV_base64.h"
 #include "QV_png.h"
 #include "QV_xml.h"
 #include "QV_xml_read.h"
@@ -258,66 +259,15 @@ std::vector<unsigned int> ReadTriangles(const char* text, size_t triangles, size
 
 // [texture] ------------------------------------------------------------------
 
-int Base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
 [[noreturn]] void BadTexture(const std::string& why) { Fail("the body's texture cannot be read: " + why + "."); }
-
-// Base64 (RFC 4648, white space anywhere, '=' padding only at the end).
-std::vector<unsigned char> DecodeBase64(const char* text)
-{
-    std::vector<unsigned char> out;
-    unsigned int bits = 0;
-    int have = 0;
-    int padding = 0;
-    size_t symbols = 0;
-    for (const char* p = text; *p; ++p)
-    {
-        const char c = *p;
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
-            continue;
-        if (c == '=')
-        {
-            ++padding;
-            ++symbols;
-            continue;
-        }
-        const int v = Base64Value(c);
-        if (v < 0 || padding)
-            BadTexture(v < 0 ? "the base64 text holds " + QuoteName(std::string(1, c))
-                             : std::string("base64 text follows its '=' padding"));
-        bits = (bits << 6) | (unsigned int)v;
-        have += 6;
-        ++symbols;
-        if (have >= 8)
-        {
-            have -= 8;
-            out.push_back((unsigned char)(bits >> have));
-            bits &= (1u << have) - 1u;
-        }
-    }
-    if (symbols % 4 != 0 || padding > 2)
-        BadTexture("the base64 text does not end on a whole group of four");
-    return out;
-}
 
 sImage ReadTexture(const char* text)
 {
-    const std::vector<unsigned char> png = DecodeBase64(text);
-    sImage image;
+    std::vector<unsigned char> png;
     std::string why;
+    if (!DecodeBase64(text, png, why))
+        BadTexture(why);
+    sImage image;
     if (!DecodePng(png.data(), png.size(), XML_MAX_TEXTURE_SIDE, image, why))
         BadTexture("not a PNG image libpng can read (" + why + ")");
     return image;

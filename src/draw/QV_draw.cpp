@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "QV_armature.h"
+#include "QV_body.h"
 
 void SetupViewState(unsigned int w, unsigned int h)
 {
@@ -151,4 +152,94 @@ void cActor::DrawArmature(unsigned int mode)
 {
     if (mArmature.mRootBone)
         mArmature.Draw(mode);
+}
+
+const float kBodySkinColour[3] = {0.85f, 0.64f, 0.50f};
+
+unsigned int UploadBodyTexture(const cBody& body)
+{
+    const sImage& image = body.mTexture;
+    if (image.Empty() || body.mTexCoords.empty())
+        return 0;
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    // Mipmaps scale an image of any size to powers of two, which OpenGL 1.x
+    // needs, and keep a distant body from shimmering.
+    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, (GLint)image.mWidth, (GLint)image.mHeight, GL_RGBA, GL_UNSIGNED_BYTE,
+                      image.mPixels.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return name;
+}
+
+namespace
+{
+// The light: from behind the viewer, above and to the right, given in eye
+// space so that whatever the camera sees is lit.
+void LightFromTheViewer()
+{
+    const GLfloat direction[4] = {0.35f, 0.55f, 1.0f, 0.0f};
+    const GLfloat ambient[4] = {0.35f, 0.35f, 0.35f, 1.0f};
+    const GLfloat diffuse[4] = {0.75f, 0.75f, 0.75f, 1.0f};
+    const GLfloat none[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    glPushMatrix();
+    glLoadIdentity();
+    glLightfv(GL_LIGHT0, GL_POSITION, direction);
+    glPopMatrix();
+    glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, none);
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, none);
+    glEnable(GL_LIGHT0);
+    glEnable(GL_LIGHTING);
+    // The current colour is the material's: the skin tone, or white under
+    // a texture, which the lit colour then modulates.
+    glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    glEnable(GL_COLOR_MATERIAL);
+    glShadeModel(GL_SMOOTH);
+}
+} // namespace
+
+void DrawBody(const cBody& body, unsigned int texture)
+{
+    if (body.Empty() || body.mPositions.size() != body.VertexCount() || body.mNormals.size() != body.VertexCount())
+        return;
+    LightFromTheViewer();
+    const bool textured = texture != 0 && body.mTexCoords.size() == 2 * body.VertexCount();
+    if (textured)
+    {
+        glEnable(GL_TEXTURE_2D);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, 0, body.mTexCoords.data());
+        glColor3f(1.0f, 1.0f, 1.0f);
+    }
+    else
+        glColor3f(kBodySkinColour[0], kBodySkinColour[1], kBodySkinColour[2]);
+
+    // Client-side vertex arrays (OpenGL 1.1): the skinned buffers as they
+    // lie, three floats a vertex.
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glVertexPointer(3, GL_FLOAT, sizeof(cVector3D), body.mPositions.data());
+    glNormalPointer(GL_FLOAT, sizeof(cVector3D), body.mNormals.data());
+    glDrawElements(GL_TRIANGLES, (GLsizei)body.mTriangles.size(), GL_UNSIGNED_INT, body.mTriangles.data());
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+
+    if (textured)
+    {
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glDisable(GL_TEXTURE_2D);
+    }
+    glDisable(GL_COLOR_MATERIAL);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_LIGHT0);
 }
