@@ -95,8 +95,8 @@ void SevenDigits(std::string& s, double v);
 
 // The file's text. Names are written as given: the caller keeps markup out
 // of them. The body's numbers are written in a compact format of their own
-// (five significant digits for positions and texture coordinates, four for
-// normals), whatever the caller's, one vertex a line.
+// (five significant digits for positions and texture coordinates, four
+// decimals for normals), whatever the caller's, one vertex a line.
 std::string FormatActorFile(const sActorFile& file, NumberFormat number);
 
 // The weights of one vertex as the file writes them, in ten-thousandths:

@@ -53,23 +53,37 @@ void Node(std::string& s, const sActorFile& file, int i)
     s += "      <node name=\"" + b.mName + "\">" +
          (b.mParent < 0 ? std::string("NULL") : file.mBones[b.mParent].mName) + "</node>\n";
 }
-// The body's numbers: significant digits enough for what each holds, and
-// never a negative zero.
-void Compact(std::string& s, double v, int digits)
+// The body's numbers, as short as what each holds allows: positions and
+// texture coordinates to five significant digits, the rounding noise of
+// double-precision work below 1e-6 as 0; the components of unit normals to
+// four decimals, trailing zeros dropped. Never a negative zero.
+void Significant(std::string& s, double v)
 {
     char buf[32];
-    snprintf(buf, sizeof buf, "%.*g", digits, v);
-    s += (buf[0] == '-' && buf[1] == '0' && buf[2] == 0) ? "0" : buf;
+    snprintf(buf, sizeof buf, "%.5g", fabs(v) < 1e-6 ? 0.0 : v);
+    s += buf;
 }
 
-void Lines(std::string& s, const char* element, const std::vector<double>& values, size_t per, int digits)
+void FourDecimals(std::string& s, double v)
+{
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.4f", v);
+    std::string n = buf;
+    while (n.back() == '0')
+        n.pop_back();
+    if (n.back() == '.')
+        n.pop_back();
+    s += n == "-0" ? "0" : n;
+}
+
+void Lines(std::string& s, const char* element, const std::vector<double>& values, size_t per, NumberFormat number)
 {
     s += "    <";
     s += element;
     s += ">\n";
     for (size_t i = 0; i < values.size(); ++i)
     {
-        Compact(s, values[i], digits);
+        number(s, values[i]);
         s += (i + 1) % per == 0 ? "\n" : " ";
     }
     s += "    </";
@@ -97,10 +111,10 @@ void Body(std::string& s, const sFileBody& body)
     const size_t vertices = body.mPositions.size() / 3;
     s += "  <body vertices=\"" + std::to_string(vertices) + "\" triangles=\"" +
          std::to_string(body.mTriangles.size() / 3) + "\">\n";
-    Lines(s, "positions", body.mPositions, 3, 5);
-    Lines(s, "normals", body.mNormals, 3, 4);
+    Lines(s, "positions", body.mPositions, 3, Significant);
+    Lines(s, "normals", body.mNormals, 3, FourDecimals);
     if (!body.mTexCoords.empty())
-        Lines(s, "texcoords", body.mTexCoords, 2, 5);
+        Lines(s, "texcoords", body.mTexCoords, 2, Significant);
     s += "    <weights>\n";
     for (size_t v = 0; v < vertices; ++v)
     {

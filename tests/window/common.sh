@@ -182,15 +182,20 @@ differing() {
   compare -metric AE "$a" "$b" null: 2>&1 | sed 's/[^0-9].*//'
 }
 
+# histogram NAME [GEOMETRY]: the colours of a screenshot, or of a region of
+# it, one line each: "COUNT: (R,G,B) ...".
+histogram() {
+  local f="$WORK/$1.png"
+  if [ -n "${2:-}" ]; then
+    convert "$f" -crop "$2" +repage "$WORK/crop_h.png"
+    f="$WORK/crop_h.png"
+  fi
+  convert "$f" -depth 8 -format %c histogram:info:-
+}
+
 # count_colour NAME R G B [GEOMETRY]: how many pixels of exactly that colour.
 count_colour() {
-  local f="$WORK/$1.png"
-  if [ -n "${5:-}" ]; then
-    convert "$f" -crop "$5" +repage "$WORK/crop_c.png"
-    f="$WORK/crop_c.png"
-  fi
-  convert "$f" -depth 8 -format %c histogram:info:- |
-    awk -v want="($2,$3,$4)" '$2 == want { n += $1 } END { print n + 0 }'
+  histogram "$1" "${5:-}" | awk -v want="($2,$3,$4)" '$2 == want { n += $1 } END { print n + 0 }'
 }
 
 # The clear colour (0.5, 0.5, 0.6) on a 24-bit screen.
@@ -238,6 +243,16 @@ colour_box() {
 }
 
 white() { count_colour "$1" 255 255 255; }
+
+# skin_colours NAME [GEOMETRY]: the histogram's lines of the body's lit skin
+# tone: red over green over blue in the proportions of (0.85, 0.64, 0.50),
+# at any brightness. Nothing else the demo draws has it.
+skin_colours() {
+  histogram "$1" "${2:-}" | awk -F'[(,)]+' '{ r = $2 + 0; g = $3 + 0; b = $4 + 0
+    if (r >= 40 && g > 0.65 * r && g < 0.85 * r && b > 0.48 * r && b < 0.7 * r) print }'
+}
+# skin NAME [GEOMETRY]: how many pixels have it.
+skin() { skin_colours "$@" | awk '{ n += $1 } END { print n + 0 }'; }
 
 # sync_with_t: T switches to line bones (far fewer white pixels) and back.
 # Once each switch shows, every event sent before it has been handled. W1 is
