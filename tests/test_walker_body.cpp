@@ -58,8 +58,9 @@ TEST_F(WalkerBody, HasAFewThousandVerticesOnTheLimbsTorsoAndHeadAndNoTexture)
     EXPECT_TRUE(body.mTexture.Empty());
     EXPECT_TRUE(body.mTexCoords.empty());
     using namespace walker;
-    for (int bone : {kPelvis, kSpine, kChest, kNeck, kHead, kThighR, kThighL, kShinR, kShinL, kFootR, kFootL, kToesR,
-                     kToesL, kClavicleR, kClavicleL, kUpperArmR, kUpperArmL, kForearmR, kForearmL, kHandR, kHandL})
+    for (int bone :
+         {kPelvis, kSpine, kChest,     kNeck,      kHead,      kThighR,    kThighL,   kShinR,    kShinL, kFootR, kFootL,
+          kToesR,  kToesL, kClavicleR, kClavicleL, kUpperArmR, kUpperArmL, kForearmR, kForearmL, kHandR, kHandL})
     {
         size_t moved = 0;
         for (const sInfluences& in : body.mInfluences)
@@ -188,8 +189,8 @@ TEST(WalkerBodyInMotion, BendsThroughBothWalksTurnsAndStandingWithoutTearing)
     // The skin stretches over a bending knee and creases where the toes bend
     // up (the foot's top at the ball, to an eighth at push-off), but no edge
     // grows to twice its length or shrinks to nothing.
-    std::printf("over %d frames the body's edges stretched to %.2f and shrank to %.2f of their rest lengths\n",
-                frames, stretch, squash);
+    std::printf("over %d frames the body's edges stretched to %.2f and shrank to %.2f of their rest lengths\n", frames,
+                stretch, squash);
     EXPECT_LT(stretch, 2.0f);
     EXPECT_GT(squash, 0.1f);
 }

@@ -64,5 +64,9 @@ out="$build/bench-results.txt"
   echo "== Frame rate: qvdemo against bareloop under Xvfb"
   tests/with_xvfb.sh tools/framerate.sh "$build/qvdemo" "$build/bareloop" "$root" ||
     echo "(the frame-rate comparison failed with status $?)"
+  echo
+  echo "== Frame rate: qvdemo showing the walker's body against its bones, under Xvfb"
+  tests/with_xvfb.sh tools/framerate.sh --body "$build/qvdemo" "$root" ||
+    echo "(the body's frame-rate comparison failed with status $?)"
 } 2>&1 | tee "$out"
 echo "(written to $out)"

@@ -4,6 +4,10 @@
 #
 # Usage (needs an X display; tests/with_xvfb.sh provides a private one):
 #   tests/with_xvfb.sh tools/framerate.sh QVDEMO BARELOOP [SOURCE_DIR]
+#   tests/with_xvfb.sh tools/framerate.sh --body QVDEMO [SOURCE_DIR]
+# The second form compares the demo showing the walker's body (M pressed once
+# the window is up) with the demo as it starts, showing the bones; the report
+# is the same, with "body" in place of qvdemo and "bones" of bareloop.
 # Environment: ROUNDS (default 6), SAMPLES per round (default 5),
 #              WARMUP seconds before sampling (default 3).
 #
@@ -20,13 +24,26 @@
 # (1 only when a program cannot be run or read).
 set -u
 
-if [ $# -lt 2 ]; then
+usage() {
   echo "usage: $0 QVDEMO BARELOOP [SOURCE_DIR]" >&2
+  echo "       $0 --body QVDEMO [SOURCE_DIR]" >&2
   exit 2
+}
+# The two sides: names, programs and the keys pressed once each shows its
+# first caption.
+if [ "${1:-}" = "--body" ]; then
+  [ $# -ge 2 ] || usage
+  demo=$(readlink -f "$2")
+  bare=$demo
+  src=$(readlink -f "${3:-$(dirname "$0")/..}")
+  nameA=body keysA=m nameB=bones keysB="" target=""
+else
+  [ $# -ge 2 ] || usage
+  demo=$(readlink -f "$1")
+  bare=$(readlink -f "$2")
+  src=$(readlink -f "${3:-$(dirname "$0")/..}")
+  nameA=qvdemo keysA="" nameB=bareloop keysB="" target=90
 fi
-demo=$(readlink -f "$1")
-bare=$(readlink -f "$2")
-src=$(readlink -f "${3:-$(dirname "$0")/..}")
 rounds=${ROUNDS:-6}
 samples=${SAMPLES:-5}
 warmup=${WARMUP:-3}
@@ -74,11 +91,12 @@ median() {
   sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# run NAME PROGRAM: appends the samples of one round to $NAME.samples.
+# run NAME PROGRAM [KEYS]: appends the samples of one round to $NAME.samples;
+# KEYS are pressed over the window once it shows its first caption.
 tmp=$(mktemp -d)
 trap 'stop; rm -rf "$tmp"' EXIT
 run() {
-  local name=$1 prog=$2
+  local name=$1 prog=$2 keys=${3:-}
   (cd "$src" && exec "$prog") >"$tmp/$name.out" 2>&1 &
   pid=$!
   # The first caption appears about a second after the window opens.
@@ -98,6 +116,8 @@ run() {
       return 1
     fi
   done
+  # Keys go to the window under the pointer (there is no window manager).
+  [ -n "$keys" ] && xdotool mousemove 400 300 key $keys
   sleep "$warmup"
   local got="" sum=0 count=0 cpu0 cpu1 t0 t1
   cpu0=$(cpu_ticks "$pid")
@@ -125,32 +145,31 @@ run() {
 }
 
 echo "Frame rate, $rounds rounds of $samples one-second samples each after ${warmup} s warm-up"
-echo "  qvdemo:   $demo"
-echo "  bareloop: $bare"
-: >"$tmp/qvdemo.samples"
-: >"$tmp/bareloop.samples"
-: >"$tmp/qvdemo.cpu"
-: >"$tmp/bareloop.cpu"
+echo "  $nameA: $demo${keysA:+ (keys: $keysA)}"
+echo "  $nameB: $bare${keysB:+ (keys: $keysB)}"
+for f in "$nameA.samples" "$nameB.samples" "$nameA.cpu" "$nameB.cpu"; do : >"$tmp/$f"; done
 for round in $(seq 1 "$rounds"); do
-  run qvdemo "$demo" || exit 1
-  run bareloop "$bare" || exit 1
+  run "$nameA" "$demo" "$keysA" || exit 1
+  run "$nameB" "$bare" "$keysB" || exit 1
 done
-grep -m1 'OpenGL renderer' "$tmp/bareloop.out" | sed 's/^bareloop: /  /'
+grep -m1 'OpenGL renderer' "$tmp/$nameB.out" | sed 's/^bareloop: /  /'
 
-d=$(median <"$tmp/qvdemo.samples")
-b=$(median <"$tmp/bareloop.samples")
-echo "  median qvdemo:   $d FPS ($(wc -l <"$tmp/qvdemo.samples") samples)"
-echo "  median bareloop: $b FPS ($(wc -l <"$tmp/bareloop.samples") samples)"
-awk -v d="$d" -v b="$b" 'BEGIN {
-  if (b + 0 <= 0) { print "  frame rate of qvdemo / bareloop: n/a"; exit }
+d=$(median <"$tmp/$nameA.samples")
+b=$(median <"$tmp/$nameB.samples")
+echo "  median $nameA: $d FPS ($(wc -l <"$tmp/$nameA.samples") samples)"
+echo "  median $nameB: $b FPS ($(wc -l <"$tmp/$nameB.samples") samples)"
+awk -v d="$d" -v b="$b" -v a="$nameA" -v o="$nameB" -v t="$target" 'BEGIN {
+  if (b + 0 <= 0) { printf "  frame rate of %s / %s: n/a\n", a, o; exit }
   r = 100 * d / b
-  printf "  frame rate of qvdemo / bareloop: %.1f %% (target: at least 90 %%): %s\n", r, (r >= 90 ? "met" : "NOT MET")
+  printf "  frame rate of %s / %s: %.1f %%", a, o, r
+  if (t != "") printf " (target: at least %d %%): %s", t, (r >= t ? "met" : "NOT MET")
+  printf "\n"
 }'
-dc=$(median <"$tmp/qvdemo.cpu")
-bc=$(median <"$tmp/bareloop.cpu")
-echo "  median CPU per frame: qvdemo $dc ms, bareloop $bc ms (median of the rounds)"
-awk -v d="$dc" -v b="$bc" 'BEGIN {
+dc=$(median <"$tmp/$nameA.cpu")
+bc=$(median <"$tmp/$nameB.cpu")
+echo "  median CPU per frame: $nameA $dc ms, $nameB $bc ms (median of the rounds)"
+awk -v d="$dc" -v b="$bc" -v a="$nameA" -v o="$nameB" 'BEGIN {
   if (d + 0 <= 0) exit
-  printf "  rate the CPU cost allows, qvdemo / bareloop: %.1f %%\n", 100 * b / d
+  printf "  rate the CPU cost allows, %s / %s: %.1f %%\n", a, o, 100 * b / d
 }'
 exit 0

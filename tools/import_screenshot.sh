@@ -36,19 +36,7 @@ sleep 0.9
 xdotool keyup a
 sleep 2.5
 
-best=-1
-for try in 1 2 3 4 5 6 7 8 9 10; do
-  pause_toggle
-  shot "try$try"
-  spread=$(foot_spread "try$try")
-  if [ "$spread" -gt "$best" ]; then
-    best=$spread
-    cp "$WORK/try$try.png" "$WORK/walk.png"
-  fi
-  pause_toggle
-  sleep 0.13
-done
-note "mid-stride: feet $best px apart"
+widest_stride walk 10 0.13
 xdotool keyup w
 close_demo
 cp "$WORK/walk.png" "$root/docs/qvimport_walk.png"

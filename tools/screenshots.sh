@@ -5,6 +5,8 @@
 #   docs/walker_turn.png    walking while turning left
 #   docs/walker_stride.png  walking past the camera, legs wide apart
 #   docs/screenshot.png     the same from a raised eye, for the README
+#   docs/walker_body_stand.png   the first screen with the body (M): standing
+#   docs/walker_body_stride.png  the body walking past the camera, mid-stride
 #
 #     tools/screenshots.sh [QVDEMO]      (default: build/qvdemo)
 #
@@ -32,6 +34,13 @@ orbit 0 8
 sleep 1
 shot stand
 note "standing"
+# The body (M), standing; then M twice more, back to the bones.
+xdotool key m
+sleep 0.5
+shot body_stand
+note "the body, standing"
+xdotool key m key m
+sleep 0.5
 
 # Turn left a quarter of a turn, so the character walks across the view;
 # catch it halfway through the turn.
@@ -45,24 +54,18 @@ sleep 0.45
 xdotool keyup a
 sleep 2
 
-best=-1
-for try in 1 2 3 4 5 6 7 8; do
-  pause_toggle
-  shot "try$try"
-  spread=$(foot_spread "try$try")
-  if [ "$spread" -gt "$best" ]; then
-    best=$spread
-    cp "$WORK/try$try.png" "$WORK/stride.png"
-  fi
-  pause_toggle
-  sleep 0.17
-done
-note "mid-stride: feet $best px apart"
+widest_stride stride
 
 orbit 0 14
 sleep 1.2
 pause_toggle
 shot readme
+pause_toggle
+# The body walking past the camera, from the eye of the stride picture.
+orbit 0 -14
+xdotool key m
+sleep 1
+widest_stride body_stride
 xdotool keyup w
 close_demo
 
@@ -70,4 +73,6 @@ cp "$WORK/stand.png" "$root/docs/walker_stand.png"
 cp "$WORK/turn.png" "$root/docs/walker_turn.png"
 cp "$WORK/stride.png" "$root/docs/walker_stride.png"
 cp "$WORK/readme.png" "$root/docs/screenshot.png"
+cp "$WORK/body_stand.png" "$root/docs/walker_body_stand.png"
+cp "$WORK/body_stride.png" "$root/docs/walker_body_stride.png"
 note "written to $root/docs"

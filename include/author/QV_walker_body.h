@@ -28,15 +28,15 @@ struct BodyShape
     double torsoWaistWidth = 0.28, torsoWaistDepth = 0.19; // at the foot of the spine bone
     double torsoChestWidth = 0.32, torsoChestDepth = 0.23; // halfway up the chest bone
     double torsoShoulderWidth = 0.34, torsoShoulderDepth = 0.2;
-    double torsoBelowHips = 0.26; // the torso's rounded bottom below the hip joints
-    double neck = 0.115;          // radius
+    double torsoBelowHips = 0.26;              // the torso's rounded bottom below the hip joints
+    double neck = 0.115;                       // radius
     double headWidth = 0.18, headDepth = 0.24; // half of each; the head bone gives its height
-    double thighTop = 0.16, knee = 0.105, calf = 0.115, ankle = 0.062; // leg radii
+    double thighTop = 0.16, knee = 0.105, calf = 0.115, ankle = 0.062;      // leg radii
     double upperArm = 0.092, elbow = 0.068, forearm = 0.074, wrist = 0.047; // arm radii
-    double handWidth = 0.072, handThickness = 0.03; // half of each
-    double handLength = 0.36;                          // wrist to finger tips
-    double heelBehindAnkle = 0.12;                     // how far the foot reaches behind the ankle
-    double footWidth = 0.085, instep = 0.09, toeHeight = 0.035; // half-width at the ball, half-heights
+    double handWidth = 0.072, handThickness = 0.03;                         // half of each
+    double handLength = 0.36;                                               // wrist to finger tips
+    double heelBehindAnkle = 0.12;                                          // how far the foot reaches behind the ankle
+    double footWidth = 0.085, instep = 0.09, toeHeight = 0.035;             // half-width at the ball, half-heights
     double blend = 0.12; // half the stretch over which a vertex passes from one bone to the next
 };
 

@@ -301,6 +301,24 @@ foot_spread() {
                   END { print (n ? hi - lo : 0) }'
 }
 pause_toggle() { xdotool key p; sleep 0.3; }
+# widest_stride NAME [TRIES] [GAP]: of TRIES (8) paused pictures of the walk,
+# GAP (0.17) seconds of walking apart, the one with the feet farthest apart,
+# as NAME.
+widest_stride() {
+  local best=-1 try spread
+  for try in $(seq 1 "${2:-8}"); do
+    pause_toggle
+    shot "try$try"
+    spread=$(foot_spread "try$try")
+    if [ "$spread" -gt "$best" ]; then
+      best=$spread
+      cp "$WORK/try$try.png" "$WORK/$1.png"
+    fi
+    pause_toggle
+    sleep "${3:-0.17}"
+  done
+  note "$1: feet $best px apart"
+}
 # orbit DX DY: a left-button drag from the window's centre, a degree per
 # pixel; dragging downwards raises the eye.
 orbit() {
