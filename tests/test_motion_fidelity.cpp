@@ -277,15 +277,7 @@ TEST(MotionFidelity, AFadeTurnsTheShortWayWhateverSignTheKeysHave)
     // nlerp between the two keys would swing the long way round.
     cActor a;
     cArmature& arm = a.mArmature;
-    arm.mBones.resize(2);
-    arm.mBones[0].mName = "Bone";
-    arm.mBones[1].mName = "Bone.001";
-    arm.mBones[1].mRestTransform.setTransform(0, 1, 0);
-    for (cBone& b : arm.mBones)
-        b.mTransform = b.mRestTransform;
-    arm.mBones[1].mParent = &arm.mBones[0];
-    arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
-    arm.mRootBone = &arm.mBones[0];
+    qvtest::BuildTwoBoneArmature(arm);
     a.mPose.Setup(arm);
     a.mPose2.Setup(arm);
     const cQuaternion q30 = qvtest::AxisAngle(1, 0, 0, 30);

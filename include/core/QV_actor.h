@@ -105,23 +105,10 @@ public:
     void PrepareCrossFade();
 
     // The state of the running fade, for programs that show or measure it.
-    const sActionFade& Fade() const { return mFade; }
+    const sActionFade& Fade() const { return mFader.Fade(); }
 
 private:
-    sActionFade mFade;
-    cPhaseIndex mPhases;
-    bool mPhasesBuilt = false;
-    std::vector<cQuaternion> mFrozen; // the pose on screen when a request interrupted a fade
-
-    // Per-frame steps of the two improvements, called from Animate.
-    // CrossFade: with mPose holding the current action, plays the outgoing
-    // side of a running fade into mPose2 and blends it in; starts, turns
-    // back or restarts a fade when another action is requested.
-    void CrossFade(unsigned int t);
-    void StartFade();
-    // HoldContacts: both foot locks on their contact points, moving the
-    // pose's root by one shared horizontal correction.
-    void HoldContacts();
+    cCrossFade mFader; // the outgoing side of a change of action, with mCrossFade
 };
 
 #endif // QV_ACTOR_H

@@ -70,6 +70,23 @@ inline cQuaternion SyntheticKeyValue(unsigned int bone, unsigned int key, unsign
     return q;
 }
 
+// The smallest armature with a root and a child: "Bone" at the origin and
+// "Bone.001" one unit above it, both at rest, no lengths, no world matrices
+// yet. The armature must not be copied afterwards.
+inline void BuildTwoBoneArmature(cArmature& arm)
+{
+    arm.mBones.clear();
+    arm.mBones.resize(2);
+    arm.mBones[0].mName = "Bone";
+    arm.mBones[1].mName = "Bone.001";
+    arm.mBones[1].mRestTransform.setTransform(0, 1, 0);
+    for (cBone& b : arm.mBones)
+        b.mTransform = b.mRestTransform;
+    arm.mBones[1].mParent = &arm.mBones[0];
+    arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
+    arm.mRootBone = &arm.mBones[0];
+}
+
 inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int keys, unsigned int lengthMs = 1000)
 {
     if (bones == 0)
