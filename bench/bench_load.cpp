@@ -82,9 +82,9 @@ std::string SyntheticFile(unsigned int bones, unsigned int keys)
         s += "   <node name=\"" + BoneName(i) + "\">" + (i == 0 ? std::string("NULL") : BoneName((i - 1) / 2)) +
              "</node>\n";
     s += "  </heirachy>\n </armature>\n <actions>\n";
-    static const char* const names[3] = {"walk", "stand", "walk2"};
+    static const char* const names[kActionSlots] = {"walk", "stand", "walk2"};
     const unsigned int length = 1000;
-    for (unsigned int a = 0; a < 3; ++a)
+    for (unsigned int a = 0; a < kActionSlots; ++a)
     {
         s += "  <action name=\"" + std::string(names[a]) + "\" len=\"" + std::to_string(length) + "\">\n";
         for (unsigned int i = 0; i < bones; ++i)

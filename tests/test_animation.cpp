@@ -320,9 +320,9 @@ struct ClockActor
         arm.mBones[0].mTransform = arm.mBones[0].mRestTransform;
         actor.mPose.Setup(arm);
         actor.mPose2.Setup(arm);
-        const unsigned int lens[3] = {len0, len1, len2};
-        const float axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-        for (int s = 0; s < 3; ++s)
+        const unsigned int lens[kActionSlots] = {len0, len1, len2};
+        const float axes[kActionSlots][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        for (unsigned int s = 0; s < kActionSlots; ++s)
         {
             cAction& a = actor.mAction[s];
             a.mLength = lens[s];

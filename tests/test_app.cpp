@@ -691,7 +691,7 @@ using AppCharacter = AppTest;
 // orientation (the root also carries the heading).
 int PlayedSlot(const cActor& a)
 {
-    for (int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         cQuaternion q;
         a.mAction[s].mChannels[1].EvaluateAt(a.mTime, q);

@@ -281,10 +281,10 @@ TEST(MotionFidelity, AFadeTurnsTheShortWayWhateverSignTheKeysHave)
     a.mPose.Setup(arm);
     a.mPose2.Setup(arm);
     const cQuaternion q30 = qvtest::AxisAngle(1, 0, 0, 30);
-    const cQuaternion keys[3] = {qvtest::AxisAngle(1, 0, 0, 10),
-                                 cQuaternion(-q30.mData[0], -q30.mData[1], -q30.mData[2], -q30.mData[3]),
-                                 cQuaternion()};
-    for (int s = 0; s < 3; ++s)
+    const cQuaternion keys[kActionSlots] = {qvtest::AxisAngle(1, 0, 0, 10),
+                                            cQuaternion(-q30.mData[0], -q30.mData[1], -q30.mData[2], -q30.mData[3]),
+                                            cQuaternion()};
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         a.mAction[s].mLength = 1000;
         a.mAction[s].mChannels.resize(2);

@@ -188,7 +188,7 @@ void ExpectRoundTrip(const sActorOut& out, cActor& a)
     EXPECT_EQ(a.mLeftFoot.mBone->mName, "Bone.008");
     EXPECT_EQ(a.mRightFoot.mBone->mName, "Bone.007");
     ASSERT_FALSE(a.mArmature.mRootBone->mChildren.empty());
-    for (int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         ASSERT_EQ(a.mAction[s].mChannels.size(), out.mBones.size());
         EXPECT_EQ(a.mAction[s].mLength, out.mAction[s].mLength);
@@ -231,7 +231,7 @@ void ExpectHipsAtRestPlusHeight(const sActorOut& out, cActor& a)
     const size_t pelvis = 2; // root, forward, then the captured bones from the pelvis
     const double rest = a.mArmature.mRootBone->mRestTransform._m[13];
     EXPECT_NEAR(rest, out.mBones[0].mOffset.z, 1e-5) << "the root stands at the standing hip height";
-    for (unsigned s = 0; s < 3; ++s)
+    for (unsigned s = 0; s < kActionSlots; ++s)
     {
         const std::vector<sKey>& keys = out.mAction[s].mChannels[0];
         for (size_t i = 0; i < keys.size(); ++i)
@@ -978,7 +978,7 @@ TEST(QvImportCaptured, PlacementOrientationAndUnitOfTheCaptureChangeNothing)
             EXPECT_LT(AngleBetween(r.mActor.mBones[b].mRest, ref.mActor.mBones[b].mRest), 1e-6);
         }
         double worst = 0;
-        for (int s = 0; s < 3; ++s)
+        for (unsigned int s = 0; s < kActionSlots; ++s)
         {
             ASSERT_EQ(r.mActor.mAction[s].mLength, ref.mActor.mAction[s].mLength);
             for (size_t b = 0; b < ref.mActor.mBones.size(); ++b)

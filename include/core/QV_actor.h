@@ -10,8 +10,8 @@
 #include "QV_footlock.h"
 #include "QV_pose.h"
 
-// The animated character: an armature, two pose buffers, three action slots
-// and two foot locks.
+// The animated character: an armature, two pose buffers, kActionSlots action
+// slots and two foot locks.
 class cActor
 {
 public:
@@ -19,7 +19,7 @@ public:
     cPose mPose;
     cPose mPose2;
     cArmature mArmature;
-    cAction mAction[3];
+    cAction mAction[kActionSlots];
     unsigned int mNextAction;
     unsigned int mCurrentAction;
     unsigned int mTime;
@@ -74,8 +74,8 @@ public:
     void DrawArmature(unsigned int mode);
     // Advances the actor by t milliseconds: the per-frame step. The clock
     // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
-    // of mNextAction is played from the next call on (a slot number of 3 or
-    // more is not followed). It first moves the scene back when the root is
+    // of mNextAction is played from the next call on (a slot number of
+    // kActionSlots or more is not followed). It first moves the scene back when the root is
     // far out (Recentre). Allocates nothing (but for the first frame with
     // mCrossFade, see PrepareCrossFade). mCrossFade and mContactLock change
     // the action switch and the foot locks; with both off, every result is

@@ -27,9 +27,9 @@ struct sActionFade
 class cPhaseIndex
 {
 public:
-    // Samples the three actions on the leg chains above the two foot bones
-    // (either may be null). Without a foot there is nothing to match and the
-    // index stays empty.
+    // Samples the first count of the actions (up to kActionSlots) on the leg
+    // chains above the two foot bones (either may be null). Without a foot
+    // there is nothing to match and the index stays empty.
     void Build(const cArmature& arm, const cAction* actions, unsigned int count, const cBone* rightFoot,
                const cBone* leftFoot);
     bool Empty() const { return mPoints == 0; }
@@ -49,8 +49,8 @@ private:
     unsigned int mBone[kMaxPoints] = {};         // the bone each point sits on
     bool mTip[kMaxPoints] = {};                  // the bone's tail rather than its head
     std::vector<unsigned int> mPath[kMaxPoints]; // bone indices from the root down to the point's bone
-    std::vector<unsigned int> mTimes[3];
-    std::vector<float> mSamples[3]; // per sample, mPoints points of three floats
+    std::vector<unsigned int> mTimes[kActionSlots];
+    std::vector<float> mSamples[kActionSlots]; // per sample, mPoints points of three floats
 
     template <class Orientation> void Points(Orientation orientation, float* out) const;
 };

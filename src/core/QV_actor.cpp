@@ -109,8 +109,8 @@ void cActor::Animate(unsigned int t)
         mFader.Stop();
 
     // The request takes effect on the next frame, at the clock as it stands.
-    // A slot number beyond the three slots is not followed.
-    if (mNextAction != mCurrentAction && mNextAction < 3)
+    // A slot number beyond the actor's slots is not followed.
+    if (mNextAction != mCurrentAction && mNextAction < kActionSlots)
         mCurrentAction = mNextAction;
 
     m.setFromEuler(0.0f, 0.0f, mHeading);

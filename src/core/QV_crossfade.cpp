@@ -55,7 +55,7 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
 {
     mArm = &arm;
     mPoints = 0;
-    for (unsigned int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         mTimes[s].clear();
         mSamples[s].clear();
@@ -100,7 +100,7 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
     used.erase(std::unique(used.begin(), used.end()), used.end());
     std::vector<cQuaternion> orientation(arm.mBones.size());
 
-    for (unsigned int s = 0; s < std::min(count, 3u); ++s)
+    for (unsigned int s = 0; s < std::min(count, kActionSlots); ++s)
     {
         const cAction& action = actions[s];
         if (action.mChannels.empty())
@@ -140,7 +140,7 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
 
 unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned int fallback) const
 {
-    if (slot >= 3 || mPoints == 0 || mTimes[slot].empty())
+    if (slot >= kActionSlots || mPoints == 0 || mTimes[slot].empty())
         return fallback;
     const cBone* poseBones = pose.mPoseBones.data();
     const size_t poseCount = pose.mPoseBones.size();

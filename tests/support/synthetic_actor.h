@@ -23,7 +23,7 @@
 // - The root's rest matrix has translation (0, 0, 1) and is turned by -90
 //   degrees about x, as the loader does, so the root stands one unit above
 //   the ground with its +z axis on the vertical.
-// - Three actions "walk", "stand" and "walk2" (slots 0, 1, 2) of
+// - An action in every slot (kActionSlots): "walk", "stand" and "walk2" of
 //   `lengthMs` milliseconds, each with one channel per bone of `keys` keys
 //   spread evenly from 0 to lengthMs. Key values are small, deterministic
 //   rotations (about 30 degrees at most), unit length, different per bone,
@@ -131,8 +131,8 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
     actor.mPose.Setup(arm);
     actor.mPose2.Setup(arm);
 
-    static const char* const names[3] = {"walk", "stand", "walk2"};
-    for (unsigned int a = 0; a < 3; ++a)
+    static const char* const names[kActionSlots] = {"walk", "stand", "walk2"};
+    for (unsigned int a = 0; a < kActionSlots; ++a)
     {
         cAction& action = actor.mAction[a];
         action.mName = names[a];
