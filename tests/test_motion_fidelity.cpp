@@ -37,8 +37,7 @@ motion::sSwitches Switches(bool on)
 void LoadWalker(cActor& actor)
 {
     ReadActorFromXML(kWalker.c_str(), actor);
-    actor.SetConstraints();
-    actor.UpdateArmature();
+    EXPECT_EQ(PrepareCharacter(actor), "");
 }
 
 bool AllFinite(const cActor& actor)

@@ -172,8 +172,7 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
 void Load(const std::string& path, cActor& a)
 {
     ReadActorFromXML(path.c_str(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
+    EXPECT_EQ(PrepareCharacter(a), "") << path;
 }
 
 // The file holds what the importer meant to write: the demo's bones and

@@ -29,7 +29,9 @@
 //   rotations (about 30 degrees at most), unit length, different per bone,
 //   key and action.
 // - Both poses set up from the armature, then SetConstraints and
-//   UpdateArmature, exactly the start-up order of the application.
+//   UpdateArmature: the foot locks and first world matrices PrepareCharacter
+//   gives, without its checks (an actor of any size is built) or the
+//   cross-fade's index (Animate builds it on the first frame that needs it).
 //
 // The actor must be freshly constructed and must not be copied or moved
 // afterwards (pointers lead into its own bone vector).
