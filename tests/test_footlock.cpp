@@ -237,6 +237,66 @@ TEST(FootLockEvaluate, ALockWithoutABoneIsSkipped)
 }
 
 // ---------------------------------------------------------------------------
+// The points a foot stands on (HeelDrop, FootContactPoints)
+
+TEST(FootContactRule, TheHeelDropsToTheLowerOfBallAndToeTipButNeverBelowAFootLength)
+{
+    // In either precision: never above the ankle, the lower of the two
+    // points, and a foot length (either sign) at the most.
+    EXPECT_EQ(HeelDrop(1.0f, 0.8f, 0.9f, 0.5f), 1.0f - 0.8f);
+    EXPECT_EQ(HeelDrop(1.0, 0.9, 0.7, 0.5), 1.0 - 0.7);
+    EXPECT_EQ(HeelDrop(1.0f, 1.2f, 1.1f, 0.5f), 0.0f);
+    EXPECT_EQ(HeelDrop(1.0, -4.0, 0.0, -0.5), 0.5);
+    EXPECT_EQ(HeelDrop(1.0f, -4.0f, 0.0f, -0.5f), 0.5f);
+
+    // A foot pointing forwards and down, 0.5 long, its ball 0.25 below the
+    // ankle; no toes, short toes (tip 0.4 below), toes reaching far below.
+    const struct
+    {
+        float mToes; // length, 0: none
+        float mDrop;
+    } feet[] = {{0.0f, 0.25f}, {0.3f, 0.4f}, {4.0f, 0.5f}};
+    for (const auto& f : feet)
+    {
+        SCOPED_TRACE("toes " + std::to_string(f.mToes));
+        cArmature arm;
+        arm.mBones.resize(f.mToes > 0 ? 3 : 2);
+        arm.mBones[1].mRestTransform.setFromEuler(0, 0, -120); // +y to (0.866, -0.5, 0)
+        arm.mBones[1].mRestTransform.setTransform(0, 2, 0);
+        arm.mBones[1].mLength = 0.5f;
+        arm.mBones[1].mParent = &arm.mBones[0];
+        arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
+        if (f.mToes > 0)
+        {
+            arm.mBones[2].mRestTransform.setTransform(0, 0.5f, 0); // straight on from the ball
+            arm.mBones[2].mLength = f.mToes;
+            arm.mBones[2].mParent = &arm.mBones[1];
+            arm.mBones[1].mChildren.push_back(&arm.mBones[2]);
+        }
+        for (cBone& b : arm.mBones)
+            b.mTransform = b.mRestTransform;
+        arm.mRootBone = &arm.mBones[0];
+        arm.Update();
+        cFootLock lock;
+        lock.Setup(&arm.mBones[1], 0, 1, 0);
+        cVector3D p[cFootLock::kContactPoints];
+        lock.ContactPoints(p);
+        EXPECT_TRUE(VecNear(p[cFootLock::kHeel], {0, 2.0f - f.mDrop, 0}));
+        EXPECT_TRUE(VecNear(p[cFootLock::kBall], {0.4330127f, 1.75f, 0}));
+        if (f.mToes > 0)
+        {
+            EXPECT_TRUE(
+                VecNear(p[cFootLock::kToeTip], {0.8660254f * (0.5f + f.mToes), 2.0f - 0.5f * (0.5f + f.mToes), 0}));
+        }
+        else
+        {
+            EXPECT_EQ(lock.mToe, nullptr);
+            EXPECT_TRUE(qvtest::VecNear(p[cFootLock::kToeTip], p[cFootLock::kBall], 0.0f)) << "without toes, the ball";
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
 // The contact locks, one frame (HoldContacts)
 
 namespace

@@ -224,6 +224,15 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
 void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
               std::vector<sVec3>& head);
 
+// The points a foot stands on, by the rule the demo's contact locks follow
+// (HeelDrop, FootContactPoints in the core's QV_footlock.h), in body space.
+// FootHeel: the heel in the foot bone's frame, placed from the rest pose.
+// FootPoints: heel, ball and toe tip in the pose world and head give
+// (BodyPose).
+sVec3 FootHeel(const sActorOut& out, const sLegBones& bones);
+void FootPoints(const sActorOut& out, const sLegBones& bones, const sVec3& heel, const std::vector<sQuat>& world,
+                const std::vector<sVec3>& head, sVec3 p[3]);
+
 struct sOutAction
 {
     std::string mName;
