@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     {
         ReadActorFromXML(file, actor);
     }
-    catch (const cXmlError& e)
+    catch (const cQVError& e)
     {
         printf("bareloop: %s\n", e.what());
         return 1;
