@@ -43,4 +43,7 @@ public:
     float RootHeightAt(unsigned int t) const;
 };
 
+// An actor's action slots (cActor::mAction), for the parts that play them.
+typedef cAction ActionSlots[kActionSlots];
+
 #endif // QV_ACTION_H

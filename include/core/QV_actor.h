@@ -73,13 +73,14 @@ public:
     // Defined by the drawing layer (QV_draw.cpp): the core has no OpenGL.
     void DrawArmature(unsigned int mode);
     // Advances the actor by t milliseconds: the per-frame step. The clock
-    // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
-    // of mNextAction is played from the next call on (a slot number of
-    // kActionSlots or more is not followed). It first moves the scene back when the root is
-    // far out (Recentre). Allocates nothing (but for the first frame with
-    // mCrossFade, see PrepareCrossFade). mCrossFade and mContactLock change
-    // the action switch and the foot locks; with both off, every result is
-    // what it was before they existed.
+    // restarts at kRestartTime (34 ms) once it passes the current action's
+    // length; a change of mNextAction is played from the next call on (a
+    // slot number of kActionSlots or more is not followed). It first moves
+    // the scene back when the root is far out (Recentre). Allocates nothing
+    // (but for the first frame with mCrossFade, see PrepareCrossFade).
+    // mCrossFade steps the cross-fade (cCrossFade) and mContactLock holds the
+    // feet by their contact points (HoldContacts) instead of the ankle locks;
+    // with both off, every result is what it was before they existed.
     void Animate(unsigned int t);
     // Sets the pose root's height to its rest height plus height, when any
     // action keys root heights; otherwise leaves it alone, as files without

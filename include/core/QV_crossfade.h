@@ -68,7 +68,7 @@ public:
     // (cPhaseIndex, on the leg chains above the feet, either of which may
     // be null) and sizes the frozen pose for poses of poseBones bones.
     // Allocates; nothing else does.
-    void Prepare(const cArmature& arm, const cAction* actions, const cBone* rightFoot, const cBone* leftFoot,
+    void Prepare(const cArmature& arm, const ActionSlots& actions, const cBone* rightFoot, const cBone* leftFoot,
                  size_t poseBones);
     // Whether Prepare has run for poses of poseBones bones.
     bool Ready(size_t poseBones) const { return mPrepared && mFrozen.size() == poseBones; }
@@ -81,7 +81,7 @@ public:
     // slot) starts, turns back or restarts a fade of blend milliseconds,
     // which sets current and time to where the incoming action starts.
     // Needs Ready; allocates nothing.
-    bool Step(unsigned int dt, const cAction* actions, unsigned int next, unsigned int blend, unsigned int& current,
+    bool Step(unsigned int dt, const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
               unsigned int& time, cPose& pose, cPose& scratch);
     // Drops a running fade, for the switch turned off: it is not resumed
     // when the switch comes back on.
@@ -95,8 +95,8 @@ private:
     bool mPrepared = false;
     std::vector<cQuaternion> mFrozen; // the pose on screen when a request interrupted a fade
 
-    void Start(const cAction* actions, unsigned int next, unsigned int blend, unsigned int& current, unsigned int& time,
-               const cPose& pose, cPose& scratch);
+    void Start(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
+               unsigned int& time, const cPose& pose, cPose& scratch);
 };
 
 #endif // QV_CROSSFADE_H

@@ -186,15 +186,15 @@ unsigned int ClockAfter(unsigned int t, unsigned int ms, unsigned int length)
 }
 } // namespace
 
-void cCrossFade::Prepare(const cArmature& arm, const cAction* actions, const cBone* rightFoot, const cBone* leftFoot,
-                         size_t poseBones)
+void cCrossFade::Prepare(const cArmature& arm, const ActionSlots& actions, const cBone* rightFoot,
+                         const cBone* leftFoot, size_t poseBones)
 {
     mPhases.Build(arm, actions, kActionSlots, rightFoot, leftFoot);
     mFrozen.assign(poseBones, cQuaternion());
     mPrepared = true;
 }
 
-bool cCrossFade::Step(unsigned int dt, const cAction* actions, unsigned int next, unsigned int blend,
+bool cCrossFade::Step(unsigned int dt, const ActionSlots& actions, unsigned int next, unsigned int blend,
                       unsigned int& current, unsigned int& time, cPose& pose, cPose& scratch)
 {
     if (mFade.mActive)
@@ -251,7 +251,7 @@ bool cCrossFade::Step(unsigned int dt, const cAction* actions, unsigned int next
     return blending;
 }
 
-void cCrossFade::Start(const cAction* actions, unsigned int next, unsigned int blend, unsigned int& current,
+void cCrossFade::Start(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
                        unsigned int& time, const cPose& pose, cPose& scratch)
 {
     if (mFade.mActive && !mFade.mFrozen && next == mFade.mFrom)
