@@ -33,6 +33,7 @@
 #include "QV_capture.h"
 #include "QV_character.h"
 #include "QV_xml.h"
+#include "support/qv_expect.h"
 
 using namespace qvimport;
 
@@ -172,8 +173,7 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
 void Load(const std::string& path, cActor& a)
 {
     ReadActorFromXML(path.c_str(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
+    EXPECT_EQ(PrepareCharacter(a), "") << path;
 }
 
 // The file holds what the importer meant to write: the demo's bones and
@@ -188,7 +188,7 @@ void ExpectRoundTrip(const sActorOut& out, cActor& a)
     EXPECT_EQ(a.mLeftFoot.mBone->mName, "Bone.008");
     EXPECT_EQ(a.mRightFoot.mBone->mName, "Bone.007");
     ASSERT_FALSE(a.mArmature.mRootBone->mChildren.empty());
-    for (int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         ASSERT_EQ(a.mAction[s].mChannels.size(), out.mBones.size());
         EXPECT_EQ(a.mAction[s].mLength, out.mAction[s].mLength);
@@ -231,7 +231,7 @@ void ExpectHipsAtRestPlusHeight(const sActorOut& out, cActor& a)
     const size_t pelvis = 2; // root, forward, then the captured bones from the pelvis
     const double rest = a.mArmature.mRootBone->mRestTransform._m[13];
     EXPECT_NEAR(rest, out.mBones[0].mOffset.z, 1e-5) << "the root stands at the standing hip height";
-    for (unsigned s = 0; s < 3; ++s)
+    for (unsigned s = 0; s < kActionSlots; ++s)
     {
         const std::vector<sKey>& keys = out.mAction[s].mChannels[0];
         for (size_t i = 0; i < keys.size(); ++i)
@@ -799,6 +799,19 @@ TEST(QvImportSynthetic, PlantedFeetHoldStillAndWalkAtTheCapturedSpeed)
     }
 }
 
+// Adds a bone to a body built by hand; its index.
+int AddBone(sActorOut& out, const std::string& name, int parent, sVec3 offset, double length, sQuat rest)
+{
+    sOutBone b;
+    b.mName = name;
+    b.mParent = parent;
+    b.mOffset = offset;
+    b.mLength = length;
+    b.mRest = rest;
+    out.mBones.push_back(b);
+    return (int)out.mBones.size() - 1;
+}
+
 // A small two-legged body for PlantCycle alone: root, pelvis, and per leg a
 // thigh, shin, foot and toe hanging straight down (+Y of each bone along it),
 // body space +Z up. shin: the shin's length (0: a knee on the ankle).
@@ -806,14 +819,7 @@ sActorOut TwoLegs(double shin)
 {
     sActorOut out;
     auto bone = [&](const char* name, int parent, sVec3 offset, double length, sQuat rest) {
-        sOutBone b;
-        b.mName = name;
-        b.mParent = parent;
-        b.mOffset = offset;
-        b.mLength = length;
-        b.mRest = rest;
-        out.mBones.push_back(b);
-        return (int)out.mBones.size() - 1;
+        return AddBone(out, name, parent, offset, length, rest);
     };
     const sQuat down = sQuat::AxisAngle(sVec3(1, 0, 0), M_PI);       // +Y pointing down
     const sQuat ahead = sQuat::AxisAngle(sVec3(1, 0, 0), -M_PI / 2); // from down to forwards (+Y in body)
@@ -923,6 +929,89 @@ sQuat At(const cChannel& ch, unsigned t)
     return sQuat(q.mData[3], q.mData[0], q.mData[1], q.mData[2]);
 }
 
+// A point in a bone's frame, from where it lies in the world (the library's
+// world matrix) or in body space (the importer's rotation and head).
+cVector3D InBone(const cMatrix4D& m, const cVector3D& p)
+{
+    const cVector3D d = p - m.getTransform();
+    return cVector3D(m._m[0] * d.mData[0] + m._m[1] * d.mData[1] + m._m[2] * d.mData[2],
+                     m._m[4] * d.mData[0] + m._m[5] * d.mData[1] + m._m[6] * d.mData[2],
+                     m._m[8] * d.mData[0] + m._m[9] * d.mData[1] + m._m[10] * d.mData[2]);
+}
+cVector3D InBone(const sQuat& rotation, const sVec3& head, const sVec3& p)
+{
+    const sVec3 v = rotation.Conj() * (p - head);
+    return cVector3D((float)v.x, (float)v.y, (float)v.z);
+}
+
+// The importer plants a walk on the points the demo's contact locks hold: on
+// one body, written as a file and loaded as the demo loads it, the heel, ball
+// and toe tip the importer finds in double precision (body space, z up) are
+// those the foot locks find in single precision (world, y up). Both legs hang
+// straight down. The left foot lies level with long toes bent down, further
+// below it than the foot is long, so the heel drops by the foot's length; the
+// right one has no toes and points down, so that its ball is its lowest point.
+TEST(QvImportPlant, TheImportersFootPointsAreTheContactLocksOwn)
+{
+    sActorOut out;
+    auto bone = [&](const std::string& name, int parent, sVec3 offset, double length, sQuat rest) {
+        return AddBone(out, name, parent, offset, length, rest);
+    };
+    const sVec3 x(1, 0, 0);
+    bone("root", -1, sVec3(0, 0, 2), 0, sQuat());
+    bone("ahead", 0, sVec3(0, 0.5, 0), 0, sQuat());
+    sLegBones legs[2];
+    for (int side = 0; side < 2; ++side)
+    {
+        const std::string s = side == 0 ? "L" : "R";
+        sLegBones& leg = legs[side];
+        leg.mThigh = bone("thigh" + s, 0, sVec3(side == 0 ? 0.2 : -0.2, 0, 0), 1.0, sQuat::AxisAngle(x, -M_PI / 2));
+        leg.mShin = bone("shin" + s, leg.mThigh, sVec3(0, 1, 0), 1.0, sQuat());
+        const double pitch = side == 0 ? 0.0 : 0.35; // below level
+        leg.mFoot = bone(side == 0 ? kLeftFootName : kRightFootName, leg.mShin, sVec3(0, 1, 0), 0.3,
+                         sQuat::AxisAngle(x, M_PI / 2 - pitch));
+        if (side == 0)
+            leg.mToe = bone("toes" + s, leg.mFoot, sVec3(0, 0.3, 0), 1.0, sQuat::AxisAngle(x, -0.6));
+    }
+    for (unsigned int s = 0; s < kActionSlots; ++s)
+    {
+        out.mAction[s].mName = "still";
+        out.mAction[s].mLength = 1000;
+        out.mAction[s].mChannels.assign(out.mBones.size(), std::vector<sKey>(1));
+    }
+    const std::string xml = WriteActorXml(out);
+    cActor a;
+    ReadActorFromMemory(xml.data(), xml.size(), a);
+    ASSERT_EQ(WalkerProblem(a), "") << "a body the demo would play";
+    a.SetConstraints();
+    a.UpdateArmature();
+
+    std::vector<sQuat> world;
+    std::vector<sVec3> head;
+    BodyPose(out, std::vector<sQuat>(out.mBones.size()), world, head);
+    const cFootLock* locks[2] = {&a.mLeftFoot, &a.mRightFoot};
+    const double drop[2] = {0.3, 0.3 * std::sin(0.35)};
+    for (int side = 0; side < 2; ++side)
+    {
+        SCOPED_TRACE(side == 0 ? "left, with toes" : "right, without");
+        const cFootLock& lock = *locks[side];
+        ASSERT_NE(lock.mBone, nullptr);
+        EXPECT_EQ(lock.mToe != nullptr, legs[side].mToe >= 0);
+        const int f = legs[side].mFoot;
+        const sVec3 heel = FootHeel(out, legs[side]);
+        EXPECT_TRUE(qvtest::VecNear(lock.mHeel, cVector3D((float)heel.x, (float)heel.y, (float)heel.z)));
+        sVec3 points[cFootLock::kContactPoints];
+        FootPoints(out, legs[side], heel, world, head, points);
+        cVector3D library[cFootLock::kContactPoints];
+        lock.ContactPoints(library);
+        for (int k = 0; k < cFootLock::kContactPoints; ++k)
+            EXPECT_TRUE(
+                qvtest::VecNear(InBone(lock.mBone->mWorldTransform, library[k]), InBone(world[f], head[f], points[k])))
+                << "point " << k;
+        EXPECT_NEAR(points[cFootLock::kHeel].z, head[f].z - drop[side], 1e-12);
+    }
+}
+
 // The capture moved, turned (whatever way is up) and scaled.
 sCapture Transformed(sCapture cap, const sQuat& turn, double scale, const sVec3& shift)
 {
@@ -978,7 +1067,7 @@ TEST(QvImportCaptured, PlacementOrientationAndUnitOfTheCaptureChangeNothing)
             EXPECT_LT(AngleBetween(r.mActor.mBones[b].mRest, ref.mActor.mBones[b].mRest), 1e-6);
         }
         double worst = 0;
-        for (int s = 0; s < 3; ++s)
+        for (unsigned int s = 0; s < kActionSlots; ++s)
         {
             ASSERT_EQ(r.mActor.mAction[s].mLength, ref.mActor.mAction[s].mLength);
             for (size_t b = 0; b < ref.mActor.mBones.size(); ++b)

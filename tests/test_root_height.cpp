@@ -142,10 +142,7 @@ TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
     ASSERT_EQ(plain.mArmature.mRootBone, &plain.mArmature.mBones[0]);
     ASSERT_FALSE(bob.mAction[kWalkSlot].mRootHeight.empty());
     for (cActor* a : {&plain, &bob})
-    {
-        a->SetConstraints();
-        a->UpdateArmature();
-    }
+        ASSERT_EQ(PrepareCharacter(*a), "");
     const float restY = bob.mArmature.mRootBone->mRestTransform._m[13];
 
     sSteering walking;
@@ -186,8 +183,7 @@ TEST(RootHeight, TheCrossFadeBlendsTheHeightToo)
     const std::string bobbing = BobbingWalker();
     cActor a;
     ReadActorFromMemory(bobbing.data(), bobbing.size(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
+    ASSERT_EQ(PrepareCharacter(a), "");
     a.mCrossFade = true;
 
     // W held and released at many points of the cycle (16 ms frames): walks

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "QV_action.h"
 #include "QV_error.h"
 #include "QV_import_math.h"
 
@@ -223,6 +224,15 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
 void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
               std::vector<sVec3>& head);
 
+// The points a foot stands on, by the rule the demo's contact locks follow
+// (HeelDrop, FootContactPoints in the core's QV_footlock.h), in body space.
+// FootHeel: the heel in the foot bone's frame, placed from the rest pose.
+// FootPoints: heel, ball and toe tip in the pose world and head give
+// (BodyPose).
+sVec3 FootHeel(const sActorOut& out, const sLegBones& bones);
+void FootPoints(const sActorOut& out, const sLegBones& bones, const sVec3& heel, const std::vector<sQuat>& world,
+                const std::vector<sVec3>& head, sVec3 p[3]);
+
 struct sOutAction
 {
     std::string mName;
@@ -233,15 +243,15 @@ struct sOutAction
 struct sActorOut
 {
     std::string mName;
-    std::vector<sOutBone> mBones; // parents first; 0 is the root
-    sOutAction mAction[3];        // walk, stand, second walk
-    double mScale = 1;            // file units per source unit
-    double mFigureHeight = 0;     // standing height, file units
-    double mLegLength = 0;        // thigh + shin, file units
-    double mWalkLowestMax = 0;    // the captured walk's lowest foot point (ankles, toe tips) at its
-                                  // highest over the cycle, file units over the ground: where the
-                                  // capture itself has both feet off the ground (heels are not joints)
-    int mCycleFrames[2][2] = {};  // frames of the two walks
+    std::vector<sOutBone> mBones;     // parents first; 0 is the root
+    sOutAction mAction[kActionSlots]; // walk, stand, second walk (QV_character.h's slots)
+    double mScale = 1;                // file units per source unit
+    double mFigureHeight = 0;         // standing height, file units
+    double mLegLength = 0;            // thigh + shin, file units
+    double mWalkLowestMax = 0;        // the captured walk's lowest foot point (ankles, toe tips) at its
+                                      // highest over the cycle, file units over the ground: where the
+                                      // capture itself has both feet off the ground (heels are not joints)
+    int mCycleFrames[2][2] = {};      // frames of the two walks
     int mStanceFrame = 0;
     sLoopPlant mPlant[2]; // what planting the feet did to the two walks (empty with --no-plant)
 };

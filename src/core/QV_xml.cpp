@@ -655,7 +655,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
     size_t i = 0;
     for (; action; action = action->NextSiblingElement(), ++i)
     {
-        if (i >= 3)
+        static_assert(kActionSlots == 3, "the message spells the number of slots");
+        if (i >= kActionSlots)
             Fail("more than three 'action' elements; an actor has three action slots.");
         cAction& slot = actor.mAction[i];
         slot.mName = RequireText(action, "name", "Expecting 'name' attribute for 'action'.");
