@@ -72,7 +72,7 @@ TEST(RootHeight, ReadFromTheRootChannelAndRefusedAnywhereElse)
         {"too high", Plain(1), Channel("1", HKey("0", "1000001")), "must be a finite number"},
         // The figure is 1 unit from the root's head to its farthest tip.
         {"too high for the figure", Plain(1), Channel("2", HKey("0", "0") + HKey("500", "100.5")),
-         "'h' in the action 'a', channel 2, key 2 is 100 units; a figure of size 1 may rise or sink at most 100 "
+         "'h' in the action 'a', channel 2, key 2 is 100.5 units; a figure of size 1 may rise or sink at most 100 "
          "times its size"},
         {"too low for the figure", Plain(1), Channel("1", HKey("0", "-150")), "may rise or sink at most 100 times"},
         {"a later key without", Plain(1), Channel("2", HKey("0", "0.1") + Key("500", "1", "0", "0", "0")),

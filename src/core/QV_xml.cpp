@@ -635,10 +635,14 @@ void CheckRootHeights(const cActor& actor, double size)
     for (const cAction& a : actor.mAction)
         for (size_t k = 0; k < a.mRootHeight.size(); ++k)
             if (std::fabs((double)a.mRootHeight[k].mHeight) > limit)
-                Fail("'h' " + Place(a.mName, root, k + 1) + " is " + Number(a.mRootHeight[k].mHeight) +
+            {
+                char height[32];
+                std::snprintf(height, sizeof height, "%g", (double)a.mRootHeight[k].mHeight);
+                Fail("'h' " + Place(a.mName, root, k + 1) + " is " + height +
                      " units; a figure of size " + Number(size) + " may rise or sink at most " +
                      Number(XML_MAX_ROOT_HEIGHT_PER_SIZE) +
                      " times its size, beyond which its positions in single precision are too coarse.");
+            }
 }
 
 // [actions] ------------------------------------------------------------------
