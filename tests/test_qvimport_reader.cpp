@@ -331,6 +331,10 @@ TEST(QvImportValues, ANonFiniteKeyIsRefusedNamingTheJointAndTheFrame)
         EXPECT_EQ(ReadMessage(Written("nan.bvh", ArmBvh(c.mFrame, c.mValue, c.mWith))), c.mExpected);
     }
     EXPECT_NO_THROW(ReadScene(Written("fine.bvh", ArmBvh())));
+    // Assimp's own complaint that quotes a word of the file is not taken for
+    // its running out of memory.
+    const std::string word = ReadMessage(Written("word.bvh", ArmBvh(1, 4, "1bad_alloc")));
+    EXPECT_NE(word.find("Expected a floating point number, but found \"1bad_alloc\""), std::string::npos) << word;
 }
 
 // ---- [SECTION] Inputs --------------------------------------------------------------

@@ -27,7 +27,8 @@ namespace qvimport
 void CheckBvh(const char* data, size_t size);
 
 // The scene in a file, or in memory (hint: the format's file extension,
-// "bvh"), sampled into sink. Throws cImportError with one line.
+// "bvh"), sampled into sink. Throws cImportError with one line, or
+// std::bad_alloc when the reader ran out of memory.
 void SampleSceneFile(const std::string& path, cCaptureSink& sink);
 void SampleSceneMemory(const void* data, size_t size, const char* hint, cCaptureSink& sink);
 

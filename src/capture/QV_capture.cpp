@@ -437,11 +437,12 @@ std::string OneLine(std::string s)
     return s;
 }
 
-// Assimp reports its readers' exceptions as text; running out of memory is
-// told apart, so that the limit is named.
+// Assimp reports its readers' exceptions as their what(); running out of
+// memory is told apart (by the whole text, which a file cannot make), so
+// that the limit is named.
 [[noreturn]] void ReaderFailed(const std::string& prefix, const std::string& error)
 {
-    if (error.find("bad_alloc") != std::string::npos)
+    if (error == std::bad_alloc().what())
         throw std::bad_alloc();
     throw cImportError(prefix + OneLine(error));
 }

@@ -638,9 +638,8 @@ void CheckRootHeights(const cActor& actor, double size)
             {
                 char height[32];
                 std::snprintf(height, sizeof height, "%g", (double)a.mRootHeight[k].mHeight);
-                Fail("'h' " + Place(a.mName, root, k + 1) + " is " + height +
-                     " units; a figure of size " + Number(size) + " may rise or sink at most " +
-                     Number(XML_MAX_ROOT_HEIGHT_PER_SIZE) +
+                Fail("'h' " + Place(a.mName, root, k + 1) + " is " + height + " units; a figure of size " +
+                     Number(size) + " may rise or sink at most " + Number(XML_MAX_ROOT_HEIGHT_PER_SIZE) +
                      " times its size, beyond which its positions in single precision are too coarse.");
             }
 }
