@@ -10,14 +10,21 @@
 //                        capture moved, turned and scaled; Assimp's samples
 //   [SECTION] Keys       the reduction bound over hand-picked channels
 //   [SECTION] Errors     the program's failures
+//   [SECTION] Files      the user's files: written whole or not at all, never
+//                        the input; the hip heights the demo plays
 //
 // The BVH clips are from the CMU Graphics Lab Motion Capture Database
 // (mocap.cs.cmu.edu), created with funding from NSF EIA-0196217.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <math.h>
 #include <stdio.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -34,6 +41,7 @@
 #include "QV_character.h"
 #include "QV_xml.h"
 #include "support/qv_expect.h"
+#include "support/run_program.h"
 
 using namespace qvimport;
 
@@ -64,6 +72,14 @@ bool Finite(const cMatrix4D& m)
 }
 
 cVector3D Head(const cBone& b) { return b.mWorldTransform.getTransform(); }
+
+// The root's place over the ground, x and z, the actor's re-centring (a
+// large figure's every stride) added back.
+std::array<double, 2> Ground(const cActor& a)
+{
+    const cVector3D h = Head(*a.mArmature.mRootBone);
+    return {h.mData[0] + (double)a.mOriginShift[0], h.mData[2] + (double)a.mOriginShift[2]};
+}
 cVector3D Tail(const cBone& b)
 {
     const float* m = b.mWorldTransform._m;
@@ -109,8 +125,8 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
     p.mStandFoot[0] = FootLowest(*a.mLeftFoot.mBone);
     p.mStandFoot[1] = FootLowest(*a.mRightFoot.mBone);
     const cVector3D dir0 = a.mLeftFoot.mDir;
-    const cVector3D start0 = Head(*a.mArmature.mRootBone);
-    cVector3D start;
+    const std::array<double, 2> start0 = Ground(a);
+    std::array<double, 2> start = start0;
     double clock = 0, firstWrap = -1, lastWrap = -1;
     int wraps = 0;
     unsigned prevTime = a.mTime;
@@ -130,7 +146,7 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
             p.mFinite = p.mFinite && Finite(b.mWorldTransform);
         if (clock < 2000)
         {
-            start = Head(*a.mArmature.mRootBone);
+            start = Ground(a);
             prevTime = a.mTime;
             continue;
         }
@@ -158,10 +174,10 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
         p.mGroundFrames += down ? 1 : 0;
         p.mCarriedFrames += carried ? 1 : 0;
     }
-    const cVector3D end = Head(*a.mArmature.mRootBone);
-    const cVector3D d(end.mData[0] - start.mData[0], 0, end.mData[2] - start.mData[2]);
+    const std::array<double, 2> end = Ground(a);
+    const cVector3D d((float)(end[0] - start[0]), 0, (float)(end[1] - start[1]));
     p.mTravel = d.length();
-    const cVector3D whole(end.mData[0] - start0.mData[0], 0, end.mData[2] - start0.mData[2]);
+    const cVector3D whole((float)(end[0] - start0[0]), 0, (float)(end[1] - start0[1]));
     const cVector3D up(0, 1, 0);
     p.mForward = whole.dot(dir0);
     p.mLeft = whole.dot(up.cross(dir0));
@@ -1227,10 +1243,7 @@ sRun RunProgram(const std::string& args)
     sRun r;
     const int s = std::system(cmd.c_str());
     r.mStatus = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    std::ifstream in(err);
-    std::ostringstream text;
-    text << in.rdbuf();
-    r.mErr = text.str();
+    r.mErr = qvtest::FileText(err);
     return r;
 }
 
@@ -1362,6 +1375,151 @@ TEST(QvImportCaptured, CapturedRootSpeedLoopsTheWalkAtItsPlayedPace)
     }
     EXPECT_EQ(rows, v.size());
     EXPECT_NEAR(first, v.front().mSpeed, 1e-4);
+}
+
+// ---- [SECTION] Files -------------------------------------------------------------
+
+// qvimport with these arguments, its files limited to fileLimit bytes.
+sRun RunArgs(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFINITY)
+{
+    const qvtest::sRun r = qvtest::RunProgram(kProgram, args, TempPath("stderr.txt"), fileLimit);
+    return {r.mStatus, r.mErr};
+}
+
+// The names in a folder.
+std::vector<std::string> Names(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str()))
+    {
+        while (const dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A failed write (a file-size limit, a folder that is not there) used to
+// leave OUT cut off, and --speed-csv into a missing folder failed after OUT
+// was replaced; an output that is the input overwrote the capture. Now
+// nothing is replaced unless everything succeeds, and an output may be
+// neither the input nor the other output, however it is spelled.
+TEST(QvImportFiles, TheOutputsAreWrittenWholeOrNotAtAllAndNeverOverTheInput)
+{
+    if (!Exists(kProgram))
+        GTEST_SKIP() << "qvimport is not built";
+    std::string folder = TempPath("files_XXXXXX");
+    ASSERT_TRUE(mkdtemp(&folder[0]));
+    const std::string in = folder + "/walk.gltf", out = folder + "/walk.xml", csv = folder + "/speed.csv";
+    const std::string capture = WalkingGltf(1.2);
+    WriteFile(in, capture);
+    ASSERT_EQ(link(in.c_str(), (folder + "/linked.gltf").c_str()), 0);
+    const std::vector<std::string> before = {"linked.gltf", "walk.gltf", "walk.xml"};
+
+    // Written, both.
+    ASSERT_EQ(RunArgs({in, out, "--speed-csv", csv}).mStatus, 0);
+    EXPECT_EQ(qvtest::FileText(csv).rfind("time_ms,speed\n", 0), 0u);
+    const std::string written = qvtest::FileText(out);
+    EXPECT_GT(written.size(), 20000u);
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"linked.gltf", "speed.csv", "walk.gltf", "walk.xml"}));
+    std::remove(csv.c_str());
+    WriteFile(out, "the actor file the user had");
+
+    const struct
+    {
+        const char* mWhat;
+        std::vector<std::string> mArgs;
+        rlim_t mFileLimit;
+        std::string mExpected;
+    } cases[] = {
+        {"a file-size limit", {in, out}, 16384, "qvimport: cannot write '" + out + "': File too large\n"},
+        {"the CSV into a missing folder",
+         {in, out, "--speed-csv", folder + "/missing/speed.csv"},
+         RLIM_INFINITY,
+         "qvimport: cannot write '" + folder + "/missing/speed.csv': No such file or directory\n"},
+        {"the CSV into a folder's place",
+         {in, out, "--speed-csv", folder},
+         RLIM_INFINITY,
+         "qvimport: cannot write '" + folder + "': it is a directory, not a regular file\n"},
+        {"the input as the output",
+         {in, in},
+         RLIM_INFINITY,
+         "qvimport: the actor file '" + in + "' is the input file '" + in + "'; name another file to write\n"},
+        {"the input as the output, spelled otherwise",
+         {in, folder + "/../" + folder.substr(folder.rfind('/') + 1) + "/walk.gltf"},
+         RLIM_INFINITY,
+         "is the input file"},
+        {"the input's hard link as the output", {in, folder + "/linked.gltf"}, RLIM_INFINITY, "is the input file"},
+        {"the input as the CSV",
+         {in, out, "--speed-csv", in},
+         RLIM_INFINITY,
+         "qvimport: --speed-csv '" + in + "' is the input file '" + in + "'; name another file to write\n"},
+        {"the output as the CSV",
+         {in, out, "--speed-csv", folder + "/./walk.xml"},
+         RLIM_INFINITY,
+         "qvimport: --speed-csv '" + folder + "/./walk.xml' is the actor file '" + out + "'; name another file"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.mWhat);
+        const sRun r = RunArgs(c.mArgs, c.mFileLimit);
+        EXPECT_EQ(r.mStatus, 1) << "-1: ended by a signal";
+        EXPECT_EQ(std::count(r.mErr.begin(), r.mErr.end(), '\n'), 1) << r.mErr;
+        EXPECT_NE(r.mErr.find(c.mExpected), std::string::npos) << r.mErr;
+        EXPECT_EQ(qvtest::FileText(in), capture);
+        EXPECT_EQ(qvtest::FileText(out), "the actor file the user had");
+        EXPECT_EQ(Names(folder), before) << "a temporary file is left";
+    }
+}
+
+// Above a hip height of 5e5 the demo refused the file (a bone beyond the
+// loader's reach), below 1e-8 too (the forward bone written as zero). The
+// range accepted is what the demo plays: at both of its ends the walk loads,
+// is the demo's character and walks the same number of legs per second as
+// at the default height; outside it, nothing is read or written.
+TEST(QvImportFiles, TheHipHeightsAcceptedAreTheOnesTheDemoPlays)
+{
+    const std::string path = TempPath("range.gltf");
+    WriteFile(path, WalkingGltf(1.2));
+    const sCapture cap = ReadScene(path);
+    double speedAtTwo = 0;
+    for (double hip : {2.0, kMinHipHeight, kMaxHipHeight})
+    {
+        SCOPED_TRACE(testing::Message() << "--hip-height " << hip);
+        sOptions opt;
+        opt.mHipHeight = hip;
+        const sImportResult r = Import(cap, opt);
+        const std::string xml = TempPath("range.xml");
+        WriteFile(xml, r.mXml);
+        cActor a;
+        ASSERT_NO_THROW(ReadActorFromXML(xml.c_str(), a));
+        ASSERT_EQ(PrepareCharacter(a), "");
+        const sPlay p = Play(a, 16, 8000, r.mActor.mFigureHeight);
+        EXPECT_TRUE(p.mFinite);
+        const double speed = p.mTravel / p.mSeconds / r.mActor.mLegLength;
+        if (hip == 2.0)
+            speedAtTwo = speed;
+        EXPECT_NEAR(speed, speedAtTwo, 0.01 * speedAtTwo);
+        EXPECT_NEAR(p.mStandFoot[0] / r.mActor.mFigureHeight, 0.0, 0.01);
+    }
+    for (double hip : {0.0, -2.0, 0.99 * kMinHipHeight, 1e-8, 1.01 * kMaxHipHeight, 5e5})
+    {
+        sOptions opt;
+        opt.mHipHeight = hip;
+        EXPECT_THROW(Import(cap, opt), cImportError) << hip;
+    }
+    if (!Exists(kProgram))
+        GTEST_SKIP() << "qvimport is not built";
+    for (const char* hip : {"1e-08", "500000"})
+    {
+        const sRun r = RunArgs({path, TempPath("never.xml"), "--hip-height", hip});
+        EXPECT_EQ(r.mStatus, 1);
+        EXPECT_EQ(r.mErr, std::string("qvimport: --hip-height must be from 0.001 to 100000 units, not ") + hip +
+                              ": the demo cannot play a figure outside that range\n");
+    }
+    EXPECT_FALSE(Exists(TempPath("never.xml")));
 }
 
 } // namespace

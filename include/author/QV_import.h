@@ -52,6 +52,18 @@ struct sOptions
     bool mPlant = true;         // hold the feet still while they are down (PlantCycle); false: the legs as captured
 };
 
+// The standing hip height a file may have (sOptions::mHipHeight, file units).
+// Above the upper bound a captured figure (about twice as tall as its hips,
+// arms up) would reach past the million units from its root that the loader
+// accepts; below the lower one the smallest lengths the file needs (a toe,
+// a centimetre of bob) near the 1e-9 under which the writer puts zero.
+const double kMinHipHeight = 0.001;
+const double kMaxHipHeight = 100000;
+
+// Throws cImportError, one line, for options no capture can be imported
+// with (a hip height outside its range). Import checks them first.
+void CheckOptions(const sOptions& opt);
+
 // ---- Stage: read scene -------------------------------------------------------
 
 struct sJoint
@@ -268,8 +280,13 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
 
 // Keeps the first and last key and as few between as needed so that, played
 // with the library's interpolation at every dropped key's time, no rotation
-// is more than tolDeg degrees from the key it replaces.
-std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg);
+// is more than tolDeg degrees from the key it replaces, and no root height
+// more than heightTol units from its key's.
+std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg, double heightTol = 0.001);
+// The bound on the root's heights for a figure whose hips stand hipHeight
+// high: a thousandth of a unit at the default 2 units (half a millimetre,
+// well under the centimetre a capture's floor moves by), in proportion.
+double HeightTolerance(double hipHeight);
 // The worst angle, degrees, between the full keys and the reduced ones
 // evaluated as the library evaluates them, at the full keys' times.
 double ReductionError(const std::vector<sKey>& full, const std::vector<sKey>& reduced);
