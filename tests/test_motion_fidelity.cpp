@@ -65,6 +65,50 @@ TEST(MotionFidelity, SwitchesOffLeaveEveryFrameBitIdentical)
     }
 }
 
+TEST(MotionFidelity, SwitchesOnGiveTheRecordedFingerprints)
+{
+    // The same scripted run with the cross-fade, the contact locks, or both:
+    // the frame step may be reorganised for speed, but every result stays
+    // bit for bit what it was when these were recorded.
+    struct sCase
+    {
+        bool mCrossFade, mContactLock;
+        uint64_t mWalker[3], mSynthetic[3];
+    };
+    const sCase cases[] = {
+        {true,
+         true,
+         {0x77073f4dd53b59d0ull, 0xd415e3ba395e51c7ull, 0x6cd77bc202418f53ull},
+         {0x2aadf952ca540497ull, 0x04a63e242f60f223ull, 0xddbf9e123df4e875ull}},
+        {true,
+         false,
+         {0x57d948d1f89173bfull, 0x338a5f7c219cc8f0ull, 0xe1d549c3023f2dfcull},
+         {0x70bd7417eb6bf8e1ull, 0x3e182a50781930e7ull, 0x51a2a62d0a50d9dfull}},
+        {false,
+         true,
+         {0x4706953ef43d06d3ull, 0x40ac16ded9ceca53ull, 0x95dfffe3da93e082ull},
+         {0xc2bcfb4e798f861dull, 0xf556339a0349ff7aull, 0x3b3c6c130afb9739ull}},
+    };
+    for (const sCase& c : cases)
+        for (int i = 0; i < 3; ++i)
+        {
+            SCOPED_TRACE(std::string(c.mCrossFade ? "cross-fade " : "") + (c.mContactLock ? "contact locks " : "") +
+                         "dt " + std::to_string(kSteps[i]));
+            cActor a;
+            LoadWalker(a);
+            a.mCrossFade = c.mCrossFade;
+            a.mContactLock = c.mContactLock;
+            const uint64_t walker = qvtest::ScriptedRunHash(a, kSteps[i]);
+            cActor s;
+            qvtest::BuildSyntheticActor(s, 40, 7, 900);
+            s.mCrossFade = c.mCrossFade;
+            s.mContactLock = c.mContactLock;
+            const uint64_t synthetic = qvtest::ScriptedRunHash(s, kSteps[i]);
+            EXPECT_EQ(walker, c.mWalker[i]) << std::hex << "walker 0x" << walker;
+            EXPECT_EQ(synthetic, c.mSynthetic[i]) << std::hex << "synthetic 0x" << synthetic;
+        }
+}
+
 TEST(MotionFidelity, SwitchesOffStillSnapAndSkidAsBefore)
 {
     // What the default shows, as measured before the switches existed.
