@@ -342,6 +342,10 @@ TEST(XmlLoaderActions, EqualKeyTimesAndKeysAfterTheLengthLoad)
     EXPECT_EQ(a.mAction[0].mChannels[0].mKeyFrames[2].mTime, 1500u);
 }
 
+    // Times never go backwards in a file that loads: the channel knows it,
+    // and searches its keys instead of visiting each one.
+    EXPECT_TRUE(a.mAction[0].mChannels[0].KeysInOrder());
+    EXPECT_FALSE(a.mAction[0].mChannels[1].KeysInOrder()) << "a channel without keys";
 TEST(XmlLoaderFiles, ReadsAFileFromDisk)
 {
     const std::string path = std::string(QV_BINARY_DIR) + "/test_xml_loader_example.xml";

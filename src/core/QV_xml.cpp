@@ -717,6 +717,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
             if (!TruncateInRange(keys, (double)XML_MAX_KEYS, declared) || (size_t)declared != frames.size())
                 Fail(Place(slot.mName, j) + ": 'keys' says " + QuoteName(keyframes->Attribute("keys")) +
                      " but there are " + std::to_string(frames.size()) + " 'key' elements.");
+            // Refused above when they go backwards: the channel may search them.
+            slot.mChannels[j].RecordKeyOrder();
         }
         if (!ToMillis(len, slot.mLength))
             Fail("'len' of the action " + QuoteName(slot.mName) + kTimeRange);

@@ -25,9 +25,9 @@
 //   the ground with its +z axis on the vertical.
 // - Three actions "walk", "stand" and "walk2" (slots 0, 1, 2) of
 //   `lengthMs` milliseconds, each with one channel per bone of `keys` keys
-//   spread evenly from 0 to lengthMs. Key values are small, deterministic
-//   rotations (about 30 degrees at most), unit length, different per bone,
-//   key and action.
+//   spread evenly from 0 to lengthMs, their order recorded as the loader
+//   records it. Key values are small, deterministic rotations (about 30
+//   degrees at most), unit length, different per bone, key and action.
 // - Both poses set up from the armature, then SetConstraints and
 //   UpdateArmature, exactly the start-up order of the application.
 //
@@ -132,6 +132,7 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
                 kf[k].mValue = SyntheticKeyValue(i, k, a);
             }
         }
+            action.mChannels[i].RecordKeyOrder(); // as the loader does
     }
 
     actor.SetConstraints();
