@@ -214,6 +214,104 @@ TEST(ArmatureUpdate, WithoutARootDoesNothing)
     EXPECT_TRUE(VecNear(arm.mBones[0].mWorldTransform.getTransform(), {0, 0, 0}, 0.0f));
 }
 
+namespace
+{
+// Seven bones listed children first, so that the list is no walk order:
+// root 6 -> 2, 4; 2 -> 0, 5; 4 -> 1; 1 -> 3.
+void BuildShuffledTree(cArmature& arm)
+{
+    arm.mBones.resize(7);
+    const int parent[7] = {2, 4, 6, 1, 6, 2, -1};
+    for (int i = 0; i < 7; ++i)
+    {
+        cBone& b = arm.mBones[i];
+        Place(b, 0.3f * i, 1.0f + 0.1f * i, -0.2f * i);
+        b.mRestTransform.setFromEuler(7.0f * i, -5.0f * i, 11.0f * i);
+        b.mTransform = b.mRestTransform;
+        b.mOrientation = AxisAngle(1, (float)i, 2, 13.0f * (float)i - 30.0f);
+    }
+    for (int i : {2, 4, 0, 5, 1, 3})
+        Link(arm.mBones[parent[i]], arm.mBones[i]);
+    arm.mRootBone = &arm.mBones[6];
+}
+} // namespace
+
+TEST(ArmatureUpdate, ARecordedHierarchyGivesWhatTheLinksGiveBitForBit)
+{
+    cArmature linked, recorded;
+    BuildShuffledTree(linked);
+    BuildShuffledTree(recorded);
+    recorded.RecordHierarchy();
+    ASSERT_TRUE(recorded.HierarchyRecorded());
+    EXPECT_FALSE(linked.HierarchyRecorded());
+    for (int frame = 0; frame < 3; ++frame)
+    {
+        for (cArmature* arm : {&linked, &recorded})
+        {
+            arm->mBones[6].mTransform.translate(cVector3D(0.5f, 0, -0.25f));
+            for (size_t i = 0; i < 7; ++i)
+                arm->mBones[i].mOrientation = arm->mBones[i].mOrientation * AxisAngle(0, 1, 1, 9.0f + frame);
+            arm->Update();
+        }
+        for (size_t i = 0; i < 7; ++i)
+        {
+            EXPECT_TRUE(SameMatrix(recorded.mBones[i].mWorldTransform, linked.mBones[i].mWorldTransform))
+                << "bone " << i << ", frame " << frame;
+            EXPECT_TRUE(SameMatrix(recorded.mBones[i].mTransform, linked.mBones[i].mTransform));
+        }
+    }
+}
+
+TEST(ArmatureUpdate, ARecordIsSetAsideWhenTheRootOrTheBonesChange)
+{
+    cArmature arm;
+    BuildShuffledTree(arm);
+    arm.RecordHierarchy();
+    ASSERT_TRUE(arm.HierarchyRecorded());
+
+    // Another root: only its own branch is updated, as the links give it.
+    arm.mRootBone = &arm.mBones[4];
+    EXPECT_FALSE(arm.HierarchyRecorded());
+    cMatrix4D marker;
+    marker.setTransform(-4, -4, -4);
+    arm.mBones[2].mWorldTransform = marker;
+    arm.Update();
+    EXPECT_TRUE(SameMatrix(arm.mBones[2].mWorldTransform, marker)) << "outside the new root's branch";
+    EXPECT_TRUE(SameMatrix(arm.mBones[3].mWorldTransform, arm.mBones[1].mWorldTransform * arm.mBones[3].mTransform));
+    arm.mRootBone = &arm.mBones[6];
+    EXPECT_TRUE(arm.HierarchyRecorded());
+
+    // Bones added: the vector is another.
+    arm.mBones.emplace_back();
+    EXPECT_FALSE(arm.HierarchyRecorded());
+}
+
+TEST(ArmatureUpdate, LinksThatLoopOrLeaveTheBonesRecordNothing)
+{
+    // 0 -> 1 -> 2 -> 1: following the links would never end.
+    cArmature loop;
+    loop.mBones.resize(3);
+    Link(loop.mBones[0], loop.mBones[1]);
+    Link(loop.mBones[1], loop.mBones[2]);
+    Link(loop.mBones[2], loop.mBones[1]);
+    loop.mRootBone = &loop.mBones[0];
+    loop.RecordHierarchy();
+    EXPECT_FALSE(loop.HierarchyRecorded());
+
+    cBone stray;
+    cArmature out;
+    out.mBones.resize(2);
+    Link(out.mBones[0], out.mBones[1]);
+    Link(out.mBones[1], stray);
+    out.mRootBone = &out.mBones[0];
+    out.RecordHierarchy();
+    EXPECT_FALSE(out.HierarchyRecorded());
+
+    cArmature none;
+    none.RecordHierarchy();
+    EXPECT_FALSE(none.HierarchyRecorded());
+}
+
 // ---------------------------------------------------------------------------
 // Bones as values
 

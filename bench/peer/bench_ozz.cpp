@@ -396,6 +396,8 @@ void Summary(const std::vector<std::unique_ptr<sFigure>>& figures, const qvbench
         {
             const double ours = Median(r, f->mName + "/qv/" + part);
             const double ozz = Median(r, f->mName + "/ozz/" + part);
+            if (std::isnan(ours) && std::isnan(ozz))
+                continue; // not run (--benchmark_filter)
             std::printf("  %-14s %6.0f %5s %10.1f %10.1f %7.2f %10.2f %10.2f\n", f->mName.c_str(), n, part, ours, ozz,
                         ours / ozz, ours / n, ozz / n);
         }

@@ -33,19 +33,7 @@ void cActor::UpdateArmature()
         mArmature.Update();
 }
 
-void cActor::ApplyPose(const cPose& pose)
-{
-    auto itor = pose.mPoseBones.begin();
-    const auto itend = pose.mPoseBones.end();
-    for (auto biter = mArmature.mBones.begin(), bitend = mArmature.mBones.end(); biter != bitend && itor != itend;
-         ++biter, ++itor)
-    {
-        biter->mTransform = itor->mTransform;
-        biter->mOrientation = itor->mOrientation;
-    }
-    if (mArmature.mRootBone)
-        mArmature.Update();
-}
+void cActor::ApplyPose(const cPose& pose) { mArmature.UpdateFrom(pose.mPoseBones); }
 
 void cActor::Recentre()
 {

@@ -779,6 +779,7 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
     actor.mArmature.mBones = std::move(bones);
     actor.mArmature.mRootBone = nullptr;
     LinkBones(hierarchy, actor.mArmature);
+    actor.mArmature.RecordHierarchy();
 
     actor.mPose.Setup(actor.mArmature);
     actor.mPose2.Setup(actor.mArmature);

@@ -28,6 +28,7 @@
 //   spread evenly from 0 to lengthMs, their order recorded as the loader
 //   records it. Key values are small, deterministic rotations (about 30
 //   degrees at most), unit length, different per bone, key and action.
+// - The hierarchy recorded for the world pass, as the loader records it.
 // - Both poses set up from the armature, then SetConstraints and
 //   UpdateArmature, exactly the start-up order of the application.
 //
@@ -110,6 +111,7 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
         b.mTransform = rest;
     }
     arm.mRootBone = &arm.mBones[0];
+    arm.RecordHierarchy(); // as the loader does
 
     actor.mPose.Setup(arm);
     actor.mPose2.Setup(arm);
@@ -131,8 +133,8 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
                 kf[k].mTime = keys > 1 ? (unsigned int)((unsigned long long)lengthMs * k / (keys - 1)) : 0u;
                 kf[k].mValue = SyntheticKeyValue(i, k, a);
             }
-        }
             action.mChannels[i].RecordKeyOrder(); // as the loader does
+        }
     }
 
     actor.SetConstraints();
