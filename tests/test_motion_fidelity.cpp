@@ -25,9 +25,9 @@ namespace
 const std::string kWalker = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
 const unsigned int kSteps[3] = {1, 16, 33};
 
-motion::sSwitches Switches(bool on)
+measure::sSwitches Switches(bool on)
 {
-    motion::sSwitches s;
+    measure::sSwitches s;
     s.mCrossFade = s.mContactLock = on;
     return s;
 }
@@ -116,7 +116,7 @@ TEST(MotionFidelity, SwitchesOffStillSnapAndSkidAsBefore)
     const double ballLow[3] = {2.2, 3.0, 4.3};
     for (int i = 0; i < 3; ++i)
     {
-        const motion::sMotionReport r = motion::TraceMotion(kWalker, kSteps[i], Switches(false));
+        const measure::sMotionReport r = measure::TraceMotion(kWalker, kSteps[i], Switches(false));
         SCOPED_TRACE("dt " + std::to_string(kSteps[i]));
         EXPECT_NEAR(r.mSteadyMove, steady[i], 0.002);
         EXPECT_GT(r.mStartMove, 1.3);
@@ -134,14 +134,14 @@ TEST(MotionFidelity, SwitchesOffStillSnapAndSkidAsBefore)
 // about 200 units, with starts and stops on both sides of a shift.
 TEST(MotionFidelity, TheTraceMeasuresThroughTheActorsRecentring)
 {
-    motion::sRunPlan far;
+    measure::sRunPlan far;
     far.mSteadyMs = 80000;
     far.mTrials = 4;
     for (bool on : {false, true})
     {
         SCOPED_TRACE(on ? "switches on" : "switches off");
-        const motion::sMotionReport near = motion::TraceMotion(kWalker, 16, Switches(on));
-        const motion::sMotionReport r = motion::TraceMotion(kWalker, 16, Switches(on), far);
+        const measure::sMotionReport near = measure::TraceMotion(kWalker, 16, Switches(on));
+        const measure::sMotionReport r = measure::TraceMotion(kWalker, 16, Switches(on), far);
         EXPECT_NEAR(r.mSteadyMove, near.mSteadyMove, 0.01);
         EXPECT_LT(r.mStartMove, 2.0);
         EXPECT_LT(r.mStopMove, 2.0);
@@ -156,10 +156,10 @@ TEST(MotionFidelity, BothSwitchesOnStartAndStopSmoothlyOnPlantedFeet)
 {
     double speedOff[3];
     for (int i = 0; i < 3; ++i)
-        speedOff[i] = motion::TraceMotion(kWalker, kSteps[i], Switches(false)).mSpeed;
+        speedOff[i] = measure::TraceMotion(kWalker, kSteps[i], Switches(false)).mSpeed;
     for (int i = 0; i < 3; ++i)
     {
-        const motion::sMotionReport r = motion::TraceMotion(kWalker, kSteps[i], Switches(true));
+        const measure::sMotionReport r = measure::TraceMotion(kWalker, kSteps[i], Switches(true));
         SCOPED_TRACE("dt " + std::to_string(kSteps[i]));
         EXPECT_LE(r.mStartMove, 1.5 * r.mSteadyMove);
         EXPECT_LE(r.mStopMove, 1.5 * r.mSteadyMove);
@@ -185,25 +185,25 @@ TEST(MotionFidelity, RequestsAtAnyMomentNeverSnap)
     // half again the steady walk's worst.
     for (unsigned int dt : kSteps)
     {
-        const double steady = motion::TraceMotion(kWalker, dt, Switches(true)).mSteadyMove;
+        const double steady = measure::TraceMotion(kWalker, dt, Switches(true)).mSteadyMove;
         double brisk = 0;
         {
-            motion::cMotionHost h(kWalker, Switches(true));
-            std::vector<cVector3D> tips(h.mActor.mArmature.mBones.size());
-            h.mActor.mWalkCycle = kSecondWalkSlot;
+            measure::cHost h(kWalker, Switches(true));
+            std::vector<cVector3D> tips(h.actor().mArmature.mBones.size());
+            h.actor().mWalkCycle = kSecondWalkSlot;
             for (unsigned int t = 0; t < 3000; t += dt)
                 h.Frame(dt, true);
-            motion::TipMove(h, tips);
+            measure::TipMove(h, tips);
             for (unsigned int t = 0; t < 6000; t += dt)
             {
                 h.Frame(dt, true);
-                brisk = std::max(brisk, motion::TipMove(h, tips));
+                brisk = std::max(brisk, measure::TipMove(h, tips));
             }
         }
-        motion::cMotionHost h(kWalker, Switches(true));
-        std::vector<cVector3D> tips(h.mActor.mArmature.mBones.size());
+        measure::cHost h(kWalker, Switches(true));
+        std::vector<cVector3D> tips(h.actor().mArmature.mBones.size());
         h.Frame(dt, false);
-        motion::TipMove(h, tips);
+        measure::TipMove(h, tips);
         std::mt19937 rng(11);
         bool walk = false;
         double worst = 0;
@@ -217,19 +217,19 @@ TEST(MotionFidelity, RequestsAtAnyMomentNeverSnap)
                 if (r < 2)
                     walk = !walk;
                 else if (r == 2)
-                    h.mActor.mWalkCycle = h.mActor.mWalkCycle == kWalkSlot ? kSecondWalkSlot : kWalkSlot;
+                    h.actor().mWalkCycle = h.actor().mWalkCycle == kWalkSlot ? kSecondWalkSlot : kWalkSlot;
                 else
-                    h.mActor.mContactLock = !h.mActor.mContactLock;
+                    h.actor().mContactLock = !h.actor().mContactLock;
                 next = t + 30 + rng() % 500;
                 ++requests;
             }
-            const sActionFade before = h.mActor.Fade();
-            const unsigned int current = h.mActor.mCurrentAction;
+            const sActionFade before = h.actor().Fade();
+            const unsigned int current = h.actor().mCurrentAction;
             h.Frame(dt, walk);
-            worst = std::max(worst, motion::TipMove(h, tips));
-            const sActionFade& after = h.mActor.Fade();
+            worst = std::max(worst, measure::TipMove(h, tips));
+            const sActionFade& after = h.actor().Fade();
             turned += before.mActive && !before.mFrozen && after.mActive && after.mFrom == current &&
-                      h.mActor.mCurrentAction == before.mFrom;
+                      h.actor().mCurrentAction == before.mFrom;
             froze += !before.mFrozen && after.mFrozen;
         }
         EXPECT_GT(requests, 100);
