@@ -32,6 +32,20 @@ public:
     // recorded and reaches every bone.
     void UpdateFrom(const std::vector<cBone>& pose);
 
+    // UpdateFrom(pose) again after the pose's root has moved and nothing
+    // else: where the armature was last updated from this pose (UpdateFrom)
+    // and since then only the root's local translation has changed in the
+    // pose (every orientation, the rest of every local matrix, and the
+    // armature itself as they were), the world matrices come out bit for
+    // bit as UpdateFrom would give them, but only their translations are
+    // recomputed. Below a bone whose world translation changed sign or is
+    // not finite, and below a local matrix with a bottom row, whole products
+    // are (the rotation of a world matrix takes in the parent's translation
+    // times a zero, and the sign of that zero can show in a sum). Anything
+    // else changed, or no recorded hierarchy: UpdateFrom itself. Returns
+    // whether the translations alone were recomputed.
+    bool UpdateMovedRoot(const std::vector<cBone>& pose);
+
     // Records the tree below the root as one list, parents before children
     // (in the order following the links visits them), for Update. The loader
     // calls it once the bones are linked; a program that links bones itself
@@ -56,6 +70,7 @@ private:
         uint32_t mParent;
     };
     std::vector<sLink> mOrder;             // the root first, without a parent
+    std::vector<uint8_t> mMoved;           // per bone, for UpdateMovedRoot: its children need whole products
     const cBone* mRecordedBones = nullptr; // mBones.data() when it was recorded
     size_t mRecordedCount = 0;             // mBones.size() then
     const cBone* mRecordedRoot = nullptr;  // mRootBone then
@@ -63,6 +78,9 @@ private:
     // The pass over the recorded list, each bone first taking its
     // orientation and local matrix from pose when there is one.
     void Pass(const cBone* pose);
+    // Whether pose differs from the armature in the root's local translation
+    // at most (UpdateMovedRoot's condition).
+    bool OnlyRootMoved(const cBone* pose) const;
 };
 
 #endif // QV_ARMATURE_H

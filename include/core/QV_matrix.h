@@ -56,25 +56,30 @@ public:
     cMatrix4D operator*(const cMatrix4D& in) const
     {
         cMatrix4D out;
+        for (int c = 0; c < 4; ++c)
+            ProductColumn(in, c, out._m);
+        return out;
+    }
+
+    // Column c of this * in into out[c*4 ... c*4+3], as operator* computes
+    // it: for the pass that recomputes only the last column of some
+    // products (cArmature::UpdateMovedRoot).
+    void ProductColumn(const cMatrix4D& in, int c, float* out) const
+    {
 #if defined(QV_LANES)
         sLanes a0, a1, a2, a3;
         std::memcpy(&a0, &_m[0], sizeof a0);
         std::memcpy(&a1, &_m[4], sizeof a1);
         std::memcpy(&a2, &_m[8], sizeof a2);
         std::memcpy(&a3, &_m[12], sizeof a3);
-        for (int c = 0; c < 4; ++c)
-        {
-            const float* b = &in._m[c * 4];
-            const sLanes col = a0 * b[0] + a1 * b[1] + a2 * b[2] + a3 * b[3];
-            std::memcpy(&out._m[c * 4], &col, sizeof col);
-        }
+        const float* b = &in._m[c * 4];
+        const sLanes col = a0 * b[0] + a1 * b[1] + a2 * b[2] + a3 * b[3];
+        std::memcpy(&out[c * 4], &col, sizeof col);
 #else
-        for (int c = 0; c < 4; ++c)
-            for (int r = 0; r < 4; ++r)
-                out._m[c * 4 + r] = _m[r] * in._m[c * 4] + _m[4 + r] * in._m[c * 4 + 1] + _m[8 + r] * in._m[c * 4 + 2] +
-                                    _m[12 + r] * in._m[c * 4 + 3];
+        for (int r = 0; r < 4; ++r)
+            out[c * 4 + r] = _m[r] * in._m[c * 4] + _m[4 + r] * in._m[c * 4 + 1] + _m[8 + r] * in._m[c * 4 + 2] +
+                             _m[12 + r] * in._m[c * 4 + 3];
 #endif
-        return out;
     }
 
     // The point in (w = 1): rotation, then the translation added. The bottom

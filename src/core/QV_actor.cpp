@@ -110,7 +110,10 @@ void cActor::Animate(unsigned int t)
         mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
     }
 
-    ApplyPose(mPose);
+    // The locks move the root and nothing else: only the translations need
+    // recomputing (the armature makes sure, and does the whole pass if
+    // anything else changed).
+    mArmature.UpdateMovedRoot(mPose.mPoseBones);
 }
 
 void cActor::ApplyRootHeight(float height)

@@ -1,5 +1,6 @@
-// The armature's world pass: the recorded hierarchy, and the pass itself,
-// which walks it four bones at a time.
+// The armature's world pass: the recorded hierarchy, the pass itself, which
+// walks it four bones at a time, and the pass after a move of the root that
+// recomputes translations only.
 #include "QV_armature.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@ void cArmature::RecordHierarchy()
     // Depth first, children in order, as cBone::Update visits them; a link
     // out of the vector, or more visits than bones (a loop), leaves nothing
     // recorded, and Update follows the links.
+    mMoved.assign(n, 0);
     std::vector<std::pair<const cBone*, uint32_t>> stack;
     stack.push_back({mRootBone, 0});
     while (!stack.empty())
@@ -118,10 +120,97 @@ void cArmature::Pass(const cBone* pose)
             cBone& b = bones[link[i + j].mBone];
             b.mTransform.setRotationOf(b.mRestTransform, &r[0][j], 4);
             // The root (first) may hang from a bone outside the tree.
-            const cMatrix4D* parent = i + j > 0 ? &bones[link[i + j].mParent].mWorldTransform
+            const cMatrix4D* parent = i + j > 0   ? &bones[link[i + j].mParent].mWorldTransform
                                       : b.mParent ? &b.mParent->mWorldTransform
                                                   : nullptr;
             b.mWorldTransform = parent ? *parent * b.mTransform : b.mTransform;
         }
     }
+}
+
+namespace
+{
+// Whether the zero terms that products take from this column (a world
+// matrix's translation and bottom-right element) could now give another
+// result: a sign changed, or a value is or was not finite.
+bool ZeroTermsMayDiffer(const float* before, const float* after)
+{
+    const uint32_t kSign = 0x80000000u, kExponent = 0x7F800000u;
+#if defined(QV_LANES)
+    typedef uint32_t sBits __attribute__((vector_size(16)));
+    sBits a, b;
+    std::memcpy(&a, before, sizeof a);
+    std::memcpy(&b, after, sizeof b);
+    const sBits differ =
+        ((a ^ b) & kSign) | (sBits)((a & kExponent) == kExponent) | (sBits)((b & kExponent) == kExponent);
+    return (differ[0] | differ[1] | differ[2] | differ[3]) != 0;
+#else
+    uint32_t a[4], b[4];
+    std::memcpy(a, before, sizeof a);
+    std::memcpy(b, after, sizeof b);
+    uint32_t differ = 0;
+    for (int r = 0; r < 4; ++r)
+        differ |= ((a[r] ^ b[r]) & kSign) | ((a[r] & kExponent) == kExponent) | ((b[r] & kExponent) == kExponent);
+    return differ != 0;
+#endif
+}
+
+bool SameBits(const float* a, const float* b, size_t n) { return std::memcmp(a, b, n * sizeof(float)) == 0; }
+} // namespace
+
+bool cArmature::OnlyRootMoved(const cBone* pose) const
+{
+    const size_t root = mOrder[0].mBone;
+    if (mBones[root].mParent)
+        return false;
+    for (size_t i = 0, n = mBones.size(); i < n; ++i)
+    {
+        const float* m = mBones[i].mTransform._m;
+        const float* q = pose[i].mTransform._m;
+        // The rotation block is the armature's own, rebuilt from the
+        // orientation; the bottom row and the translation beside it are the
+        // pose's, the root's translation aside.
+        if (!SameBits(mBones[i].mOrientation.mData, pose[i].mOrientation.mData, 4) || !SameBits(&m[3], &q[3], 1) ||
+            !SameBits(&m[7], &q[7], 1) || !SameBits(&m[11], &q[11], 1) || !SameBits(&m[15], &q[15], 1) ||
+            (i != root && !SameBits(&m[12], &q[12], 3)))
+            return false;
+    }
+    return true;
+}
+
+bool cArmature::UpdateMovedRoot(const std::vector<cBone>& pose)
+{
+    const size_t n = mBones.size();
+    if (!mRootBone || !HierarchyRecorded() || mOrder.size() != n || pose.size() < n || !OnlyRootMoved(pose.data()))
+    {
+        UpdateFrom(pose);
+        return false;
+    }
+    cBone* bones = mBones.data();
+    const sLink* link = mOrder.data();
+    float before[4];
+
+    // The root has no parent: its world matrix is its local matrix.
+    cBone& root = bones[link[0].mBone];
+    std::memcpy(before, &root.mWorldTransform._m[12], sizeof before);
+    std::memcpy(&root.mTransform._m[12], &pose[link[0].mBone].mTransform._m[12], 3 * sizeof(float));
+    root.mWorldTransform = root.mTransform;
+    mMoved[link[0].mBone] = ZeroTermsMayDiffer(before, &root.mWorldTransform._m[12]);
+
+    for (size_t i = 1; i < n; ++i)
+    {
+        cBone& b = bones[link[i].mBone];
+        const cMatrix4D& parent = bones[link[i].mParent].mWorldTransform;
+        const float* local = b.mTransform._m;
+        if (mMoved[link[i].mParent] || local[3] != 0.0f || local[7] != 0.0f || local[11] != 0.0f)
+        {
+            b.mWorldTransform = parent * b.mTransform;
+            mMoved[link[i].mBone] = 1;
+            continue;
+        }
+        std::memcpy(before, &b.mWorldTransform._m[12], sizeof before);
+        parent.ProductColumn(b.mTransform, 3, b.mWorldTransform._m);
+        mMoved[link[i].mBone] = ZeroTermsMayDiffer(before, &b.mWorldTransform._m[12]);
+    }
+    return true;
 }
