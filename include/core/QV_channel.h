@@ -3,9 +3,11 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "QV_keyframe.h"
+#include "QV_lanes.h"
 #include "QV_quaternion.h"
 
 // The rotation keys of one bone within one action, in file order.
@@ -94,9 +96,16 @@ inline void cChannel::EvaluateAt(unsigned int t, cQuaternion& q) const
 
     // Two keys of opposite sign meet at zero half way, and a zero key has no
     // direction at all: hold the lower key rather than pass on not-a-numbers.
+#if defined(QV_LANES)
+    sLanes v;
+    std::memcpy(&v, q.mData, sizeof v);
+    if (!AllFinite(v))
+        q = k1.mValue;
+#else
     if (!std::isfinite(q.mData[0]) || !std::isfinite(q.mData[1]) || !std::isfinite(q.mData[2]) ||
         !std::isfinite(q.mData[3]))
         q = k1.mValue;
+#endif
 }
 
 #endif // QV_CHANNEL_H

@@ -18,6 +18,29 @@
 
 typedef float sLanes __attribute__((vector_size(16)));
 
+typedef int sLaneInts __attribute__((vector_size(16)));
+
+// Lane I of v in all four lanes.
+template <int I> inline sLanes Broadcast(sLanes v)
+{
+#if defined(__clang__)
+    return __builtin_shufflevector(v, v, I, I, I, I);
+#else
+    return __builtin_shuffle(v, sLaneInts{I, I, I, I});
+#endif
+}
+
+// Whether all four lanes are finite (x - x is 0 exactly for those).
+inline bool AllFinite(sLanes v)
+{
+    const sLaneInts finite = (v - v) == sLanes{0.0f, 0.0f, 0.0f, 0.0f};
+#if defined(__SSE__)
+    return _mm_movemask_ps((__m128)finite) == 0xF;
+#else
+    return (finite[0] & finite[1] & finite[2] & finite[3]) != 0;
+#endif
+}
+
 // The correctly rounded square root of each lane, as std::sqrt of each.
 inline sLanes SqrtLanes(sLanes v)
 {

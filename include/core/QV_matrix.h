@@ -61,6 +61,10 @@ public:
         return out;
     }
 
+    // Writes the rotation block of rest * R, R's element k (column by column)
+    // being element(k), a float or a vector holding it in every lane.
+    template <class Element> inline void setRotationOfElements(const cMatrix4D& rest, Element element);
+
     // Column c of this * in into out[c*4 ... c*4+3], as operator* computes
     // it: for the pass that recomputes only the last column of some
     // products (cArmature::UpdateMovedRoot).
@@ -72,8 +76,9 @@ public:
         std::memcpy(&a1, &_m[4], sizeof a1);
         std::memcpy(&a2, &_m[8], sizeof a2);
         std::memcpy(&a3, &_m[12], sizeof a3);
-        const float* b = &in._m[c * 4];
-        const sLanes col = a0 * b[0] + a1 * b[1] + a2 * b[2] + a3 * b[3];
+        sLanes b;
+        std::memcpy(&b, &in._m[c * 4], sizeof b);
+        const sLanes col = a0 * Broadcast<0>(b) + a1 * Broadcast<1>(b) + a2 * Broadcast<2>(b) + a3 * Broadcast<3>(b);
         std::memcpy(&out[c * 4], &col, sizeof col);
 #else
         for (int r = 0; r < 4; ++r)
@@ -116,6 +121,11 @@ public:
     // The same with R(q) given as its nine rotation elements (QuatRotation),
     // element k at r[k * stride].
     inline void setRotationOf(const cMatrix4D& rest, const float* r, int stride = 1);
+#if defined(QV_LANES)
+    // The same with the nine elements in lane J of e[0 ... 8] (QuatRotation
+    // of four quaternions at once).
+    template <int J> inline void setRotationOfLane(const cMatrix4D& rest, const sLanes e[9]);
+#endif
 
     void setTransform(const cVector3D& t) { setTransform(t.mData[0], t.mData[1], t.mData[2]); }
     void setTransform(float xx, float yy, float zz)
@@ -191,7 +201,7 @@ inline void cMatrix4D::setRotationOf(const cMatrix4D& rest, const cQuaternion& q
     setRotationOf(rest, e);
 }
 
-inline void cMatrix4D::setRotationOf(const cMatrix4D& rest, const float* r, int stride)
+template <class Element> inline void cMatrix4D::setRotationOfElements(const cMatrix4D& rest, Element element)
 {
 #if defined(QV_LANES)
     sLanes a0, a1, a2, a3;
@@ -201,11 +211,10 @@ inline void cMatrix4D::setRotationOf(const cMatrix4D& rest, const float* r, int 
     std::memcpy(&a3, &rest._m[12], sizeof a3);
     for (int c = 0; c < 3; ++c)
     {
-        const float* b = &r[c * 3 * stride];
         // The fourth term is the rest translation times the rotation's zero
         // bottom element, kept because adding +0 turns a sum of -0 into +0
         // (and carries infinities as not-a-numbers), as the full product does.
-        sLanes col = a0 * b[0] + a1 * b[stride] + a2 * b[2 * stride] + a3 * 0.0f;
+        sLanes col = a0 * element(c * 3) + a1 * element(c * 3 + 1) + a2 * element(c * 3 + 2) + a3 * 0.0f;
         col[3] = _m[c * 4 + 3];
         std::memcpy(&_m[c * 4], &col, sizeof col);
     }
@@ -213,10 +222,22 @@ inline void cMatrix4D::setRotationOf(const cMatrix4D& rest, const float* r, int 
     cMatrix4D m;
     for (int c = 0; c < 3; ++c)
         for (int k = 0; k < 3; ++k)
-            m._m[c * 4 + k] = r[(c * 3 + k) * stride];
+            m._m[c * 4 + k] = element(c * 3 + k);
     m._m[3] = m._m[7] = m._m[11] = 0.0f;
     setRotation(rest * m);
 #endif
 }
+
+inline void cMatrix4D::setRotationOf(const cMatrix4D& rest, const float* r, int stride)
+{
+    setRotationOfElements(rest, [&](int k) { return r[k * stride]; });
+}
+
+#if defined(QV_LANES)
+template <int J> inline void cMatrix4D::setRotationOfLane(const cMatrix4D& rest, const sLanes e[9])
+{
+    setRotationOfElements(rest, [&](int k) { return Broadcast<J>(e[k]); });
+}
+#endif
 
 #endif // QV_MATRIX_H

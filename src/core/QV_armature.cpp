@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 void cArmature::RecordHierarchy()
@@ -90,10 +91,8 @@ void cArmature::Pass(const cBone* pose)
                 b.mOrientation = pose[link[i + j].mBone].mOrientation;
                 b.mTransform = pose[link[i + j].mBone].mTransform;
             }
-        // The rotations of the four orientations at once, one per lane (the
-        // lanes of a shorter group repeat its last bone): element k of bone
-        // j in r[k][j].
-        float r[9][4];
+            // The rotations of the four orientations at once, one per lane (the
+            // lanes of a shorter group repeat its last bone).
 #if defined(QV_LANES)
         sLanes q[4];
         for (size_t j = 0; j < 4; ++j)
@@ -104,27 +103,30 @@ void cArmature::Pass(const cBone* pose)
         const sLanes w = {q[0][3], q[1][3], q[2][3], q[3][3]};
         sLanes e[9];
         QuatRotation(x, y, z, w, e);
-        std::memcpy(r, e, sizeof r);
+        auto local = [&](cBone& b, auto lane) {
+            b.mTransform.setRotationOfLane<decltype(lane)::value>(b.mRestTransform, e);
+        };
 #else
-        for (size_t j = 0; j < m; ++j)
-        {
-            const float* q = bones[link[i + j].mBone].mOrientation.mData;
-            float e[9];
-            QuatRotation(q[0], q[1], q[2], q[3], e);
-            for (int k = 0; k < 9; ++k)
-                r[k][j] = e[k];
-        }
+        auto local = [&](cBone& b, auto) { b.mTransform.setRotationOf(b.mRestTransform, b.mOrientation); };
 #endif
-        for (size_t j = 0; j < m; ++j)
-        {
-            cBone& b = bones[link[i + j].mBone];
-            b.mTransform.setRotationOf(b.mRestTransform, &r[0][j], 4);
+        // Then each bone's local rotation and world matrix, in order, as its
+        // parent's comes first.
+        auto world = [&](size_t k, auto lane) {
+            cBone& b = bones[link[k].mBone];
+            local(b, lane);
             // The root (first) may hang from a bone outside the tree.
-            const cMatrix4D* parent = i + j > 0   ? &bones[link[i + j].mParent].mWorldTransform
+            const cMatrix4D* parent = k > 0       ? &bones[link[k].mParent].mWorldTransform
                                       : b.mParent ? &b.mParent->mWorldTransform
                                                   : nullptr;
             b.mWorldTransform = parent ? *parent * b.mTransform : b.mTransform;
-        }
+        };
+        world(i, std::integral_constant<int, 0>());
+        if (m > 1)
+            world(i + 1, std::integral_constant<int, 1>());
+        if (m > 2)
+            world(i + 2, std::integral_constant<int, 2>());
+        if (m > 3)
+            world(i + 3, std::integral_constant<int, 3>());
     }
 }
 
