@@ -34,19 +34,7 @@ void cActor::UpdateArmature()
         mArmature.Update();
 }
 
-void cActor::ApplyPose(const cPose& pose)
-{
-    auto itor = pose.mPoseBones.begin();
-    const auto itend = pose.mPoseBones.end();
-    for (auto biter = mArmature.mBones.begin(), bitend = mArmature.mBones.end(); biter != bitend && itor != itend;
-         ++biter, ++itor)
-    {
-        biter->mTransform = itor->mTransform;
-        biter->mOrientation = itor->mOrientation;
-    }
-    if (mArmature.mRootBone)
-        mArmature.Update();
-}
+void cActor::ApplyPose(const cPose& pose) { mArmature.UpdateFrom(pose.mPoseBones); }
 
 void cActor::Recentre()
 {
@@ -130,7 +118,10 @@ void cActor::Animate(unsigned int t)
         mLeftFoot.Evaluate(mArmature.mRootBone, mPose);
     }
 
-    ApplyPose(mPose);
+    // The locks move the root and nothing else: only the translations need
+    // recomputing (the armature makes sure, and does the whole pass if
+    // anything else changed).
+    mArmature.UpdateMovedRoot(mPose.mPoseBones);
 }
 
 void cActor::PrepareCrossFade()

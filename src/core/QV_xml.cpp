@@ -749,6 +749,8 @@ void ReadActions(TiXmlDocument& doc, cActor& actor)
             if (!TruncateInRange(keys, (double)XML_MAX_KEYS, declared) || (size_t)declared != frames.size())
                 Fail(Place(slot.mName, j) + ": 'keys' says " + QuoteName(keyframes->Attribute("keys")) +
                      " but there are " + std::to_string(frames.size()) + " 'key' elements.");
+            // Refused above when they go backwards: the channel may search them.
+            slot.mChannels[j].RecordKeyOrder();
         }
         if (!ToMillis(len, slot.mLength))
             Fail("'len' of the action " + QuoteName(slot.mName) + kTimeRange);
@@ -809,6 +811,7 @@ void ReadActor(TiXmlDocument& doc, cActor& actor)
     actor.mArmature.mBones = std::move(bones);
     actor.mArmature.mRootBone = nullptr;
     LinkBones(hierarchy, actor.mArmature);
+    actor.mArmature.RecordHierarchy();
 
     actor.mPose.Setup(actor.mArmature);
     actor.mPose2.Setup(actor.mArmature);

@@ -25,9 +25,10 @@
 //   the ground with its +z axis on the vertical.
 // - An action in every slot (kActionSlots): "walk", "stand" and "walk2" of
 //   `lengthMs` milliseconds, each with one channel per bone of `keys` keys
-//   spread evenly from 0 to lengthMs. Key values are small, deterministic
-//   rotations (about 30 degrees at most), unit length, different per bone,
-//   key and action.
+//   spread evenly from 0 to lengthMs, their order recorded as the loader
+//   records it. Key values are small, deterministic rotations (about 30
+//   degrees at most), unit length, different per bone, key and action.
+// - The hierarchy recorded for the world pass, as the loader records it.
 // - Both poses set up from the armature, then SetConstraints and
 //   UpdateArmature: the foot locks and first world matrices PrepareCharacter
 //   gives, without its checks (an actor of any size is built) or the
@@ -129,6 +130,7 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
         b.mTransform = rest;
     }
     arm.mRootBone = &arm.mBones[0];
+    arm.RecordHierarchy(); // as the loader does
 
     actor.mPose.Setup(arm);
     actor.mPose2.Setup(arm);
@@ -150,6 +152,7 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
                 kf[k].mTime = keys > 1 ? (unsigned int)((unsigned long long)lengthMs * k / (keys - 1)) : 0u;
                 kf[k].mValue = SyntheticKeyValue(i, k, a);
             }
+            action.mChannels[i].RecordKeyOrder(); // as the loader does
         }
     }
 
