@@ -70,9 +70,9 @@ std::string SyntheticFile(unsigned int bones, unsigned int keys)
             for (int col = 0; col < 4; ++col)
                 b.mRest[row][col] = rest._m[4 * col + row]; // the library's matrices are column-major
     }
-    static const char* const names[3] = {"walk", "stand", "walk2"};
+    static const char* const names[kActionSlots] = {"walk", "stand", "walk2"};
     const unsigned int length = 1000;
-    for (unsigned int a = 0; a < 3; ++a)
+    for (unsigned int a = 0; a < kActionSlots; ++a)
     {
         author::sFileAction action;
         action.mName = names[a];

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "QV_action.h"
 #include "QV_actor.h"
@@ -187,6 +188,133 @@ TEST(ChannelEvaluate, NoKeysLeavesTheOrientationAlone)
 }
 
 // ---------------------------------------------------------------------------
+// Key search: a channel whose key order is recorded starts from where it
+// found its keys the last time; the results are those of the visit of every
+// key, bit for bit, in whatever order the times come.
+
+namespace
+{
+// Evaluates a channel with its key order recorded and the same keys without,
+// at each time in turn, and reports the first time they differ.
+::testing::AssertionResult SearchAgreesWithScan(const cChannel& keys, const std::vector<unsigned int>& times)
+{
+    cChannel searched = keys;
+    if (!searched.RecordKeyOrder())
+        return ::testing::AssertionFailure() << "the keys are not in order";
+    const cChannel scanned = keys;
+    for (size_t i = 0; i < times.size(); ++i)
+    {
+        const unsigned int t = times[i];
+        if (searched.KeyAt(t) != scanned.KeyAt(t))
+            return ::testing::AssertionFailure() << "at " << t << " ms (step " << i << "): key " << searched.KeyAt(t)
+                                                 << " against " << scanned.KeyAt(t);
+        if (!SameQuat(Eval(searched, t), Eval(scanned, t)))
+            return ::testing::AssertionFailure() << "at " << t << " ms (step " << i << "): another orientation";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Keys at 20 ms spacing from 40 ms, with runs of equal times among them.
+cChannel ManyKeys()
+{
+    cChannel c;
+    unsigned int t = 40;
+    for (int k = 0; k < 60; ++k)
+    {
+        sKeyFrame f;
+        f.mTime = t;
+        f.mValue = AxisAngle(0.3f, 1.0f, (float)(k % 5), (float)(k * 7 % 40));
+        c.mKeyFrames.push_back(f);
+        if (k % 9 != 4 && k % 13 != 6)
+            t += 20;
+    }
+    return c;
+}
+} // namespace
+
+TEST(KeySearch, FollowsTheClockForwardsBackwardsAndInJumps)
+{
+    const cChannel c = ManyKeys();
+    const unsigned int last = c.mKeyFrames.back().mTime;
+    // Forwards a millisecond at a time, past the end and on.
+    std::vector<unsigned int> times;
+    for (unsigned int t = 0; t <= last + 50; ++t)
+        times.push_back(t);
+    EXPECT_TRUE(SearchAgreesWithScan(c, times)) << "one millisecond a step";
+    // Frames of 16 and 33 ms that loop back to the restart time, as the
+    // actor's clock does.
+    for (unsigned int dt : {16u, 33u})
+    {
+        times.clear();
+        unsigned int t = 0;
+        for (int frame = 0; frame < 400; ++frame, t += dt)
+        {
+            if (t > last - 100)
+                t = 34;
+            times.push_back(t);
+        }
+        EXPECT_TRUE(SearchAgreesWithScan(c, times)) << "frames of " << dt << " ms";
+    }
+    // Jumps of every size both ways, onto keys, between them, before the
+    // first and after the last, and the same time twice.
+    times = {0, last, 40, 41, 1000, 39, UINT_MAX, 60, 60, 61, 59, 500, 100, 101, 99, 0, last - 1, last + 1};
+    for (unsigned int k = 0; k < 300; ++k)
+        times.push_back((k * 7919u) % (last + 40));
+    EXPECT_TRUE(SearchAgreesWithScan(c, times)) << "jumps";
+}
+
+TEST(KeySearch, EqualTimesAndSingleKeysGiveTheScansAnswer)
+{
+    const std::vector<unsigned int> times = {0, 99, 100, 101, 150, 200, 201, 5000, 100, 0, 200, 199, 100};
+    // The later of equal keys wins, before them the span leads to the first.
+    EXPECT_TRUE(SearchAgreesWithScan(MakeChannel({{0, kA}, {100, kB}, {100, kC}, {200, kD}}), times));
+    EXPECT_TRUE(SearchAgreesWithScan(MakeChannel({{100, kA}, {100, kB}, {100, kC}}), times));
+    EXPECT_TRUE(SearchAgreesWithScan(MakeChannel({{0, kA}, {100, kB}, {100, kC}}), times));
+    EXPECT_TRUE(SearchAgreesWithScan(MakeChannel({{100, kA}, {200, kB}}), times)) << "first key late";
+    EXPECT_TRUE(SearchAgreesWithScan(MakeChannel({{0, kC}}), times)) << "one key";
+    EXPECT_TRUE(SearchAgreesWithScan(MakeChannel({{300, kC}}), times)) << "one late key";
+
+    cChannel c = MakeChannel({{0, kA}, {100, kB}, {100, kC}, {200, kD}});
+    ASSERT_TRUE(c.RecordKeyOrder());
+    const unsigned int at[] = {99, 100, 199, 0, 5000, 200};
+    const size_t key[] = {0, 2, 2, 0, 3, 3};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(c.KeyAt(at[i]), key[i]) << at[i] << " ms";
+}
+
+TEST(KeySearch, KeysOutOfOrderOrChangedAreVisitedOneByOne)
+{
+    // Hand-built channels out of order are not recorded as in order, and
+    // give what the rule "last key not later than t" gives.
+    cChannel out = MakeChannel({{0, kA}, {200, kB}, {100, kC}});
+    EXPECT_FALSE(out.RecordKeyOrder());
+    EXPECT_FALSE(out.KeysInOrder());
+    EXPECT_EQ(out.KeyAt(150), 2u);
+    EXPECT_TRUE(SameQuat(Eval(out, 150), kC));
+    EXPECT_EQ(out.KeyAt(250), 2u);
+
+    // A key added after the order was recorded drops the record, even one
+    // that breaks the order.
+    cChannel c = MakeChannel({{0, kA}, {100, kB}, {200, kC}});
+    ASSERT_TRUE(c.RecordKeyOrder());
+    EXPECT_EQ(c.KeyAt(150), 1u);
+    sKeyFrame early;
+    early.mTime = 50;
+    early.mValue = kD;
+    c.mKeyFrames.push_back(early);
+    EXPECT_FALSE(c.KeysInOrder());
+    EXPECT_EQ(c.KeyAt(150), 3u);
+    EXPECT_TRUE(SameQuat(Eval(c, 150), kD));
+    EXPECT_FALSE(c.RecordKeyOrder());
+    // Emptied, then filled in order again.
+    c.mKeyFrames.clear();
+    EXPECT_FALSE(c.RecordKeyOrder());
+    c.mKeyFrames = MakeChannel({{10, kB}, {20, kC}}).mKeyFrames;
+    EXPECT_TRUE(c.RecordKeyOrder());
+    EXPECT_TRUE(SameQuat(Eval(c, 15), cQuaternion::nlerp(0.5f, kB, kC)));
+}
+
+// ---------------------------------------------------------------------------
 // Actions
 
 namespace
@@ -313,23 +441,16 @@ struct ClockActor
     explicit ClockActor(unsigned int len0 = 1000, unsigned int len1 = 500, unsigned int len2 = 800)
     {
         cArmature& arm = actor.mArmature;
-        arm.mBones.resize(2);
-        arm.mBones[0].mName = "Bone";
-        arm.mBones[1].mName = "Bone.001";
+        qvtest::BuildTwoBoneArmature(arm);
         arm.mBones[0].mLength = 1.0f;
         arm.mBones[1].mLength = 0.5f;
         arm.mBones[0].mRestTransform.setTransform(0, 1, 0);
-        arm.mBones[1].mRestTransform.setTransform(0, 1, 0);
-        for (auto& b : arm.mBones)
-            b.mTransform = b.mRestTransform;
-        arm.mBones[1].mParent = &arm.mBones[0];
-        arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
-        arm.mRootBone = &arm.mBones[0];
+        arm.mBones[0].mTransform = arm.mBones[0].mRestTransform;
         actor.mPose.Setup(arm);
         actor.mPose2.Setup(arm);
-        const unsigned int lens[3] = {len0, len1, len2};
-        const float axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-        for (int s = 0; s < 3; ++s)
+        const unsigned int lens[kActionSlots] = {len0, len1, len2};
+        const float axes[kActionSlots][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        for (unsigned int s = 0; s < kActionSlots; ++s)
         {
             cAction& a = actor.mAction[s];
             a.mLength = lens[s];

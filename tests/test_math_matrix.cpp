@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "QV_matrix.h"
 #include "QV_quaternion.h"
@@ -303,6 +306,43 @@ TEST(Matrix4D, RotationSettersKeepTranslation)
     }
     for (int i : kBlock)
         EXPECT_EQ(s._m[i], r._m[i]) << i;
+}
+
+TEST(Matrix4D, RotationOfRestAndQuaternionIsTheFullProductsBlockBitForBit)
+{
+    // What setRotationOf replaces in the world pass: r.setFromQuat(q);
+    // setRotation(rest * r). Random rests and quaternions, then the edge
+    // cases: a block of negative zeros (the product's zero fourth term turns
+    // their sum into +0), infinite and not-a-number translations (which the
+    // fourth term carries into the block), and a zero quaternion.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-2.0f, 2.0f);
+    std::vector<std::pair<cMatrix4D, cQuaternion>> cases;
+    for (int i = 0; i < 2000; ++i)
+    {
+        cMatrix4D rest;
+        for (float& e : rest._m)
+            e = u(rng);
+        cases.push_back({rest, cQuaternion(u(rng), u(rng), u(rng), u(rng))});
+    }
+    for (float t : {5.0f, -5.0f, 0.0f, INFINITY, NAN})
+    {
+        cMatrix4D rest;
+        for (int i : kBlock)
+            rest._m[i] = -0.0f;
+        rest.setTransform(t, -t, t);
+        cases.push_back({rest, cQuaternion()});
+        cases.push_back({rest, cQuaternion(0, 0, 0, 0)});
+    }
+    for (const auto& c : cases)
+    {
+        cMatrix4D r;
+        r.setFromQuat(c.second);
+        cMatrix4D expected = Sentinel(), got = Sentinel();
+        expected.setRotation(c.first * r);
+        got.setRotationOf(c.first, c.second);
+        ASSERT_EQ(std::memcmp(expected._m, got._m, sizeof got._m), 0) << c.first << "\n" << c.second;
+    }
 }
 
 TEST(Matrix4D, TranslationSettersTouchOnlyTheLastColumn)

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "QV_armature.h"
 #include "QV_bone.h"
 #include "QV_pose.h"
+#include "QV_xml.h"
 #include "support/qv_expect.h"
 
 using qvtest::AxisAngle;
@@ -212,6 +216,249 @@ TEST(ArmatureUpdate, WithoutARootDoesNothing)
     arm.mBones[0].mTransform.setTransform(1, 1, 1);
     arm.Update();
     EXPECT_TRUE(VecNear(arm.mBones[0].mWorldTransform.getTransform(), {0, 0, 0}, 0.0f));
+}
+
+namespace
+{
+// Seven bones listed children first, so that the list is no walk order:
+// root 6 -> 2, 4; 2 -> 0, 5; 4 -> 1; 1 -> 3.
+void BuildShuffledTree(cArmature& arm)
+{
+    arm.mBones.resize(7);
+    const int parent[7] = {2, 4, 6, 1, 6, 2, -1};
+    for (int i = 0; i < 7; ++i)
+    {
+        cBone& b = arm.mBones[i];
+        Place(b, 0.3f * i, 1.0f + 0.1f * i, -0.2f * i);
+        b.mRestTransform.setFromEuler(7.0f * i, -5.0f * i, 11.0f * i);
+        b.mTransform = b.mRestTransform;
+        b.mOrientation = AxisAngle(1, (float)i, 2, 13.0f * (float)i - 30.0f);
+    }
+    for (int i : {2, 4, 0, 5, 1, 3})
+        Link(arm.mBones[parent[i]], arm.mBones[i]);
+    arm.mRootBone = &arm.mBones[6];
+}
+} // namespace
+
+TEST(ArmatureUpdate, ARecordedHierarchyGivesWhatTheLinksGiveBitForBit)
+{
+    cArmature linked, recorded;
+    BuildShuffledTree(linked);
+    BuildShuffledTree(recorded);
+    recorded.RecordHierarchy();
+    ASSERT_TRUE(recorded.HierarchyRecorded());
+    EXPECT_FALSE(linked.HierarchyRecorded());
+    for (int frame = 0; frame < 3; ++frame)
+    {
+        for (cArmature* arm : {&linked, &recorded})
+        {
+            arm->mBones[6].mTransform.translate(cVector3D(0.5f, 0, -0.25f));
+            for (size_t i = 0; i < 7; ++i)
+                arm->mBones[i].mOrientation = arm->mBones[i].mOrientation * AxisAngle(0, 1, 1, 9.0f + frame);
+            arm->Update();
+        }
+        for (size_t i = 0; i < 7; ++i)
+        {
+            EXPECT_TRUE(SameMatrix(recorded.mBones[i].mWorldTransform, linked.mBones[i].mWorldTransform))
+                << "bone " << i << ", frame " << frame;
+            EXPECT_TRUE(SameMatrix(recorded.mBones[i].mTransform, linked.mBones[i].mTransform));
+        }
+    }
+}
+
+TEST(ArmatureUpdate, ARecordIsSetAsideWhenTheRootOrTheBonesChange)
+{
+    cArmature arm;
+    BuildShuffledTree(arm);
+    arm.RecordHierarchy();
+    ASSERT_TRUE(arm.HierarchyRecorded());
+
+    // Another root: only its own branch is updated, as the links give it.
+    arm.mRootBone = &arm.mBones[4];
+    EXPECT_FALSE(arm.HierarchyRecorded());
+    cMatrix4D marker;
+    marker.setTransform(-4, -4, -4);
+    arm.mBones[2].mWorldTransform = marker;
+    arm.Update();
+    EXPECT_TRUE(SameMatrix(arm.mBones[2].mWorldTransform, marker)) << "outside the new root's branch";
+    EXPECT_TRUE(SameMatrix(arm.mBones[3].mWorldTransform, arm.mBones[1].mWorldTransform * arm.mBones[3].mTransform));
+    arm.mRootBone = &arm.mBones[6];
+    EXPECT_TRUE(arm.HierarchyRecorded());
+
+    // Bones added: the vector is another.
+    arm.mBones.emplace_back();
+    EXPECT_FALSE(arm.HierarchyRecorded());
+}
+
+TEST(ArmatureUpdate, LinksThatLoopOrLeaveTheBonesRecordNothing)
+{
+    // 0 -> 1 -> 2 -> 1: following the links would never end.
+    cArmature loop;
+    loop.mBones.resize(3);
+    Link(loop.mBones[0], loop.mBones[1]);
+    Link(loop.mBones[1], loop.mBones[2]);
+    Link(loop.mBones[2], loop.mBones[1]);
+    loop.mRootBone = &loop.mBones[0];
+    loop.RecordHierarchy();
+    EXPECT_FALSE(loop.HierarchyRecorded());
+
+    cBone stray;
+    cArmature out;
+    out.mBones.resize(2);
+    Link(out.mBones[0], out.mBones[1]);
+    Link(out.mBones[1], stray);
+    out.mRootBone = &out.mBones[0];
+    out.RecordHierarchy();
+    EXPECT_FALSE(out.HierarchyRecorded());
+
+    cArmature none;
+    none.RecordHierarchy();
+    EXPECT_FALSE(none.HierarchyRecorded());
+}
+
+// The pass after a move of the root: two armatures kept in step, one
+// updated in full every time, the other with the short pass after each move.
+namespace
+{
+::testing::AssertionResult SameWorlds(const cArmature& a, const cArmature& b)
+{
+    for (size_t i = 0; i < a.mBones.size(); ++i)
+        if (std::memcmp(a.mBones[i].mWorldTransform._m, b.mBones[i].mWorldTransform._m, 64) != 0 ||
+            std::memcmp(a.mBones[i].mTransform._m, b.mBones[i].mTransform._m, 64) != 0)
+            return ::testing::AssertionFailure() << "bone " << i << " (" << a.mBones[i].mName << ")";
+    return ::testing::AssertionSuccess();
+}
+
+// Whether any world matrix's rotation columns differ in their bits.
+bool RotationsDiffer(const std::vector<cMatrix4D>& before, const cArmature& arm)
+{
+    for (size_t i = 0; i < before.size(); ++i)
+        if (std::memcmp(before[i]._m, arm.mBones[i].mWorldTransform._m, 48) != 0)
+            return true;
+    return false;
+}
+
+const cVector3D kMoves[] = {{0.25f, 0, -0.5f},       {-3.0f, 0.1f, 2.0f}, {2.75f, 0, -1.5f}, {1e-30f, 0, 0},
+                            {-1e-30f, -0.1f, 1e30f}, {0, 0, -1e30f},      {-5.0f, 0, 0},     {10.0f, -0.05f, 0.25f}};
+} // namespace
+
+TEST(ArmatureMovedRoot, TheWalkersTranslationsComeOutAsTheWholePassGivesThem)
+{
+    const std::string walker = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
+    cActor whole, moved;
+    ReadActorFromXML(walker.c_str(), whole);
+    ReadActorFromXML(walker.c_str(), moved);
+    int frames = 0;
+    for (unsigned int t = 34; t < 1200; t += 37)
+        for (const cVector3D& move : kMoves)
+        {
+            for (cActor* a : {&whole, &moved})
+            {
+                a->mPose.Set(a->mArmature);
+                a->mAction[0].EvaluateAt(t, a->mPose);
+                a->ApplyPose(a->mPose);
+                a->mPose.mPoseRoot->mTransform.translate(move); // as the foot locks do
+            }
+            whole.ApplyPose(whole.mPose);
+            ASSERT_TRUE(moved.mArmature.UpdateMovedRoot(moved.mPose.mPoseBones)) << "t " << t;
+            ASSERT_TRUE(SameWorlds(whole.mArmature, moved.mArmature)) << "t " << t << ", move " << move;
+            ++frames;
+        }
+    EXPECT_GT(frames, 200);
+}
+
+TEST(ArmatureMovedRoot, ZerosWhoseSignFollowsTheRootsAreRecomputed)
+{
+    // Rest matrices whose rotation blocks are zero (the loader accepts
+    // them): the root's of negative zeros, which its negative rest
+    // translation keeps negative in its world matrix, the others' of
+    // positive zeros. Every rotation element of the root's child is then
+    // a sum of negative zeros and, last, the root's translation times zero,
+    // so the signs of the root's translation show in the bits of the
+    // rotations below it. The root crosses zero on every axis.
+    auto build = [](cArmature& arm) {
+        arm.mBones.resize(5);
+        for (size_t i = 0; i < 5; ++i)
+        {
+            cBone& b = arm.mBones[i];
+            b.mRestTransform = cMatrix4D(std::vector<float>(16, i ? 0.0f : -0.0f).data());
+            if (i == 0)
+                b.mRestTransform.setTransform(-1.0f, -1.0f, -1.0f);
+            else
+                b.mRestTransform.setTransform(0.0f, 1.0f, 0.0f);
+            b.mTransform = b.mRestTransform;
+            if (i > 0)
+                Link(arm.mBones[i - 1], b);
+        }
+        arm.mRootBone = &arm.mBones[0];
+        arm.RecordHierarchy();
+    };
+    cArmature whole, moved;
+    build(whole);
+    build(moved);
+    std::vector<cBone> pose = whole.mBones;
+    whole.UpdateFrom(pose);
+    moved.UpdateFrom(pose);
+    int signsShown = 0;
+    const float xs[] = {1.0f, -1.0f, -0.0f, 0.0f, 2.0f, -3.0f};
+    for (float x : xs)
+        for (int axis = 0; axis < 3; ++axis)
+        {
+            pose[0].mTransform._m[12 + axis] = x;
+            std::vector<cMatrix4D> before;
+            for (const cBone& b : whole.mBones)
+                before.push_back(b.mWorldTransform);
+            whole.UpdateFrom(pose);
+            signsShown += RotationsDiffer(before, whole);
+            EXPECT_TRUE(moved.UpdateMovedRoot(pose));
+            ASSERT_TRUE(SameWorlds(whole, moved)) << "x " << x << ", axis " << axis;
+        }
+    // The case is real: translations alone would have kept the old signs.
+    EXPECT_GT(signsShown, 0);
+}
+
+TEST(ArmatureMovedRoot, AnyOtherChangeTakesTheWholePass)
+{
+    const std::string walker = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
+    cActor whole, moved;
+    ReadActorFromXML(walker.c_str(), whole);
+    ReadActorFromXML(walker.c_str(), moved);
+    enum
+    {
+        kOrientation,
+        kChildTranslation,
+        kBottomRow,
+        kRootOrientation,
+        kNotRecorded,
+        kChanges
+    };
+    for (int change = 0; change < kChanges; ++change)
+    {
+        for (cActor* a : {&whole, &moved})
+        {
+            a->mPose.Set(a->mArmature);
+            a->mAction[0].EvaluateAt(100 + change, a->mPose);
+            a->ApplyPose(a->mPose);
+            std::vector<cBone>& p = a->mPose.mPoseBones;
+            p[0].mTransform.translate(cVector3D(0.5f, 0, 0));
+            switch (change)
+            {
+            case kOrientation: p[5].mOrientation = AxisAngle(1, 0, 0, 20); break;
+            case kChildTranslation: p[3].mTransform.translate(cVector3D(0, 0.25f, 0)); break;
+            case kBottomRow: p[4].mTransform._m[7] = 0.5f; break;
+            case kRootOrientation: p[0].mOrientation = AxisAngle(0, 1, 0, 5); break;
+            case kNotRecorded: a->mArmature.mRootBone = &a->mArmature.mBones[1]; break;
+            }
+        }
+        whole.ApplyPose(whole.mPose);
+        EXPECT_FALSE(moved.mArmature.UpdateMovedRoot(moved.mPose.mPoseBones)) << "change " << change;
+        EXPECT_TRUE(SameWorlds(whole.mArmature, moved.mArmature)) << "change " << change;
+        for (cActor* a : {&whole, &moved})
+        {
+            a->mArmature.mRootBone = &a->mArmature.mBones[0];
+            a->mArmature.mBones[4].mTransform._m[7] = 0.0f;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------

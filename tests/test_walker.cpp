@@ -88,8 +88,8 @@ TEST(WalkerFile, HasTheBonesAndActionsTheDemoNeeds)
     EXPECT_GT(host.Head(walker::kFootL).x, 0.0);
     EXPECT_LT(host.Head(walker::kFootR).x, 0.0);
 
-    const char* names[3] = {"walk", "stand", "brisk"};
-    for (int s = 0; s < 3; ++s)
+    const char* names[kActionSlots] = {"walk", "stand", "brisk"};
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         SCOPED_TRACE(s);
         EXPECT_EQ(a.mAction[s].mName, names[s]);
@@ -104,7 +104,7 @@ template <class Check> void ForEachChannel(Check check)
 {
     measure::cGaitHost host(kWalkerPath.c_str());
     cActor& a = host.actor();
-    for (int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
         for (size_t c = 0; c < a.mAction[s].mChannels.size(); ++c)
         {
             SCOPED_TRACE(testing::Message() << "action " << s << " channel " << c);

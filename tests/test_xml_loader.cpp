@@ -88,7 +88,7 @@ TEST(XmlLoaderExample, LoadsToTheStatedValues)
     EXPECT_EQ(q.mData[1], 0.0f);
     EXPECT_EQ(q.mData[2], 0.0f);
     EXPECT_EQ(q.mData[3], 0.7071f);
-    for (int i = 1; i < 3; ++i)
+    for (unsigned int i = 1; i < kActionSlots; ++i)
     {
         EXPECT_TRUE(a.mAction[i].mName.empty());
         EXPECT_TRUE(a.mAction[i].mChannels.empty());
@@ -306,6 +306,8 @@ TEST(XmlLoaderHierarchy, NodeOrderDoesNotChangeTheTreeButOrdersChildren)
     EXPECT_EQ(bs[2].mParent, &bs[0]);
     // The pose of the linked armature finds the same root.
     EXPECT_EQ(a.mPose.mPoseRoot, &a.mPose.mPoseBones[0]);
+    // The world pass walks the tree as recorded.
+    EXPECT_TRUE(a.mArmature.HierarchyRecorded());
 }
 
 TEST(XmlLoaderActions, ActionsFillSlotsInFileOrder)
@@ -340,6 +342,10 @@ TEST(XmlLoaderActions, EqualKeyTimesAndKeysAfterTheLengthLoad)
     Load(Document(ExampleArmature(), Action("nod", "1000", Channel("3", keys))), a);
     ASSERT_EQ(a.mAction[0].mChannels[0].mKeyFrames.size(), 3u);
     EXPECT_EQ(a.mAction[0].mChannels[0].mKeyFrames[2].mTime, 1500u);
+    // Times never go backwards in a file that loads: the channel knows it,
+    // and searches its keys instead of visiting each one.
+    EXPECT_TRUE(a.mAction[0].mChannels[0].KeysInOrder());
+    EXPECT_FALSE(a.mAction[0].mChannels[1].KeysInOrder()) << "a channel without keys";
 }
 
 TEST(XmlLoaderFiles, ReadsAFileFromDisk)

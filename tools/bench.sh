@@ -30,9 +30,14 @@ fi
 tools/deps.sh test
 
 benches=$(for f in bench/bench_*.cpp; do basename "$f" .cpp; done)
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BENCH_PEER=ON >/dev/null
+# The comparison with ozz-animation is built where its sources are
+# (../shared/peer, or QV_PEER_DIR): bench/peer/bench_ozz.
+if grep -q '^bench_ozz:' "$build/Makefile" 2>/dev/null; then
+  benches="$benches peer/bench_ozz"
+fi
 # shellcheck disable=SC2086
-cmake --build "$build" -j"$(nproc)" --target qvdemo bareloop $benches >/dev/null
+cmake --build "$build" -j"$(nproc)" --target qvdemo bareloop $(for b in $benches; do basename "$b"; done) >/dev/null
 
 mkdir -p "$build"
 out="$build/bench-results.txt"

@@ -2,15 +2,7 @@
 
 void cBone::Update()
 {
-    cMatrix4D r;
-    r.setFromQuat(mOrientation);
-    mTransform.setRotation(mRestTransform * r);
-
-    if (mParent)
-        mWorldTransform = mParent->mWorldTransform * mTransform;
-    else
-        mWorldTransform = mTransform;
-
+    UpdateWorld(mParent ? &mParent->mWorldTransform : nullptr);
     for (cBone* child : mChildren)
         child->Update();
 }

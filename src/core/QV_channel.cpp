@@ -1,42 +1,68 @@
 #include "QV_channel.h"
 
-#include <math.h>
+#include <algorithm>
 
-void cChannel::EvaluateAt(unsigned int t, cQuaternion& q) const
+namespace
+{
+// A frame of 16 ms or so moves past a key or two: that many steps forward
+// are tried one by one before a binary search over the rest.
+const size_t kSteps = 4;
+
+// The first key in [first, last) whose time is later than t.
+const sKeyFrame* FirstLater(const sKeyFrame* first, const sKeyFrame* last, unsigned int t)
+{
+    return std::upper_bound(first, last, t, [](unsigned int time, const sKeyFrame& k) { return time < k.mTime; });
+}
+} // namespace
+
+bool cChannel::RecordKeyOrder()
 {
     const size_t n = mKeyFrames.size();
-    if (n == 0)
-        return;
+    size_t i = 1;
+    while (i < n && mKeyFrames[i - 1].mTime <= mKeyFrames[i].mTime)
+        ++i;
+    mOrderedKeys = i >= n ? n : 0;
+    return KeysInOrder();
+}
 
-    // The last key whose time is not later than t; later keys win ties.
-    size_t key1 = 0;
-    for (size_t i = 0; i < n; ++i)
-        if (mKeyFrames[i].mTime <= t)
-            key1 = i;
-
-    if (key1 == n - 1)
+size_t cChannel::FindKey(unsigned int t) const
+{
+    const size_t n = mKeyFrames.size();
+    if (!KeysInOrder())
     {
-        q = mKeyFrames[key1].mValue;
-        return;
+        // Later keys win ties, and a later key out of order wins over an
+        // earlier one.
+        size_t key = 0;
+        for (size_t i = 0; i < n; ++i)
+            if (mKeyFrames[i].mTime <= t)
+                key = i;
+        return key;
     }
 
-    const size_t key2 = key1 + 1;
-    const sKeyFrame& k1 = mKeyFrames[key1];
-    const sKeyFrame& k2 = mKeyFrames[key2];
-
-    // Before the first key (which can only happen when it is later than 0),
-    // and on keys out of time order, hold the lower key: there is no span to
-    // interpolate over.
-    float param = 0.0f;
-    if (t >= k1.mTime && k2.mTime > k1.mTime)
+    const sKeyFrame* keys = mKeyFrames.data();
+    size_t c = mCursor < n ? mCursor : 0;
+    if (keys[c].mTime <= t)
     {
-        const float dt = (float)(k2.mTime - k1.mTime);
-        param = (float)(t - k1.mTime) / dt;
+        // Forward from the cursor: the answer is the last of the keys from
+        // here on that are not later than t.
+        size_t steps = 0;
+        while (c + 1 < n && keys[c + 1].mTime <= t)
+        {
+            if (++steps > kSteps)
+            {
+                c = (size_t)(FirstLater(keys + c + 1, keys + n, t) - keys) - 1;
+                break;
+            }
+            ++c;
+        }
     }
-    q = cQuaternion::nlerp(param, k1.mValue, k2.mValue);
-
-    // Two keys of opposite sign meet at zero half way, and a zero key has no
-    // direction at all: hold the lower key rather than pass on not-a-numbers.
-    if (!isfinite(q.mData[0]) || !isfinite(q.mData[1]) || !isfinite(q.mData[2]) || !isfinite(q.mData[3]))
-        q = k1.mValue;
+    else
+    {
+        // Back: the clock restarted or jumped. Every key from the cursor on
+        // is later than t.
+        const size_t later = (size_t)(FirstLater(keys, keys + c, t) - keys);
+        c = later > 0 ? later - 1 : 0;
+    }
+    mCursor = c;
+    return c;
 }

@@ -14,8 +14,6 @@ float Math::abs(float in)
     return in;
 }
 
-float Math::sqrt(float in) { return sqrtf(in); }
-
 float Math::sin(float ang) { return sinf(ang * DEGTORAD); }
 float Math::cos(float ang) { return cosf(ang * DEGTORAD); }
 float Math::tan(float ang) { return tanf(ang * DEGTORAD); }

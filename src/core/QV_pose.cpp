@@ -40,10 +40,7 @@ cBone* cPose::PoseCopyOf(const cBone* link)
 
 void cPose::UpdateFrom(cBone& bone, const cMatrix4D* parentWorld)
 {
-    cMatrix4D r;
-    r.setFromQuat(bone.mOrientation);
-    bone.mTransform.setRotation(bone.mRestTransform * r);
-    bone.mWorldTransform = parentWorld ? *parentWorld * bone.mTransform : bone.mTransform;
+    bone.UpdateWorld(parentWorld);
     for (const cBone* link : bone.mChildren)
         if (cBone* child = PoseCopyOf(link))
             UpdateFrom(*child, &bone.mWorldTransform);

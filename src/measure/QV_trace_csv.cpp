@@ -7,10 +7,12 @@
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
 #include "QV_character.h"
+#include "QV_file.h"
 #include "QV_gait_trace.h"
 #include "QV_motion_trace.h"
 
@@ -22,14 +24,13 @@ namespace measure
 
 namespace
 {
-// One CSV file, written under a temporary name beside its place and renamed
-// into it by Close: a failure on any path out leaves the file that was there
-// before, and no half-written one.
+// One CSV file, gathered in memory and written whole by Close through the
+// core's WriteFileAtomically: a failure on any path out leaves the file that
+// was there before, and no half-written one.
 class cCsvFile
 {
 public:
-    cCsvFile(const std::string& path, const char* header)
-        : mPath(path), mTemp(path + ".tmp"), mFile(fopen(mTemp.c_str(), "w"))
+    cCsvFile(const std::string& path, const char* header) : mPath(path), mFile(open_memstream(&mText, &mSize))
     {
         if (!mFile)
             throw cMeasureError("cannot write " + path + ": " + strerror(errno));
@@ -37,37 +38,36 @@ public:
     }
     ~cCsvFile()
     {
-        if (!mFile)
-            return;
-        fclose(mFile);
-        remove(mTemp.c_str());
+        if (mFile)
+            fclose(mFile);
+        free(mText);
     }
     cCsvFile(const cCsvFile&) = delete;
     cCsvFile& operator=(const cCsvFile&) = delete;
 
     FILE* get() { return mFile; }
-    // Closes the file and puts it in its place, throwing when anything
-    // failed to reach it.
+    // Writes the file into its place, throwing when anything failed.
     void Close()
     {
         const bool bad = ferror(mFile) != 0;
         const bool closed = fclose(mFile) == 0;
         mFile = nullptr;
         if (bad || !closed)
+            throw cMeasureError("cannot write " + mPath + ": out of memory");
+        try
         {
-            remove(mTemp.c_str());
-            throw cMeasureError("cannot write " + mPath);
+            WriteFileAtomically(mPath, std::string(mText, mSize));
         }
-        if (rename(mTemp.c_str(), mPath.c_str()) != 0)
+        catch (const cQVError& e)
         {
-            const std::string why = strerror(errno);
-            remove(mTemp.c_str());
-            throw cMeasureError("cannot write " + mPath + ": " + why);
+            throw cMeasureError(e.what());
         }
     }
 
 private:
-    std::string mPath, mTemp;
+    std::string mPath;
+    char* mText = nullptr;
+    size_t mSize = 0;
     FILE* mFile;
 };
 
