@@ -33,6 +33,7 @@
 #include "QV_capture.h"
 #include "QV_character.h"
 #include "QV_xml.h"
+#include "support/base64.h"
 
 using namespace qvimport;
 
@@ -395,22 +396,6 @@ TEST(QvImportCaptured, ChosenCycleAndFrameRangeGiveThatWalk)
 }
 
 // ---- [SECTION] Synthetic ------------------------------------------------------------
-
-std::string Base64(const std::vector<unsigned char>& bytes)
-{
-    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string s;
-    for (size_t i = 0; i < bytes.size(); i += 3)
-    {
-        const unsigned v =
-            bytes[i] << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) | (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        s += k[v >> 18 & 63];
-        s += k[v >> 12 & 63];
-        s += i + 1 < bytes.size() ? k[v >> 6 & 63] : '=';
-        s += i + 2 < bytes.size() ? k[v & 63] : '=';
-    }
-    return s;
-}
 
 // A synthetic walker (metres, +Y up, facing and walking +Z): hips, two
 // three-bone legs with toe tips, a spine and a head. Each foot is down for
@@ -1027,7 +1012,9 @@ TEST(QvImportSamples, AssimpSampleFilesImportCleanlyOrAreRefused)
         }
     }
     printf("%d sample files imported, %d refused\n", imported, refused);
-    EXPECT_GE(imported, 3) << "the sample BVH walks";
+    // 01_03 walks; 01_01 (jumps) and Boxing_Toes are not walks and are
+    // refused (test_qvimport_wild.cpp).
+    EXPECT_GE(imported, 1) << "the sample BVH walk";
 }
 
 // ---- [SECTION] Keys ------------------------------------------------------------

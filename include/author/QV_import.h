@@ -6,8 +6,13 @@
 //   BuildSkeleton  which joints become bones, their names and tails
 //   FindFeet       ankles, knees, hips and toe tips of both legs
 //   Upright        turns the capture so that up is +Z, ground at z = 0
+//   PutInMotion    a cycle authored in place travels as its feet say
+//   LevelFloor     a floor that is not level is turned level
+//   CheckTwoLegs   refuses a figure with more feet on the ground
 //   FindContacts   per foot and frame: planted or not
+//   CheckSteps     refuses feet that never plant, hops and runs
 //   FindCycles     heel strike to heel strike of the left foot
+//   CheckCycles    refuses steps that go nowhere
 //   FindStance     a frame standing on both feet at the start or end
 //   BuildActor     bones, rest matrices and the three actions' samples;
 //     PlantCycle   each walk's legs re-posed so that a foot on the ground
@@ -108,6 +113,27 @@ sFeet FindFeet(const sCapture& cap, const sOptions& opt);
 // height found, in source units.
 double Upright(sCapture& cap, const sFeet& feet);
 
+// ---- Stage: floor -------------------------------------------------------------
+
+// A cycle authored in place (a game asset: the hips do not travel and the
+// foot on the ground slides backwards at walking speed) is put in motion:
+// every joint travels along where the figure faces at the speed the standing
+// feet slide back. Returns that speed, source units per second; 0 for a clip
+// that travels itself (it is left as it is).
+double PutInMotion(sCapture& cap, const sFeet& feet);
+
+// The floor the feet stand on, a plane fitted to where they stand still, is
+// turned level (the figure with it) at z = 0 where it rises by more than 2.5 %
+// of a leg over the ground walked. Returns its slope (rise per unit across),
+// 0 where it was left as it was.
+double LevelFloor(sCapture& cap, const sFeet& feet);
+
+// ---- Stage: checks (what is not a walk is refused with the reason) ------------
+
+// Refuses a figure with another end of its skeleton on the ground as often as
+// a foot (a quadruped).
+void CheckTwoLegs(const sCapture& cap, const sFeet& feet);
+
 // ---- Stage: contacts and cycles ----------------------------------------------
 
 struct sContacts
@@ -131,7 +157,16 @@ struct sCycle
 // A cycle over frames [begin, end] (begin < end), not steady.
 sCycle DescribeCycle(const sCapture& cap, const sFeet& feet, int begin, int end);
 
+// Refuses a foot that never stands still while down (a figure that never
+// plants), and flight phases in most cycles (hops, a run).
+void CheckSteps(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
 std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// Refuses gait cycles none of which walks: the pelvis going on by 0.15 of a
+// leg or more and each foot stepping on by half of that, the same way
+// (boxing, dancing, stepping on the spot). No cycles: nothing to say here.
+void CheckCycles(const sCapture& cap, const sFeet& feet, const sContacts& contacts, const std::vector<sCycle>& cycles);
 
 // The frame to stand on: both feet planted and the body at its stillest,
 // from the first or last fifth of the clip.
@@ -279,6 +314,8 @@ struct sImportResult
     std::vector<sCycle> mCycles;
     double mRate = 0;
     std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)
+    double mInPlaceSpeed = 0;             // a clip authored in place: the speed its feet gave it (PutInMotion)
+    double mFloorSlope = 0;               // the captured floor's slope, levelled (LevelFloor); 0: level
 };
 
 sImportResult Import(const sCapture& source, const sOptions& opt);

@@ -128,8 +128,14 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
     const sSkeleton sk = BuildSkeleton(cap);
     const sFeet feet = FindFeet(cap, opt);
     Upright(cap, feet);
+    r.mInPlaceSpeed = PutInMotion(cap, feet);
+    r.mFloorSlope = LevelFloor(cap, feet);
+    CheckTwoLegs(cap, feet);
     const sContacts contacts = FindContacts(cap, feet);
+    CheckSteps(cap, feet, contacts);
     r.mCycles = FindCycles(cap, feet, contacts);
+    if (opt.mFrameA < 0)
+        CheckCycles(cap, feet, contacts, r.mCycles);
     r.mCaptured = MeasureCapture(cap, feet, r.mCycles);
     const bool chosenByHand = opt.mFrameA >= 0 || opt.mCycle > 0;
     sCycle walk = ChooseWalk(cap, feet, r.mCycles, opt);
