@@ -751,7 +751,9 @@ TEST(QvImportSynthetic, PlantedFeetHoldStillAndWalkAtTheCapturedSpeed)
             bool inLeg = false;
             for (int b = (int)k; b >= 0; b = out.mBones[b].mParent)
                 inLeg = inLeg || b == thighs[0] || b == thighs[1];
-            if (inLeg)
+            // The root carries the hips' height, which planting lowers
+            // where a leg would not reach the floor: its keys may differ.
+            if (inLeg || k == 0)
                 continue;
             const std::vector<sKey>& raw = asCaptured.mActor.mAction[0].mChannels[k];
             ASSERT_EQ(ch.size(), raw.size());

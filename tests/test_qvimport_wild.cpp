@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "QV_capture.h"
-#include "support/base64.h"
 #include "QV_character.h"
 #include "QV_xml.h"
+#include "support/base64.h"
 
 using namespace qvimport;
 
@@ -401,9 +401,28 @@ sCapture ThroughGltf(const sCapture& cap, const sGltfStyle& style, const std::st
 
 cVector3D Head(const cBone& b) { return b.mWorldTransform.getTransform(); }
 
+cVector3D Tail(const cBone& b)
+{
+    const float* m = b.mWorldTransform._m;
+    return Head(b) + cVector3D(m[4], m[5], m[6]) * b.mLength;
+}
+
+// A foot's lowest joint: the foot bone's head (the ankle) and the tips of
+// the bones below it (the ball, the toes).
+double FootLowest(const cBone& foot)
+{
+    double y = std::min(Head(foot).mData[1], Tail(foot).mData[1]);
+    for (const cBone* c : foot.mChildren)
+        y = std::min(y, (double)Tail(*c).mData[1]);
+    return y;
+}
+
 struct sWalked
 {
-    double mSpeedLegs = 0; // the root's travel per second over the ground, legs
+    double mSpeedLegs = 0;    // the root's travel per second over the ground, legs
+    double mHeldLow = 1e30;   // a locked foot's lowest joint over the frames it is locked: least and most
+    double mHeldHigh = -1e30; // (units; the floor is y = 0)
+    double mLowest = 1e30;    // any foot's lowest joint, any frame
     bool mFinite = true;
 };
 
@@ -429,11 +448,34 @@ sWalked ImportAndWalk(const sImportResult& r, const std::string& label)
             start = Head(*a.mArmature.mRootBone);
         for (const cBone& b : a.mArmature.mBones)
             w.mFinite = w.mFinite && std::isfinite(Head(b).mData[0]) && std::isfinite(Head(b).mData[1]);
+        if (t < 3000)
+            continue;
+        for (const cFootLock* lock : {&a.mLeftFoot, &a.mRightFoot})
+        {
+            const double low = FootLowest(*lock->mBone);
+            w.mLowest = std::min(w.mLowest, low);
+            if (lock->mLock)
+            {
+                w.mHeldLow = std::min(w.mHeldLow, low);
+                w.mHeldHigh = std::max(w.mHeldHigh, low);
+            }
+        }
     }
     const cVector3D end = Head(*a.mArmature.mRootBone);
     const double dx = end.mData[0] - start.mData[0], dz = end.mData[2] - start.mData[2];
     w.mSpeedLegs = std::sqrt(dx * dx + dz * dz) / 12.0 / r.mActor.mLegLength;
     return w;
+}
+
+// A foot that is locked stands on the floor: its lowest joint within half a
+// per cent of the figure's height of y = 0; and no foot goes further through
+// it.
+void ExpectOnTheFloor(const sWalked& w, const sImportResult& r)
+{
+    const double band = 0.005 * r.mActor.mFigureHeight;
+    EXPECT_GT(w.mHeldLow, -band);
+    EXPECT_LT(w.mHeldHigh, band);
+    EXPECT_GT(w.mLowest, -band);
 }
 
 std::string RefusalOf(const sCapture& cap)
@@ -544,8 +586,9 @@ TEST(QvImportWild, WhatIsNotAWalkIsRefusedWithTheReason)
          "the steps go nowhere (no steady alternating steps along a path, as in boxing or dancing): not a walk"},
         {"a figure that never plants", Biped(Floating()),
          "the left foot never stands still on the ground (it slides or swings all along): not a walk"},
-        {"a quadruped", Quadruped(), "more than two feet reach the ground ('LeftHand_End' too): only two-legged walks "
-                                     "are imported"},
+        {"a quadruped", Quadruped(),
+         "more than two feet reach the ground ('LeftHand_End' too): only two-legged walks "
+         "are imported"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(RefusalOf(c.mCapture), c.mReason) << c.mWhat;
@@ -715,6 +758,7 @@ TEST(QvImportWild, AFloorThatRisesAlongTheWalkIsLevelled)
         EXPECT_NEAR(r.mCaptured.mCadence, level.mCaptured.mCadence, 0.03 * level.mCaptured.mCadence);
         const sWalked w = ImportAndWalk(r, "tilted");
         EXPECT_TRUE(w.mFinite);
+        ExpectOnTheFloor(w, r);
         EXPECT_NEAR(w.mSpeedLegs, r.mCaptured.mSpeedLegs, 0.05 * r.mCaptured.mSpeedLegs);
         printf("%s tilted 0.9 degrees: floor found at %.2f degrees; captured %.3f leg/s (level %.3f), %.1f "
                "steps/min (level %.1f); walks at %.3f leg/s\n",
@@ -737,6 +781,7 @@ TEST(QvImportWild, AWalkAuthoredInPlaceTravelsAsItsFeetSay)
     EXPECT_NEAR(r.mCaptured.mCadence, travelling.mCaptured.mCadence, 0.03 * travelling.mCaptured.mCadence);
     const sWalked w = ImportAndWalk(r, "inplace");
     EXPECT_TRUE(w.mFinite);
+    ExpectOnTheFloor(w, r);
     EXPECT_NEAR(w.mSpeedLegs, r.mCaptured.mSpeedLegs, 0.05 * r.mCaptured.mSpeedLegs);
     printf("in place: captured %.3f leg/s (travelling %.3f), %.1f steps/min; walks at %.3f leg/s\n",
            r.mCaptured.mSpeedLegs, travelling.mCaptured.mSpeedLegs, r.mCaptured.mCadence, w.mSpeedLegs);

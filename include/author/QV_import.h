@@ -236,6 +236,7 @@ struct sLoopPlant
     std::vector<char> mHeld[2];
     std::vector<sVec3> mPelvisStep;
     double mLargestShift = 0, mLargestMiss = 0, mLargestTurnDeg = 0;
+    double mLargestHipDrop = 0; // file units the hips came down for a held foot to reach the floor
 };
 
 struct sActorOut;
@@ -249,9 +250,14 @@ struct sActorOut;
 // the leg reaches the foot, whose pitch, roll and height stay; while a foot
 // swings, its turn and shift ease round the loop from one contact's to the
 // next's. keys: per key, every bone's rotation relative to its rest (the
-// legs' are replaced).
+// legs' are replaced). hipHeight: per key and the last again, the root's
+// height over the floor (file units); given, a held foot's lowest joint
+// (ankle, ball or toe tip) stands on the floor at every key it is held, the
+// hips eased down where a leg would not reach it; null, the feet keep their
+// captured heights.
 sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::vector<char> down[2],
-                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys);
+                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys,
+                      std::vector<double>* hipHeight = nullptr);
 
 // The pose in body space (the root's frame) as the library builds it from
 // keys relative to the rest rotations: every bone's rotation and head.

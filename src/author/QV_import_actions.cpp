@@ -355,7 +355,7 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
             d.z = 0;
             step.push_back(RotZ(heading.At(a + i)) * d * scale);
         }
-        planted = PlantCycle(out, legs, down, step, q);
+        planted = PlantCycle(out, legs, down, step, q, &hipZ);
     }
 
     act.mChannels.assign(bones, {});

@@ -99,8 +99,7 @@ bool Walks(const sCapture& cap, const sFeet& feet, const sContacts& contacts, co
     const std::vector<int> right = Strikes(contacts.mDown[1]);
     const int r0 = NextStrike(right, c.mBegin);
     const int r1 = r0 >= 0 ? NextStrike(right, r0) : -1;
-    const double rightOn =
-        r1 >= 0 ? (cap.mPosition[r1][ankle[1]] - cap.mPosition[r0][ankle[1]]).Dot(dir) : length;
+    const double rightOn = r1 >= 0 ? (cap.mPosition[r1][ankle[1]] - cap.mPosition[r0][ankle[1]]).Dot(dir) : length;
     return leftOn > kFootAdvanceShare * length && rightOn > kFootAdvanceShare * length;
 }
 
@@ -121,7 +120,8 @@ void CheckTwoLegs(const sCapture& cap, const sFeet& feet)
         // Standing, not lying or crawling: the pelvis a leg's height up.
         size_t onGround = 0;
         for (size_t f = 0; f < cap.Frames(); ++f)
-            onGround += cap.mPosition[f][j].z < kOtherFootBand * leg && cap.mPosition[f][feet.mPelvis].z > kStandingLegs * leg;
+            onGround +=
+                cap.mPosition[f][j].z < kOtherFootBand * leg && cap.mPosition[f][feet.mPelvis].z > kStandingLegs * leg;
         if ((double)onGround > kOtherFootShare * (double)cap.Frames())
             throw cImportError("more than two feet reach the ground ('" + cap.mJoints[j].mName +
                                "' too): only two-legged walks are imported");
@@ -131,8 +131,7 @@ void CheckTwoLegs(const sCapture& cap, const sFeet& feet)
 void CheckSteps(const sCapture& cap, const sFeet& feet, const sContacts& contacts)
 {
     const char* sideName[2] = {"left", "right"};
-    const double still =
-        std::max(kPlantSpeedShare * contacts.mWalkSpeed, kPlantLegsPerSecond * LegLength(feet));
+    const double still = std::max(kPlantSpeedShare * contacts.mWalkSpeed, kPlantLegsPerSecond * LegLength(feet));
     for (int side = 0; side < 2; ++side)
     {
         const std::vector<char>& down = contacts.mDown[side];
