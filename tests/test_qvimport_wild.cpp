@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -786,6 +787,93 @@ TEST(QvImportWild, AWalkAuthoredInPlaceTravelsAsItsFeetSay)
     printf("in place: captured %.3f leg/s (travelling %.3f), %.1f steps/min; walks at %.3f leg/s\n",
            r.mCaptured.mSpeedLegs, travelling.mCaptured.mSpeedLegs, r.mCaptured.mCadence, w.mSpeedLegs);
     EXPECT_EQ(travelling.mInPlaceSpeed, 0.0) << "a clip that travels is left as it is";
+}
+
+// The generated walker as the demo plays it (data/walker.xml through the
+// core, walking straight at 32 ms frames), every bone's head a joint and the
+// tip of each last bone an end joint, with the root's travel taken out: the
+// walk in place, as a game asset has it (+Y up, the demo's axes).
+sCapture WalkerInPlace(double seconds)
+{
+    cActor a;
+    ReadActorFromXML((std::string(QV_SOURCE_DIR) + "/data/walker.xml").c_str(), a);
+    a.SetConstraints();
+    a.UpdateArmature();
+    sSteering walk;
+    walk.mWalk = true;
+    for (unsigned t = 0; t < 3000; t += 32)
+        StepCharacter(a, 32, walk);
+    // Joints parents first: the bones depth first from the root, then an end
+    // joint at the tip of each bone without children.
+    std::vector<const cBone*> order;
+    std::function<void(const cBone*)> visit = [&](const cBone* b) {
+        order.push_back(b);
+        for (const cBone* c : b->mChildren)
+            visit(c);
+    };
+    visit(a.mArmature.mRootBone);
+    sCapture cap;
+    cap.mRate = 1000.0 / 32;
+    std::vector<const cBone*> ends;
+    for (const cBone* b : order)
+    {
+        sJoint j;
+        j.mName = b->mName;
+        j.mParent = b->mParent ? (int)(std::find(order.begin(), order.end(), b->mParent) - order.begin()) : -1;
+        j.mAnimated = true;
+        cap.mJoints.push_back(j);
+    }
+    for (size_t k = 0; k < order.size(); ++k)
+        if (order[k]->mChildren.empty())
+        {
+            sJoint j;
+            j.mName = order[k]->mName + "_end";
+            j.mParent = (int)k;
+            cap.mJoints.push_back(j);
+            ends.push_back(order[k]);
+        }
+    const cVector3D start = Head(*a.mArmature.mRootBone);
+    for (double t = 0; t < seconds * 1000; t += 32)
+    {
+        StepCharacter(a, 32, walk);
+        const cVector3D root = Head(*a.mArmature.mRootBone);
+        const sVec3 travel(root.mData[0] - start.mData[0], 0, root.mData[2] - start.mData[2]);
+        std::vector<sQuat> rot;
+        std::vector<sVec3> pos;
+        auto add = [&](const cBone& b, bool tip) {
+            const float* m = b.mWorldTransform._m;
+            const double r[3][3] = {{m[0], m[4], m[8]}, {m[1], m[5], m[9]}, {m[2], m[6], m[10]}};
+            rot.push_back(sQuat::FromMatrix(r));
+            const cVector3D p = tip ? Tail(b) : Head(b);
+            pos.push_back(sVec3(p.mData[0], p.mData[1], p.mData[2]) - travel);
+        };
+        for (const cBone* b : order)
+            add(*b, false);
+        for (const cBone* b : ends)
+            add(*b, true);
+        cap.mRotation.push_back(rot);
+        cap.mPosition.push_back(pos);
+    }
+    return cap;
+}
+
+TEST(QvImportWild, TheWalkerPlayedInPlaceWithUnnamedJointsWalksAgain)
+{
+    const sCapture played = WalkerInPlace(4);
+    for (size_t j = 0; j < played.mJoints.size(); ++j)
+        ASSERT_LT(played.mJoints[j].mParent, (int)j) << "parents first";
+    sGltfStyle unnamed;
+    unnamed.mYUp = false; // the demo's axes are glTF's
+    unnamed.mNames.assign(played.mJoints.size(), "");
+    const sCapture cap = ThroughGltf(played, unnamed, "walker_inplace");
+    const sImportResult r = Import(cap, sOptions());
+    EXPECT_GT(r.mInPlaceSpeed, 0);
+    const sWalked w = ImportAndWalk(r, "walker_inplace");
+    EXPECT_TRUE(w.mFinite);
+    ExpectOnTheFloor(w, r);
+    printf("the walker in place: captured %.3f leg/s, %.1f steps/min; walks at %.3f leg/s (%.0f %%)\n",
+           r.mCaptured.mSpeedLegs, r.mCaptured.mCadence, w.mSpeedLegs, 100 * w.mSpeedLegs / r.mCaptured.mSpeedLegs);
+    EXPECT_NEAR(w.mSpeedLegs, r.mCaptured.mSpeedLegs, 0.05 * r.mCaptured.mSpeedLegs);
 }
 
 TEST(QvImportWild, ClipCutsKeepTheirWalk)

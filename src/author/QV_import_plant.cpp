@@ -492,6 +492,13 @@ std::vector<sVec3> FootShifts(const sLoop& loop, const sFoot& foot, const std::v
     return shift;
 }
 
+// The foot's lowest joint at key i of the loop (the ankle, the ball or the
+// toe tip: the heel is not a joint), its height in body space.
+double LowestJoint(const sLoop& loop, const sFoot& foot, int i)
+{
+    return std::min({loop.mHead[i][foot.mBones.mFoot].z, loop.mPoints[i][1].z, loop.mPoints[i][2].z});
+}
+
 // A held foot's lowest joint (the ankle, the ball or the toe tip: the heel
 // is not a joint) on the floor, which lies the root's height below the root
 // in body space: a captured foot stands a little above or below its cycle's
@@ -504,9 +511,7 @@ void PutOnFloor(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& r
         for (int j = 0; j < run.mLength; ++j)
         {
             const int i = (run.mFirst + j) % loop.n;
-            const double lowest =
-                std::min({loop.mHead[i][foot.mBones.mFoot].z, loop.mPoints[i][1].z, loop.mPoints[i][2].z});
-            shift[i].z = -hipHeight[i] - lowest;
+            shift[i].z = -hipHeight[i] - LowestJoint(loop, foot, i);
         }
 }
 
@@ -542,7 +547,7 @@ std::vector<double> HipDrops(const sFootPlan plan[2], const std::vector<double>&
                 const std::vector<sVec3>& h = p.mLoop.mHead[i];
                 const double reach =
                     kStraightLeg * ((h[b.mShin] - h[b.mThigh]).Length() + (h[b.mFoot] - h[b.mShin]).Length());
-                const double lowest = std::min({h[b.mFoot].z, p.mLoop.mPoints[i][1].z, p.mLoop.mPoints[i][2].z});
+                const double lowest = LowestJoint(p.mLoop, p.mFoot, i);
                 sVec3 ankle = h[b.mFoot] + p.mShift[i];
                 ankle.z = h[b.mFoot].z - hipHeight[i] - lowest;
                 const double across = Flat(ankle - h[b.mThigh]).Length();
@@ -656,15 +661,20 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
             }
         }
         // A swinging foot keeps its captured height over the floor where
-        // the hips come down: it rises against them by as much.
+        // the hips come down: it rises against them by as much; and it does
+        // not go through the floor where a held foot was lowered onto it
+        // (a captured toe dips lower than the stance as it pushes off).
         for (int i = 0; i < n; ++i)
             shift[i].z -= drop[i];
         EaseBetween(p.mRuns, n, shift);
         for (int i = 0; i < n; ++i)
         {
             shift[i].z += drop[i];
-            if (!reached[i])
-                reach(i, shift[i]);
+            if (reached[i])
+                continue;
+            if (hipHeight && (int)hipHeight->size() == n + 1)
+                shift[i].z = std::max(shift[i].z, -(*hipHeight)[i] - LowestJoint(loop, foot, i));
+            reach(i, shift[i]);
         }
         keys[n] = keys[0];
     }
