@@ -13,6 +13,7 @@
 //   [SECTION] Rigs       names and shapes of the common rigs
 //   [SECTION] Floors     a capture floor that is not level
 //   [SECTION] In place   a game asset's walk cycle
+//   [SECTION] Stand      a clip that never stands still
 //
 // The BVH clips are from the CMU Graphics Lab Motion Capture Database
 // (mocap.cs.cmu.edu), created with funding from NSF EIA-0196217.
@@ -34,6 +35,7 @@
 
 #include "QV_capture.h"
 #include "QV_character.h"
+#include "QV_motion_trace.h"
 #include "QV_xml.h"
 #include "support/base64.h"
 
@@ -881,6 +883,86 @@ TEST(QvImportWild, ClipCutsKeepTheirWalk)
     const sCapture walk = Biped(Walk());
     const sImportResult r = Import(Cut(walk, 7, walk.Frames() - 5), sOptions());
     EXPECT_NEAR(r.mCaptured.mCadence, 120.0, 3.6);
+}
+
+} // namespace
+
+namespace
+{
+
+// ---- [SECTION] Stand -----------------------------------------------------------
+
+// The stand as the demo shows it after half a second: the ankles' distance
+// over the ground, in legs, and each foot's lowest joint.
+struct sStood
+{
+    double mAnklesApart = 0;
+    double mFoot[2] = {0, 0};
+};
+
+sStood Stand(const sImportResult& r, const std::string& label)
+{
+    const std::string path = TempPath(label + ".xml");
+    WriteFile(path, r.mXml);
+    cActor a;
+    ReadActorFromXML(path.c_str(), a);
+    a.SetConstraints();
+    a.UpdateArmature();
+    for (unsigned t = 0; t < 500; t += 16)
+        StepCharacter(a, 16, sSteering());
+    sStood s;
+    const cVector3D d = Head(*a.mLeftFoot.mBone) - Head(*a.mRightFoot.mBone);
+    s.mAnklesApart = std::hypot(d.mData[0], d.mData[2]) / r.mActor.mLegLength;
+    s.mFoot[0] = FootLowest(*a.mLeftFoot.mBone);
+    s.mFoot[1] = FootLowest(*a.mRightFoot.mBone);
+    return s;
+}
+
+// With the cross-fade and the contact locks (B and F), at 16 ms frames.
+motion::sMotionReport Traced(const sImportResult& r, const std::string& label)
+{
+    const std::string path = TempPath(label + ".xml");
+    WriteFile(path, r.mXml);
+    motion::sSwitches on;
+    on.mCrossFade = on.mContactLock = true;
+    return motion::TraceMotion(path, 16, on);
+}
+
+TEST(QvImportWild, AClipThatNeverStandsGetsAStandBuiltFromItsPoses)
+{
+    struct sClip
+    {
+        std::string mName;
+        sCapture mCapture;
+    };
+    std::vector<sClip> clips = {{"generated walk", Biped(Walk())}};
+    for (const char* name : {"131_01", "131_02"})
+        if (Exists(kMocap + name + ".bvh"))
+        {
+            // Cut to the steady walk and a little either side: no stand.
+            const sCapture whole = ReadScene(kMocap + name + ".bvh");
+            const sImportResult r = Import(whole, sOptions());
+            EXPECT_FALSE(r.mActor.mStandBuilt) << name << " stands at its start";
+            const int a = r.mActor.mCycleFrames[0][0], b = r.mActor.mCycleFrames[0][1];
+            clips.push_back({std::string(name) + " cut", Cut(whole, a - 60, b + 60)});
+        }
+    for (const sClip& clip : clips)
+    {
+        SCOPED_TRACE(clip.mName);
+        const sImportResult r = Import(clip.mCapture, sOptions());
+        EXPECT_TRUE(r.mActor.mStandBuilt);
+        const sStood s = Stand(r, "stand");
+        const double band = 0.005 * r.mActor.mFigureHeight;
+        EXPECT_LT(s.mAnklesApart, 0.35);
+        EXPECT_NEAR(s.mFoot[0], 0.0, band) << "standing on both feet";
+        EXPECT_NEAR(s.mFoot[1], 0.0, band);
+        const motion::sMotionReport m = Traced(r, "stand_trace");
+        printf("%s: stand built from frame %d, ankles %.2f legs apart, feet at %+.2f / %+.2f %% of the height; with B "
+               "and F a stop moves %.2f times a steady frame's most, a start %.2f\n",
+               clip.mName.c_str(), r.mActor.mStanceFrame, s.mAnklesApart, 100 * s.mFoot[0] / r.mActor.mFigureHeight,
+               100 * s.mFoot[1] / r.mActor.mFigureHeight, m.mStopMove / m.mSteadyMove, m.mStartMove / m.mSteadyMove);
+        EXPECT_LT(m.mStopMove, 1.5 * m.mSteadyMove);
+    }
 }
 
 } // namespace

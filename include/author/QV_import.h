@@ -14,6 +14,7 @@
 //   FindCycles     heel strike to heel strike of the left foot
 //   CheckCycles    refuses steps that go nowhere
 //   FindStance     a frame standing on both feet at the start or end
+//   BuildStand     or, where the clip never stands, one built from its poses
 //   BuildActor     bones, rest matrices and the three actions' samples;
 //     PlantCycle   each walk's legs re-posed so that a foot on the ground
 //                  stays put
@@ -172,6 +173,16 @@ void CheckCycles(const sCapture& cap, const sFeet& feet, const sContacts& contac
 // from the first or last fifth of the clip.
 int FindStance(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
 
+// Whether frame f is a stand: the ankles no more than 0.35 of a leg apart
+// and the body all but still.
+bool IsStanding(const sCapture& cap, const sFeet& feet, const sContacts& contacts, int f);
+
+// A stand built from the clip's own poses, for a clip that never stands: the
+// walk's frame where the legs pass each other (`from`), its feet set flat
+// under the hips, a hip width apart, the hips lowered as the legs need.
+// Appended to the capture as a frame of its own; returns its index.
+int BuildStand(sCapture& cap, const sFeet& feet, const sContacts& contacts, const sCycle& walk, int& from);
+
 // The walk a report is made of: captured speed (pelvis travel per second in
 // leg lengths) and cadence (steps per minute) over the steady cycles.
 struct sGaitMeasure
@@ -283,8 +294,9 @@ struct sActorOut
                                   // highest over the cycle, file units over the ground: where the
                                   // capture itself has both feet off the ground (heels are not joints)
     int mCycleFrames[2][2] = {};  // frames of the two walks
-    int mStanceFrame = 0;
-    sLoopPlant mPlant[2]; // what planting the feet did to the two walks (empty with --no-plant)
+    int mStanceFrame = 0;         // the frame stood on, or the one a built stand was made from
+    bool mStandBuilt = false;     // the clip never stands: the stand was built (BuildStand)
+    sLoopPlant mPlant[2];         // what planting the feet did to the two walks (empty with --no-plant)
 };
 
 // The names the demo looks its feet up by.
