@@ -146,6 +146,10 @@ const double kStraightLeg = 0.995;
 // A knee whose joint is less than this share of the thigh off the line from
 // hip to ankle is all but straight (about 6 degrees).
 const double kStraightKnee = 0.1;
+// A foot that is not held clears the floor by this share of the leg, reached
+// over this share of the loop from the nearest held key.
+const double kSwingClearance = 0.01;
+const double kClearanceRamp = 0.05;
 
 // ---- [SECTION] Loop ------------------------------------------------------------
 
@@ -492,11 +496,12 @@ std::vector<sVec3> FootShifts(const sLoop& loop, const sFoot& foot, const std::v
     return shift;
 }
 
-// The foot's lowest joint at key i of the loop (the ankle, the ball or the
-// toe tip: the heel is not a joint), its height in body space.
+// The foot's lowest point at key i of the loop, its height in body space:
+// the ankle, or a point the contact locks stand it on (the heel, below the
+// ankle as they place it; the ball; the toe tip).
 double LowestJoint(const sLoop& loop, const sFoot& foot, int i)
 {
-    return std::min({loop.mHead[i][foot.mBones.mFoot].z, loop.mPoints[i][1].z, loop.mPoints[i][2].z});
+    return std::min(loop.mHead[i][foot.mBones.mFoot].z, loop.LowestHeight(i));
 }
 
 // A held foot's lowest joint (the ankle, the ball or the toe tip: the heel
@@ -513,6 +518,22 @@ void PutOnFloor(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& r
             const int i = (run.mFirst + j) % loop.n;
             shift[i].z = -hipHeight[i] - LowestJoint(loop, foot, i);
         }
+}
+
+// Per key of a loop, how many keys it is from the nearest set one (0 for a
+// set key; n when none is set).
+std::vector<int> KeysAway(const std::vector<char>& set)
+{
+    const int n = (int)set.size();
+    std::vector<int> away(n, n);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int k = 0; k < 2 * n; ++k)
+        {
+            const int i = pass ? (2 * n - 1 - k) % n : k % n;
+            const int prev = pass ? (i + 1) % n : (i + n - 1) % n;
+            away[i] = set[i] ? 0 : std::min(away[i], away[prev] + 1);
+        }
+    return away;
 }
 
 // One foot's plan over a loop: its points, held keys, turns and shifts.
@@ -661,19 +682,26 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
             }
         }
         // A swinging foot keeps its captured height over the floor where
-        // the hips come down: it rises against them by as much; and it does
-        // not go through the floor where a held foot was lowered onto it
-        // (a captured toe dips lower than the stance as it pushes off).
+        // the hips come down: it rises against them by as much; and it
+        // clears the floor, where a held foot was lowered onto it (a
+        // captured toe dips lower than the stance as it pushes off) and
+        // where the capture drags it (a foot that is not held is in the
+        // air, and the measures count a toe on the floor as a contact).
         for (int i = 0; i < n; ++i)
             shift[i].z -= drop[i];
         EaseBetween(p.mRuns, n, shift);
+        const std::vector<int> away = KeysAway(reached);
+        const int ramp = std::max(1, (int)std::lround(kClearanceRamp * n));
         for (int i = 0; i < n; ++i)
         {
             shift[i].z += drop[i];
             if (reached[i])
                 continue;
             if (hipHeight && (int)hipHeight->size() == n + 1)
-                shift[i].z = std::max(shift[i].z, -(*hipHeight)[i] - LowestJoint(loop, foot, i));
+            {
+                const double clear = kSwingClearance * foot.mLeg * std::min(1.0, away[i] / (double)ramp);
+                shift[i].z = std::max(shift[i].z, clear - (*hipHeight)[i] - LowestJoint(loop, foot, i));
+            }
             reach(i, shift[i]);
         }
         keys[n] = keys[0];

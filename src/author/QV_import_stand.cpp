@@ -58,7 +58,8 @@ void ReachAnkle(sCapture& cap, size_t f, const sLeg& leg, const sVec3& target, c
     const double d =
         std::min(std::max((target - hip).Length(), std::fabs(thigh - shin) * 1.001), (thigh + shin) * 0.999);
     const double now = std::acos(std::max(-1.0, std::min(1.0, (hip - knee).Unit().Dot((ankle - knee).Unit()))));
-    const double want = std::acos(std::max(-1.0, std::min(1.0, (thigh * thigh + shin * shin - d * d) / (2 * thigh * shin))));
+    const double want =
+        std::acos(std::max(-1.0, std::min(1.0, (thigh * thigh + shin * shin - d * d) / (2 * thigh * shin))));
     // Bending about the axis the knee bends about; a straight knee bends
     // forwards.
     sVec3 axis = (hip - knee).Cross(ankle - knee).Unit();
