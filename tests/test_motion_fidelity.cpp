@@ -126,6 +126,9 @@ TEST(MotionFidelity, BothSwitchesOnStartAndStopSmoothlyOnPlantedFeet)
         // The walk starts where the legs agree half way through the fade,
         // so no foot has to glide a step forward along the ground.
         EXPECT_LT(r.mStartGlide, 10.0);
+        // A stop finishes its step before it fades into the stand: the feet
+        // glide a quarter of a stride at most (stopped at once, half).
+        EXPECT_LT(r.mStopGlide, 30.0);
         // The root keeps moving while the heel rises: no travel is lost to
         // the ankle lifting off.
         EXPECT_GE(r.mSpeed, speedOff[i]);

@@ -119,6 +119,13 @@ private:
     // back or restarts a fade when another action is requested.
     void CrossFade(unsigned int t);
     void StartFade();
+    // With mContactLock too, a stop asked of a walk waits (true) until the
+    // walk reaches the place within its next step where its legs are
+    // nearest the stand's: the step is finished, then the fade begins.
+    bool FinishingStep();
+    static constexpr unsigned int kNoStop = 0; // no stop waiting (no clock time lies before kRestartTime)
+    unsigned int mStopAt = kNoStop;            // the walk's clock time to fade into the stand from
+    unsigned int mStopFrom = 0;                // the clock when the stop was asked
     // HoldContacts: both foot locks on their contact points, moving the
     // pose's root by one shared horizontal correction.
     void HoldContacts();

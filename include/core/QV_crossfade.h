@@ -37,6 +37,11 @@ public:
     // orientations, before the heading), or fallback when the slot has no
     // samples or no distance is finite.
     unsigned int Nearest(unsigned int slot, const cPose& pose, unsigned int fallback) const;
+    // The clock time in slot, from `from` to `within` milliseconds after it
+    // (round the clock of an action `length` long), whose legs are nearest
+    // those of slot `target`'s first sample; fallback when none lies there.
+    unsigned int NearestAhead(unsigned int slot, unsigned int target, unsigned int from, unsigned int within,
+                              unsigned int length, unsigned int fallback) const;
 
 private:
     static constexpr unsigned int kMaxPoints = 8; // four per leg

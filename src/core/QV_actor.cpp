@@ -100,9 +100,10 @@ void cActor::Animate(unsigned int t)
     else
         mFade.mActive = false;
 
-    // The request takes effect on the next frame, at the clock as it stands.
-    // A slot number beyond the three slots is not followed.
-    if (mNextAction != mCurrentAction && mNextAction < 3)
+    // The request takes effect on the next frame, at the clock as it stands
+    // (a stop waiting to finish its step aside). A slot number beyond the
+    // three slots is not followed.
+    if (mNextAction != mCurrentAction && mNextAction < 3 && !(mCrossFade && mStopAt != kNoStop))
         mCurrentAction = mNextAction;
 
     m.setFromEuler(0.0f, 0.0f, mHeading);

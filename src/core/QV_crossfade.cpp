@@ -167,14 +167,51 @@ unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned
     return bestTime;
 }
 
-// ---------------------------------------------------------------------------
-// cActor: the fade
-
 namespace
 {
 // The clock runs from kRestartTime to the action's length and then starts
 // again: the period of a loop, milliseconds (at least 1).
 unsigned int CyclePeriod(unsigned int length) { return length > kRestartTime ? length - kRestartTime + 1 : 1; }
+
+// How far the clock runs from a to b, round a loop of an action that long.
+unsigned int ClockDistance(unsigned int a, unsigned int b, unsigned int length)
+{
+    const unsigned int period = CyclePeriod(length);
+    return (b + period - a % period) % period;
+}
+} // namespace
+
+unsigned int cPhaseIndex::NearestAhead(unsigned int slot, unsigned int target, unsigned int from, unsigned int within,
+                                       unsigned int length, unsigned int fallback) const
+{
+    if (slot >= 3 || target >= 3 || mPoints == 0 || mTimes[slot].empty() || mTimes[target].empty())
+        return fallback;
+    const unsigned int n = 3 * mPoints;
+    const float* want = mSamples[target].data();
+    const float* sample = mSamples[slot].data();
+    float best = INFINITY;
+    unsigned int bestTime = fallback;
+    for (size_t k = 0; k < mTimes[slot].size(); ++k, sample += n)
+    {
+        if (ClockDistance(from, mTimes[slot][k], length) > within)
+            continue;
+        float d = 0.0f;
+        for (unsigned int i = 0; i < n; ++i)
+            d += (sample[i] - want[i]) * (sample[i] - want[i]);
+        if (d < best)
+        {
+            best = d;
+            bestTime = mTimes[slot][k];
+        }
+    }
+    return bestTime;
+}
+
+// ---------------------------------------------------------------------------
+// cActor: the fade
+
+namespace
+{
 
 // Where the clock of an action of that length stands ms milliseconds after t.
 unsigned int ClockAfter(unsigned int t, unsigned int ms, unsigned int length)
@@ -250,8 +287,39 @@ void cActor::CrossFade(unsigned int t)
     else
         mFade.mHeight = mAction[mCurrentAction].RootHeightAt(mTime);
 
-    if (mNextAction != mCurrentAction && mNextAction < kActionSlots)
+    if (mNextAction != mCurrentAction && mNextAction < kActionSlots && !FinishingStep())
         StartFade();
+}
+
+bool cActor::FinishingStep()
+{
+    // With the contact locks too, a walk asked to stop walks on to where its
+    // legs are nearest the stand's (the swinging foot comes down beside the
+    // standing one) within the next step, and fades from there: stopped at
+    // once, the planted feet glide into the stand by up to half a stride.
+    const bool stopping = mContactLock && mNextAction == kStandSlot && mCurrentAction != kStandSlot &&
+                          mCurrentAction < kActionSlots && !mFade.mActive;
+    if (!stopping)
+    {
+        mStopAt = kNoStop;
+        return false;
+    }
+    const unsigned int length = mAction[mCurrentAction].mLength;
+    if (mStopAt == kNoStop)
+    {
+        mStopFrom = mTime;
+        mStopAt = mPhases.NearestAhead(mCurrentAction, kStandSlot, mTime, CyclePeriod(length) / 2, length, kNoStop);
+        if (mStopAt == kNoStop)
+            return false;
+    }
+    // The step is finished once the clock has run as far as the place to stop
+    // from (the clock only moves on, by less than the step each frame).
+    if (ClockDistance(mStopFrom, mTime, length) >= ClockDistance(mStopFrom, mStopAt, length))
+    {
+        mStopAt = kNoStop;
+        return false;
+    }
+    return true;
 }
 
 void cActor::StartFade()
