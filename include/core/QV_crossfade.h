@@ -58,6 +58,10 @@ private:
     std::vector<float> mSamples[3]; // per sample, mPoints points of three floats
 
     template <class Orientation> void Points(Orientation orientation, float* out) const;
+    // The time of the sample of slot nearest want (mPoints points) among
+    // those whose time keep accepts; fallback when none.
+    template <class Keep>
+    unsigned int Best(unsigned int slot, const float* want, Keep keep, unsigned int fallback) const;
 };
 
 #endif // QV_CROSSFADE_H

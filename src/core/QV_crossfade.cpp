@@ -149,15 +149,24 @@ unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned
     float now[kMaxPoints * 3];
     Points([&](unsigned int i) { return i < poseCount ? poseBones[i].mOrientation : bones[i].mOrientation; }, now);
 
+    return Best(
+        slot, now, [](unsigned int) { return true; }, fallback);
+}
+
+template <class Keep>
+unsigned int cPhaseIndex::Best(unsigned int slot, const float* want, Keep keep, unsigned int fallback) const
+{
     const unsigned int n = 3 * mPoints;
     const float* sample = mSamples[slot].data();
     float best = INFINITY;
     unsigned int bestTime = fallback;
     for (size_t k = 0; k < mTimes[slot].size(); ++k, sample += n)
     {
+        if (!keep(mTimes[slot][k]))
+            continue;
         float d = 0.0f;
         for (unsigned int i = 0; i < n; ++i)
-            d += (sample[i] - now[i]) * (sample[i] - now[i]);
+            d += (sample[i] - want[i]) * (sample[i] - want[i]);
         if (d < best)
         {
             best = d;
@@ -186,25 +195,9 @@ unsigned int cPhaseIndex::NearestAhead(unsigned int slot, unsigned int target, u
 {
     if (slot >= 3 || target >= 3 || mPoints == 0 || mTimes[slot].empty() || mTimes[target].empty())
         return fallback;
-    const unsigned int n = 3 * mPoints;
-    const float* want = mSamples[target].data();
-    const float* sample = mSamples[slot].data();
-    float best = INFINITY;
-    unsigned int bestTime = fallback;
-    for (size_t k = 0; k < mTimes[slot].size(); ++k, sample += n)
-    {
-        if (ClockDistance(from, mTimes[slot][k], length) > within)
-            continue;
-        float d = 0.0f;
-        for (unsigned int i = 0; i < n; ++i)
-            d += (sample[i] - want[i]) * (sample[i] - want[i]);
-        if (d < best)
-        {
-            best = d;
-            bestTime = mTimes[slot][k];
-        }
-    }
-    return bestTime;
+    return Best(
+        slot, mSamples[target].data(), [&](unsigned int t) { return ClockDistance(from, t, length) <= within; },
+        fallback);
 }
 
 // ---------------------------------------------------------------------------
