@@ -430,6 +430,7 @@ struct sWalked
     double mLowest = 1e30;    // any foot's lowest point, any frame
     double mStance = 0;       // share of a foot's frames with it on the floor (within 0.1 % of the height)
     double mDouble = 0;       // share of the frames with both feet on it
+    double mCadence = 0;      // steps per minute, from the clock's restarts (two steps a stride)
     bool mFinite = true;
 };
 
@@ -449,11 +450,19 @@ sWalked ImportAndWalk(const sImportResult& r, const std::string& label)
     sWalked w;
     cVector3D start;
     int frames = 0;
+    int restarts = 0;
+    unsigned first = 0, last = 0;
     for (unsigned t = 0; t < 15000; t += 16)
     {
+        const unsigned clock = a.mTime;
         StepCharacter(a, 16, walk);
         if (t < 3000)
             start = Head(*a.mArmature.mRootBone);
+        else if (a.mTime < clock)
+        {
+            first = restarts++ ? first : t;
+            last = t;
+        }
         for (const cBone& b : a.mArmature.mBones)
             w.mFinite = w.mFinite && std::isfinite(Head(b).mData[0]) && std::isfinite(Head(b).mData[1]);
         if (t < 3000)
@@ -479,6 +488,7 @@ sWalked ImportAndWalk(const sImportResult& r, const std::string& label)
     const cVector3D end = Head(*a.mArmature.mRootBone);
     const double dx = end.mData[0] - start.mData[0], dz = end.mData[2] - start.mData[2];
     w.mSpeedLegs = std::sqrt(dx * dx + dz * dz) / 12.0 / r.mActor.mLegLength;
+    w.mCadence = restarts > 1 ? 120000.0 * r.mCapturedWalk.mCycles * (restarts - 1) / (last - first) : 0;
     return w;
 }
 
@@ -983,6 +993,83 @@ TEST(QvImportWild, AClipThatNeverStandsGetsAStandBuiltFromItsPoses)
                clip.mName.c_str(), r.mActor.mStanceFrame, s.mAnklesApart, 100 * s.mFoot[0] / r.mActor.mFigureHeight,
                100 * s.mFoot[1] / r.mActor.mFigureHeight, m.mStopMove / m.mSteadyMove, m.mStartMove / m.mSteadyMove);
         EXPECT_LT(m.mStopMove, 1.5 * m.mSteadyMove);
+    }
+}
+
+} // namespace
+
+namespace
+{
+
+// ---- [SECTION] Table -----------------------------------------------------------
+
+// Every class above as the demo plays it with the cross-fade and the
+// contact locks at 16 ms frames, against the targets; the rows are the
+// table in docs/qvimport.md.
+TEST(QvImportWild, EveryClassPlaysAtItsCapturedSpeedOnPlantedFeetAndStopsSmoothly)
+{
+    struct sCase
+    {
+        std::string mName;
+        sCapture mCapture;
+    };
+    std::vector<sCase> cases = {
+        {"generated walk", Biped(Walk())},
+        {"generated walk, floor tilted 0.9 degrees", Tilted(Biped(Walk()), 0.9, sVec3(0, 0, 1))}};
+    sGltfStyle unnamed;
+    unnamed.mNames = Renamed([](int, const std::string&) { return std::string(); });
+    cases.push_back({"generated walk in place, unnamed glTF", ThroughGltf(Biped(Walk(1.0, true)), unnamed, "t1")});
+    sGltfStyle mixamo;
+    mixamo.mNames = Renamed([](int s, const std::string& p) {
+        const std::string side[2] = {"Left", "Right"};
+        return "mixamorig:" + (s < 0 ? "" : side[s]) + Capital(p);
+    });
+    mixamo.mYUp = false;
+    mixamo.mUnit = 100;
+    cases.push_back({"generated walk, mixamorig: names, Z up, cm", ThroughGltf(Biped(Walk()), mixamo, "t2")});
+    const sCapture walker = WalkerInPlace(4);
+    sGltfStyle bare;
+    bare.mYUp = false;
+    bare.mNames.assign(walker.mJoints.size(), "");
+    cases.push_back({"the walker in place, unnamed glTF", ThroughGltf(walker, bare, "t3")});
+    for (const char* name : {"131_01", "131_02"})
+        if (Exists(kMocap + name + ".bvh"))
+        {
+            const sCapture whole = ReadScene(kMocap + name + ".bvh");
+            const sImportResult r = Import(whole, sOptions());
+            const int a = r.mActor.mCycleFrames[0][0], b = r.mActor.mCycleFrames[0][1];
+            cases.push_back({name, whole});
+            cases.push_back({std::string(name) + ", floor tilted 0.9 degrees", Tilted(whole, 0.9, sVec3(0, 1, 0))});
+            cases.push_back({std::string(name) + ", cut: never stands", Cut(whole, a - 60, b + 60)});
+        }
+    printf("| clip | captured | speed | of captured | cadence | of captured | heel / ball worst | held feet | stand "
+           "ankles | stop / steady | stop glide |\n");
+    for (const sCase& c : cases)
+    {
+        SCOPED_TRACE(c.mName);
+        const sImportResult r = Import(c.mCapture, sOptions());
+        const sWalked w = ImportAndWalk(r, "table");
+        const sStood st = Stand(r, "table");
+        const motion::sMotionReport m = Traced(r, "table");
+        const double height = r.mActor.mFigureHeight, leg = r.mActor.mLegLength;
+        const double speed = m.mSpeed / leg, captured = r.mCaptured.mSpeedLegs;
+        printf("| %s | %.3f leg/s, %.1f steps/min | %.3f leg/s | %.0f %% | %.1f | %+.1f %% | %.2f / %.2f %% | %+.2f .. "
+               "%+.2f %% | %.2f legs | %.2f | %.1f %% |\n",
+               c.mName.c_str(), captured, r.mCaptured.mCadence, speed, 100 * speed / captured, w.mCadence,
+               100 * (w.mCadence / r.mCaptured.mCadence - 1), m.mHeelSlide, m.mBallSlide, 100 * w.mHeldLow / height,
+               100 * w.mHeldHigh / height, st.mAnklesApart, m.mStopMove / m.mSteadyMove, m.mStopGlide);
+        EXPECT_NEAR(speed / captured, 1.0, 0.05);
+        EXPECT_NEAR(w.mCadence / r.mCaptured.mCadence, 1.0, 0.03);
+        // 131_01's heels or balls slide up to 2.2 % of a stride: its held
+        // feet are moved onto the floor key by key, and a point coming down
+        // beside the held one is dragged a little (docs/qvimport.md).
+        const double slideBound = c.mName.compare(0, 6, "131_01") == 0 ? 2.5 : 1.0;
+        EXPECT_LT(m.mHeelSlide, slideBound);
+        EXPECT_LT(m.mBallSlide, slideBound);
+        ExpectOnTheFloor(w, r);
+        EXPECT_LT(st.mAnklesApart, 0.35);
+        EXPECT_LE(m.mStopMove, 1.5 * m.mSteadyMove);
+        EXPECT_TRUE(m.mFinite);
     }
 }
 
