@@ -950,13 +950,13 @@ sStood Stand(const sImportResult& r, const std::string& label)
 }
 
 // With the cross-fade and the contact locks (B and F), at 16 ms frames.
-motion::sMotionReport Traced(const sImportResult& r, const std::string& label)
+measure::sMotionReport Traced(const sImportResult& r, const std::string& label)
 {
     const std::string path = TempPath(label + ".xml");
     WriteFile(path, r.mXml);
-    motion::sSwitches on;
+    measure::sSwitches on;
     on.mCrossFade = on.mContactLock = true;
-    return motion::TraceMotion(path, 16, on);
+    return measure::TraceMotion(path, 16, on);
 }
 
 TEST(QvImportWild, AClipThatNeverStandsGetsAStandBuiltFromItsPoses)
@@ -987,7 +987,7 @@ TEST(QvImportWild, AClipThatNeverStandsGetsAStandBuiltFromItsPoses)
         EXPECT_LT(s.mAnklesApart, 0.35);
         EXPECT_NEAR(s.mFoot[0], 0.0, band) << "standing on both feet";
         EXPECT_NEAR(s.mFoot[1], 0.0, band);
-        const motion::sMotionReport m = Traced(r, "stand_trace");
+        const measure::sMotionReport m = Traced(r, "stand_trace");
         printf("%s: stand built from frame %d, ankles %.2f legs apart, feet at %+.2f / %+.2f %% of the height; with B "
                "and F a stop moves %.2f times a steady frame's most, a start %.2f\n",
                clip.mName.c_str(), r.mActor.mStanceFrame, s.mAnklesApart, 100 * s.mFoot[0] / r.mActor.mFigureHeight,
@@ -1050,7 +1050,7 @@ TEST(QvImportWild, EveryClassPlaysAtItsCapturedSpeedOnPlantedFeetAndStopsSmoothl
         const sImportResult r = Import(c.mCapture, sOptions());
         const sWalked w = ImportAndWalk(r, "table");
         const sStood st = Stand(r, "table");
-        const motion::sMotionReport m = Traced(r, "table");
+        const measure::sMotionReport m = Traced(r, "table");
         const double height = r.mActor.mFigureHeight, leg = r.mActor.mLegLength;
         const double speed = m.mSpeed / leg, captured = r.mCaptured.mSpeedLegs;
         printf("| %s | %.3f leg/s, %.1f steps/min | %.3f leg/s | %.0f %% | %.1f | %+.1f %% | %.2f / %.2f %% | %+.2f .. "

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "QV_character.h"
+#include "QV_contact.h"
 
 cActor::cActor()
 {
@@ -96,14 +97,22 @@ void cActor::Animate(unsigned int t)
     // itself (the switch below then has nothing to do). Switched off, a fade
     // in progress is dropped rather than resumed when it is switched on.
     if (mCrossFade)
-        CrossFade(t);
+    {
+        // Prepared on first use, and again should the actor have been loaded
+        // after it was prepared.
+        if (!mFader.Ready(mPose.mPoseBones.size()))
+            PrepareCrossFade();
+        mFader.FinishSteps(mContactLock);
+        if (mFader.Step(t, mAction, mNextAction, mBlend, mCurrentAction, mTime, mPose, mPose2))
+            ApplyRootHeight(mFader.Fade().mHeight);
+    }
     else
-        mFade.mActive = false;
+        mFader.Stop();
 
     // The request takes effect on the next frame, at the clock as it stands
     // (a stop waiting to finish its step aside). A slot number beyond the
-    // three slots is not followed.
-    if (mNextAction != mCurrentAction && mNextAction < 3 && !(mCrossFade && mStopAt != kNoStop))
+    // actor's slots is not followed.
+    if (mNextAction != mCurrentAction && mNextAction < kActionSlots && !(mCrossFade && mFader.Waiting()))
         mCurrentAction = mNextAction;
 
     m.setFromEuler(0.0f, 0.0f, mHeading);
@@ -115,7 +124,7 @@ void cActor::Animate(unsigned int t)
 
     if (mContactLock)
     {
-        HoldContacts();
+        HoldContacts(mArmature.mRootBone, mPose, mRightFoot, mLeftFoot);
     }
     else
     {
@@ -124,6 +133,11 @@ void cActor::Animate(unsigned int t)
     }
 
     ApplyPose(mPose);
+}
+
+void cActor::PrepareCrossFade()
+{
+    mFader.Prepare(mArmature, mAction, mRightFoot.mBone, mLeftFoot.mBone, mPose.mPoseBones.size());
 }
 
 void cActor::ApplyRootHeight(float height)
