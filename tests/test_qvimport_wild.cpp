@@ -434,16 +434,21 @@ struct sWalked
     bool mFinite = true;
 };
 
-// Imports, writes and loads the walk as the demo does, and walks it with the
-// contact locks at 16 ms frames for 15 s (the last 12 measured).
-sWalked ImportAndWalk(const sImportResult& r, const std::string& label)
+// Writes the import and loads it as the demo does.
+void LoadImported(const sImportResult& r, const std::string& label, cActor& a)
 {
     const std::string path = TempPath(label + ".xml");
     WriteFile(path, r.mXml);
-    cActor a;
     ReadActorFromXML(path.c_str(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
+    EXPECT_EQ(PrepareCharacter(a), "") << "the demo plays it as its character";
+}
+
+// Walks the import with the contact locks at 16 ms frames for 15 s (the
+// last 12 measured).
+sWalked ImportAndWalk(const sImportResult& r, const std::string& label)
+{
+    cActor a;
+    LoadImported(r, label, a);
     a.mContactLock = true;
     sSteering walk;
     walk.mWalk = true;
@@ -933,12 +938,8 @@ struct sStood
 
 sStood Stand(const sImportResult& r, const std::string& label)
 {
-    const std::string path = TempPath(label + ".xml");
-    WriteFile(path, r.mXml);
     cActor a;
-    ReadActorFromXML(path.c_str(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
+    LoadImported(r, label, a);
     for (unsigned t = 0; t < 500; t += 16)
         StepCharacter(a, 16, sSteering());
     sStood s;
