@@ -10,7 +10,7 @@
 if (!exists("fig_w")) fig_w = 1000
 if (!exists("fig_h")) fig_h = 1000
 if (png) {
-    set terminal pngcairo size fig_w,fig_h enhanced rounded font "Sans,12" background "white"
+    set terminal pngcairo size fig_w,fig_h enhanced rounded font "Sans,12" fontscale 0.8 background "white"
 } else {
     set terminal svg size fig_w,fig_h enhanced rounded font "Helvetica,13" background "white"
 }
