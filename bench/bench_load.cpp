@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "QV_actor.h"
+#include "QV_actor_file.h"
 #include "QV_matrix.h"
 #include "QV_xml.h"
 #include "bench_report.h"
@@ -43,20 +44,13 @@ std::string BoneName(unsigned int i)
     return buf;
 }
 
-void AppendF(std::string& s, const char* fmt, double v)
-{
-    char buf[64];
-    snprintf(buf, sizeof buf, fmt, v);
-    s += buf;
-}
-
-// The text of a well-formed actor file of `bones` bones.
+// The text of a well-formed actor file of `bones` bones, written as every
+// actor file is (author::FormatActorFile).
 std::string SyntheticFile(unsigned int bones, unsigned int keys)
 {
-    std::string s;
-    s.reserve((size_t)bones * (400 + 3 * keys * 90));
-    s += "<?xml version=\"1.0\" ?>\n<QVArmature>\n <armature name=\"synthetic\">\n";
-    s += "  <skeleton bones=\"" + std::to_string(bones) + "\">\n";
+    author::sActorFile file;
+    file.mName = "synthetic";
+    file.mBones.resize(bones);
     for (unsigned int i = 0; i < bones; ++i)
     {
         cMatrix4D rest;
@@ -68,44 +62,35 @@ std::string SyntheticFile(unsigned int bones, unsigned int keys)
             rest.setFromEuler(10.0f * side, 0.0f, 25.0f * side);
             rest.setTransform(0.0f, 0.5f, 0.0f);
         }
-        s += "   <bone name=\"" + BoneName(i) + "\" len=\"0.5\">\n    <matrix>";
-        for (int k = 0; k < 12; ++k)
-        {
-            if (k)
-                s += k % 4 ? "," : ",\n            ";
-            AppendF(s, "%.6f", rest._m[4 * (k % 4) + k / 4]);
-        }
-        s += "</matrix>\n   </bone>\n";
+        author::sFileBone& b = file.mBones[i];
+        b.mName = BoneName(i);
+        b.mParent = i == 0 ? -1 : (int)(i - 1) / 2;
+        b.mLength = 0.5;
+        for (int row = 0; row < 3; ++row)
+            for (int col = 0; col < 4; ++col)
+                b.mRest[row][col] = rest._m[4 * col + row]; // the library's matrices are column-major
     }
-    s += "  </skeleton>\n  <heirachy>\n";
-    for (unsigned int i = 0; i < bones; ++i)
-        s += "   <node name=\"" + BoneName(i) + "\">" + (i == 0 ? std::string("NULL") : BoneName((i - 1) / 2)) +
-             "</node>\n";
-    s += "  </heirachy>\n </armature>\n <actions>\n";
-    static const char* const names[3] = {"walk", "stand", "walk2"};
+    static const char* const names[kActionSlots] = {"walk", "stand", "walk2"};
     const unsigned int length = 1000;
-    for (unsigned int a = 0; a < 3; ++a)
+    for (unsigned int a = 0; a < kActionSlots; ++a)
     {
-        s += "  <action name=\"" + std::string(names[a]) + "\" len=\"" + std::to_string(length) + "\">\n";
+        author::sFileAction action;
+        action.mName = names[a];
+        action.mLength = length;
+        action.mChannels.resize(bones);
         for (unsigned int i = 0; i < bones; ++i)
-        {
-            s += "   <channel>\n    <keyframes keys=\"" + std::to_string(keys) + "\">\n";
             for (unsigned int k = 0; k < keys; ++k)
             {
-                const unsigned int t = keys > 1 ? length * k / (keys - 1) : 0;
                 const float angle = (float)((i * 7 + k * 13 + a * 29) % 61) - 30.0f;
-                s += "     <key t=\"" + std::to_string(t) + "\"><quat w=\"";
-                AppendF(s, "%.6f", Math::cos(angle / 2.0f));
-                s += "\" x=\"";
-                AppendF(s, "%.6f", Math::sin(angle / 2.0f));
-                s += "\" y=\"0\" z=\"0\"/></key>\n";
+                author::sFileKey key;
+                key.mTime = keys > 1 ? length * k / (keys - 1) : 0;
+                key.mW = Math::cos(angle / 2.0f);
+                key.mX = Math::sin(angle / 2.0f);
+                action.mChannels[i].push_back(key);
             }
-            s += "    </keyframes>\n   </channel>\n";
-        }
-        s += "  </action>\n";
+        file.mActions.push_back(action);
     }
-    s += " </actions>\n</QVArmature>\n";
-    return s;
+    return author::FormatActorFile(file, author::FixedSixDecimals);
 }
 
 // The synthetic files, written once into a temporary directory that is

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "QV_actor.h"
+#include "QV_character.h"
 #include "QV_iksolver.h"
 #include "QV_xml.h"
 #include "bench_report.h"
@@ -22,8 +23,8 @@ namespace
 {
 const std::string kWalker = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
 
-// Loads the walker as the application does (loader, foot locks, first world
-// matrices). Null, with the reason in `why`, when it cannot.
+// Loads the walker as the application does (the loader, then
+// PrepareCharacter). Null, with the reason in `why`, when it cannot.
 std::unique_ptr<cActor> LoadWalker(std::string& why)
 {
     std::unique_ptr<cActor> actor(new cActor);
@@ -36,8 +37,12 @@ std::unique_ptr<cActor> LoadWalker(std::string& why)
         why = kWalker + ": " + e.what();
         return nullptr;
     }
-    actor->SetConstraints();
-    actor->UpdateArmature();
+    const std::string problem = PrepareCharacter(*actor);
+    if (!problem.empty())
+    {
+        why = kWalker + ": " + problem;
+        return nullptr;
+    }
     return actor;
 }
 

@@ -313,23 +313,16 @@ struct ClockActor
     explicit ClockActor(unsigned int len0 = 1000, unsigned int len1 = 500, unsigned int len2 = 800)
     {
         cArmature& arm = actor.mArmature;
-        arm.mBones.resize(2);
-        arm.mBones[0].mName = "Bone";
-        arm.mBones[1].mName = "Bone.001";
+        qvtest::BuildTwoBoneArmature(arm);
         arm.mBones[0].mLength = 1.0f;
         arm.mBones[1].mLength = 0.5f;
         arm.mBones[0].mRestTransform.setTransform(0, 1, 0);
-        arm.mBones[1].mRestTransform.setTransform(0, 1, 0);
-        for (auto& b : arm.mBones)
-            b.mTransform = b.mRestTransform;
-        arm.mBones[1].mParent = &arm.mBones[0];
-        arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
-        arm.mRootBone = &arm.mBones[0];
+        arm.mBones[0].mTransform = arm.mBones[0].mRestTransform;
         actor.mPose.Setup(arm);
         actor.mPose2.Setup(arm);
-        const unsigned int lens[3] = {len0, len1, len2};
-        const float axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-        for (int s = 0; s < 3; ++s)
+        const unsigned int lens[kActionSlots] = {len0, len1, len2};
+        const float axes[kActionSlots][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        for (unsigned int s = 0; s < kActionSlots; ++s)
         {
             cAction& a = actor.mAction[s];
             a.mLength = lens[s];

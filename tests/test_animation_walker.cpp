@@ -8,6 +8,7 @@
 #include <string>
 
 #include "QV_actor.h"
+#include "QV_character.h"
 #include "QV_xml.h"
 #include "support/qv_expect.h"
 
@@ -35,8 +36,7 @@ protected:
         {
             FAIL() << path << ": " << e.what();
         }
-        actor.SetConstraints();
-        actor.UpdateArmature();
+        ASSERT_EQ(PrepareCharacter(actor), "");
         ASSERT_NE(actor.mLeftFoot.mBone, nullptr);
         ASSERT_NE(actor.mRightFoot.mBone, nullptr);
     }

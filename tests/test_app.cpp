@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -235,6 +236,32 @@ protected:
 
     cQVApp app;
 };
+
+// ---------------------------------------------------------------------------
+// Construction
+
+// Built over memory full of stale bytes, an application starts from the
+// values Setup gives (the ticks at 0), not from what was there.
+TEST(AppConstruction, EveryMemberStartsAtTheValueSetupGives)
+{
+    alignas(cQVApp) unsigned char storage[sizeof(cQVApp)];
+    std::memset(storage, 0xA5, sizeof storage);
+    cQVApp* app = new (storage) cQVApp;
+    EXPECT_EQ(app->mWinWidth, 0u);
+    EXPECT_EQ(app->mWinHeight, 0u);
+    EXPECT_EQ(app->mTime, 0u);
+    EXPECT_EQ(app->mFPS, 0u);
+    EXPECT_EQ(app->mSecondStartTime, 0u);
+    EXPECT_EQ(app->mLastTime, 0u);
+    EXPECT_EQ(app->mCurrentTime, 0u);
+    EXPECT_EQ(app->mDrawMode, 1u);
+    const bool flags[] = {app->mActive, app->mTurnLeft,        app->mTurnRight,       app->mWalk,
+                          app->mPaused, app->mLeftMouseButton, app->mRightMouseButton};
+    const bool expected[] = {true, false, false, false, false, false, false};
+    for (size_t i = 0; i < sizeof flags; ++i)
+        EXPECT_EQ(flags[i], expected[i]) << "flag " << i;
+    app->~cQVApp();
+}
 
 // ---------------------------------------------------------------------------
 // Event handling
@@ -691,7 +718,7 @@ using AppCharacter = AppTest;
 // orientation (the root also carries the heading).
 int PlayedSlot(const cActor& a)
 {
-    for (int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         cQuaternion q;
         a.mAction[s].mChannels[1].EvaluateAt(a.mTime, q);

@@ -26,8 +26,7 @@ void LoadWalker(cActor& actor)
 {
     const std::string path = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
     ReadActorFromXML(path.c_str(), actor);
-    actor.SetConstraints();
-    actor.UpdateArmature();
+    EXPECT_EQ(PrepareCharacter(actor), "");
 }
 
 // The root's true position: where the library holds it plus the shift.

@@ -1,12 +1,14 @@
 // Foot locks: engaging on a backward slide, holding, releasing, moving the
 // root only along the ground, and surviving skeletons whose reference
-// direction is undefined. Then the two locks inside a walking actor.
+// direction is undefined. Then the contact locks' frame on its own, and the
+// two locks inside a walking actor.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "QV_actor.h"
+#include "QV_contact.h"
 #include "QV_footlock.h"
 #include "support/qv_expect.h"
 
@@ -232,6 +234,222 @@ TEST(FootLockEvaluate, ALockWithoutABoneIsSkipped)
     r.Evaluate();
     EXPECT_FALSE(r.lock.mLock);
     EXPECT_TRUE(SameMatrix(r.pose.mPoseRoot->mTransform, before));
+}
+
+// ---------------------------------------------------------------------------
+// The points a foot stands on (HeelDrop, FootContactPoints)
+
+TEST(FootContactRule, TheHeelDropsToTheLowerOfBallAndToeTipButNeverBelowAFootLength)
+{
+    // In either precision: never above the ankle, the lower of the two
+    // points, and a foot length (either sign) at the most.
+    EXPECT_EQ(HeelDrop(1.0f, 0.8f, 0.9f, 0.5f), 1.0f - 0.8f);
+    EXPECT_EQ(HeelDrop(1.0, 0.9, 0.7, 0.5), 1.0 - 0.7);
+    EXPECT_EQ(HeelDrop(1.0f, 1.2f, 1.1f, 0.5f), 0.0f);
+    EXPECT_EQ(HeelDrop(1.0, -4.0, 0.0, -0.5), 0.5);
+    EXPECT_EQ(HeelDrop(1.0f, -4.0f, 0.0f, -0.5f), 0.5f);
+
+    // A foot pointing forwards and down, 0.5 long, its ball 0.25 below the
+    // ankle; no toes, short toes (tip 0.4 below), toes reaching far below.
+    const struct
+    {
+        float mToes; // length, 0: none
+        float mDrop;
+    } feet[] = {{0.0f, 0.25f}, {0.3f, 0.4f}, {4.0f, 0.5f}};
+    for (const auto& f : feet)
+    {
+        SCOPED_TRACE("toes " + std::to_string(f.mToes));
+        cArmature arm;
+        arm.mBones.resize(f.mToes > 0 ? 3 : 2);
+        arm.mBones[1].mRestTransform.setFromEuler(0, 0, -120); // +y to (0.866, -0.5, 0)
+        arm.mBones[1].mRestTransform.setTransform(0, 2, 0);
+        arm.mBones[1].mLength = 0.5f;
+        arm.mBones[1].mParent = &arm.mBones[0];
+        arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
+        if (f.mToes > 0)
+        {
+            arm.mBones[2].mRestTransform.setTransform(0, 0.5f, 0); // straight on from the ball
+            arm.mBones[2].mLength = f.mToes;
+            arm.mBones[2].mParent = &arm.mBones[1];
+            arm.mBones[1].mChildren.push_back(&arm.mBones[2]);
+        }
+        for (cBone& b : arm.mBones)
+            b.mTransform = b.mRestTransform;
+        arm.mRootBone = &arm.mBones[0];
+        arm.Update();
+        cFootLock lock;
+        lock.Setup(&arm.mBones[1], 0, 1, 0);
+        cVector3D p[cFootLock::kContactPoints];
+        lock.ContactPoints(p);
+        EXPECT_TRUE(VecNear(p[cFootLock::kHeel], {0, 2.0f - f.mDrop, 0}));
+        EXPECT_TRUE(VecNear(p[cFootLock::kBall], {0.4330127f, 1.75f, 0}));
+        if (f.mToes > 0)
+        {
+            EXPECT_TRUE(
+                VecNear(p[cFootLock::kToeTip], {0.8660254f * (0.5f + f.mToes), 2.0f - 0.5f * (0.5f + f.mToes), 0}));
+        }
+        else
+        {
+            EXPECT_EQ(lock.mToe, nullptr);
+            EXPECT_TRUE(qvtest::VecNear(p[cFootLock::kToeTip], p[cFootLock::kBall], 0.0f)) << "without toes, the ball";
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The contact locks, one frame (HoldContacts)
+
+namespace
+{
+// A root at the origin with a reference child one unit along +x, and two
+// feet of unit length whose world matrices the tests place by hand:
+// HoldContacts reads world matrices only. At rest both feet point forward
+// and a little up (turned -80 degrees about z), so the heel is the ankle and
+// the lowest point; the right one stands at (0.5, 0, 0), the left one swings
+// half a unit up at (-0.5, 0.5, 0).
+struct ContactRig
+{
+    enum
+    {
+        kRoot,
+        kAhead,
+        kRightFoot,
+        kLeftFoot
+    };
+    cArmature arm;
+    cPose pose;
+    cFootLock right, left;
+
+    ContactRig()
+    {
+        arm.mBones.resize(4);
+        const char* names[4] = {"Bone", "Bone.001", "Bone.007", "Bone.008"};
+        for (int i = 0; i < 4; ++i)
+        {
+            arm.mBones[i].mName = names[i];
+            arm.mBones[i].mLength = 1.0f;
+            if (i > 0)
+            {
+                arm.mBones[i].mParent = &arm.mBones[kRoot];
+                arm.mBones[kRoot].mChildren.push_back(&arm.mBones[i]);
+            }
+        }
+        arm.mBones[kAhead].mRestTransform.setTransform(1, 0, 0);
+        arm.mBones[kRightFoot].mRestTransform = Foot(-80, 0.5f, 0.0f);
+        arm.mBones[kLeftFoot].mRestTransform = Foot(-80, -0.5f, 0.5f);
+        for (cBone& b : arm.mBones)
+            b.mTransform = b.mRestTransform;
+        arm.mRootBone = &arm.mBones[kRoot];
+        arm.Update();
+        pose.Setup(arm);
+        right.Setup(&arm.mBones[kRightFoot], 0, 1, 0);
+        left.Setup(&arm.mBones[kLeftFoot], 0, 1, 0);
+    }
+    // A foot turned rz degrees about z (its tail then points along
+    // (-sin rz, cos rz, 0)), its ankle at (x, y, 0).
+    static cMatrix4D Foot(float rz, float x, float y)
+    {
+        cMatrix4D m;
+        m.setFromEuler(0, 0, rz);
+        m.setTransform(x, y, 0);
+        return m;
+    }
+    void Place(int bone, float rz, float x, float y) { arm.mBones[bone].mWorldTransform = Foot(rz, x, y); }
+    cVector3D Root() const { return pose.mPoseRoot->mTransform.getTransform(); }
+    void Step() { HoldContacts(&arm.mBones[kRoot], pose, right, left); }
+};
+} // namespace
+
+TEST(ContactLocks, TheFirstFrameHoldsTheAnklesAndThenFollowsThePoints)
+{
+    ContactRig r;
+    r.Place(ContactRig::kRightFoot, -80, 0.4f, 0.0f); // the ankle slid back
+    r.Step();
+    EXPECT_TRUE(r.right.mLock);
+    EXPECT_TRUE(VecNear(r.Root(), {0.1f, 0, 0}));
+    EXPECT_TRUE(r.right.mContactPrimed);
+    EXPECT_TRUE(r.left.mContactPrimed);
+    // The points as the corrected pose will have them.
+    EXPECT_TRUE(VecNear(r.right.mContactLast[cFootLock::kHeel], {0.5f, 0, 0}));
+}
+
+TEST(ContactLocks, TheLowestPointSlidingBackCarriesTheRootAsTheFootRollsOntoTheBall)
+{
+    ContactRig r;
+    r.Step(); // at rest: primes, nothing moves
+    EXPECT_TRUE(VecNear(r.Root(), {0, 0, 0}, 0.0f));
+
+    r.Place(ContactRig::kRightFoot, -80, 0.4f, 0.0f);
+    r.Step();
+    EXPECT_TRUE(r.right.mLock);
+    EXPECT_EQ(r.right.mContact, cFootLock::kHeel);
+    EXPECT_TRUE(VecNear(r.right.mLockedPosition, {0.4f, 0, 0}));
+    EXPECT_TRUE(VecNear(r.Root(), {0.1f, 0, 0}));
+    EXPECT_TRUE(VecNear(r.right.mOffset, {0.1f, 0, 0}));
+    EXPECT_FALSE(r.left.mLock);
+
+    // Pitched down, the heel lifts and the ball is lowest; it slid back by
+    // another 0.1.
+    const cVector3D ball = ContactRig::Foot(-80, 0.5f, 0.0f) * cVector3D(0, 1, 0) - cVector3D(0.1f, 0, 0);
+    const cMatrix4D pitched = ContactRig::Foot(-100, 0, 0);
+    const cVector3D ankle = ball - pitched * cVector3D(0, 1, 0);
+    r.Place(ContactRig::kRightFoot, -100, ankle.mData[0], ankle.mData[1] + 0.3f);
+    r.Step();
+    EXPECT_EQ(r.right.mContact, cFootLock::kBall);
+    EXPECT_TRUE(r.right.mLock);
+    EXPECT_TRUE(VecNear(r.right.mLockedPosition, {0.4f, 0, 0})) << "still the same contact";
+    EXPECT_TRUE(VecNear(r.Root(), {0.2f, 0, 0}));
+}
+
+TEST(ContactLocks, OfTwoFeetSlidingBackTheLowerStandsAndTheOtherOnlyAsItComesDown)
+{
+    ContactRig r;
+    r.Step();
+    // The left foot slides back too, but 0.02 above the right one: more than
+    // a hundredth of its length, so it has no say.
+    r.Place(ContactRig::kRightFoot, -80, 0.4f, 0.0f);
+    r.Place(ContactRig::kLeftFoot, -80, -0.7f, 0.02f);
+    r.Step();
+    EXPECT_TRUE(VecNear(r.Root(), {0.1f, 0, 0}));
+    EXPECT_TRUE(r.right.mLock);
+    EXPECT_FALSE(r.left.mLock);
+    EXPECT_TRUE(VecNear(r.left.mOffset, {0, 0, 0}, 0.0f));
+
+    // Half way into the band it has half a say: the root takes the weighted
+    // mean of the slides (0.1 at weight 1, 0.2 at weight 0.5), shared out
+    // between the locks by weight. (A slide counts from where the last
+    // correction left each point: 0.5 and -0.6.)
+    r.Place(ContactRig::kRightFoot, -80, 0.4f, 0.0f);
+    r.Place(ContactRig::kLeftFoot, -80, -0.8f, 0.005f);
+    r.Step();
+    const float shift = (0.1f + 0.5f * 0.2f) / 1.5f;
+    EXPECT_TRUE(VecNear(r.Root(), {0.1f + shift, 0, 0}));
+    EXPECT_TRUE(r.left.mLock);
+    EXPECT_TRUE(VecNear(r.right.mOffset, {shift / 1.5f, 0, 0}));
+    EXPECT_TRUE(VecNear(r.left.mOffset, {shift * 0.5f / 1.5f, 0, 0}));
+}
+
+TEST(ContactLocks, AFootSwingingForwardIsNotTheGroundHoweverLowItDips)
+{
+    ContactRig r;
+    r.Step();
+    r.Place(ContactRig::kRightFoot, -80, 0.4f, 0.0f);
+    r.Place(ContactRig::kLeftFoot, -80, -0.2f, -0.1f); // forward, and lower
+    r.Step();
+    EXPECT_TRUE(VecNear(r.Root(), {0.1f, 0, 0}));
+    EXPECT_FALSE(r.left.mLock);
+}
+
+TEST(ContactLocks, AFootWithoutABoneIsSkipped)
+{
+    ContactRig r;
+    r.left.Setup(nullptr, 0, 1, 0);
+    r.Step();
+    r.Place(ContactRig::kRightFoot, -80, 0.4f, 0.0f);
+    r.Step();
+    EXPECT_TRUE(VecNear(r.Root(), {0.1f, 0, 0}));
+    EXPECT_FALSE(r.left.mLock);
+    EXPECT_FALSE(r.left.mContactPrimed);
 }
 
 // ---------------------------------------------------------------------------

@@ -152,8 +152,8 @@ protected:
         SDL_Quit();
     }
 
-    // The first frames create the caption's stream and string and warm up the
-    // driver; they are not counted.
+    // The first frames fill the caption's stream and string for the first
+    // time and warm up the driver; they are not counted.
     void WarmUp()
     {
         RunFrames(app, 3, false);

@@ -10,14 +10,21 @@
 //                        capture moved, turned and scaled; Assimp's samples
 //   [SECTION] Keys       the reduction bound over hand-picked channels
 //   [SECTION] Errors     the program's failures
+//   [SECTION] Files      the user's files: written whole or not at all, never
+//                        the input; the hip heights the demo plays
 //
 // The BVH clips are from the CMU Graphics Lab Motion Capture Database
 // (mocap.cs.cmu.edu), created with funding from NSF EIA-0196217.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <math.h>
 #include <stdio.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -33,6 +40,8 @@
 #include "QV_capture.h"
 #include "QV_character.h"
 #include "QV_xml.h"
+#include "support/qv_expect.h"
+#include "support/run_program.h"
 
 using namespace qvimport;
 
@@ -63,6 +72,14 @@ bool Finite(const cMatrix4D& m)
 }
 
 cVector3D Head(const cBone& b) { return b.mWorldTransform.getTransform(); }
+
+// The root's place over the ground, x and z, the actor's re-centring (a
+// large figure's every stride) added back.
+std::array<double, 2> Ground(const cActor& a)
+{
+    const cVector3D h = Head(*a.mArmature.mRootBone);
+    return {h.mData[0] + (double)a.mOriginShift[0], h.mData[2] + (double)a.mOriginShift[2]};
+}
 cVector3D Tail(const cBone& b)
 {
     const float* m = b.mWorldTransform._m;
@@ -108,8 +125,8 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
     p.mStandFoot[0] = FootLowest(*a.mLeftFoot.mBone);
     p.mStandFoot[1] = FootLowest(*a.mRightFoot.mBone);
     const cVector3D dir0 = a.mLeftFoot.mDir;
-    const cVector3D start0 = Head(*a.mArmature.mRootBone);
-    cVector3D start;
+    const std::array<double, 2> start0 = Ground(a);
+    std::array<double, 2> start = start0;
     double clock = 0, firstWrap = -1, lastWrap = -1;
     int wraps = 0;
     unsigned prevTime = a.mTime;
@@ -129,7 +146,7 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
             p.mFinite = p.mFinite && Finite(b.mWorldTransform);
         if (clock < 2000)
         {
-            start = Head(*a.mArmature.mRootBone);
+            start = Ground(a);
             prevTime = a.mTime;
             continue;
         }
@@ -157,10 +174,10 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
         p.mGroundFrames += down ? 1 : 0;
         p.mCarriedFrames += carried ? 1 : 0;
     }
-    const cVector3D end = Head(*a.mArmature.mRootBone);
-    const cVector3D d(end.mData[0] - start.mData[0], 0, end.mData[2] - start.mData[2]);
+    const std::array<double, 2> end = Ground(a);
+    const cVector3D d((float)(end[0] - start[0]), 0, (float)(end[1] - start[1]));
     p.mTravel = d.length();
-    const cVector3D whole(end.mData[0] - start0.mData[0], 0, end.mData[2] - start0.mData[2]);
+    const cVector3D whole((float)(end[0] - start0[0]), 0, (float)(end[1] - start0[1]));
     const cVector3D up(0, 1, 0);
     p.mForward = whole.dot(dir0);
     p.mLeft = whole.dot(up.cross(dir0));
@@ -172,8 +189,7 @@ sPlay Play(cActor& a, unsigned dt, double walkMs, double height, double turnRate
 void Load(const std::string& path, cActor& a)
 {
     ReadActorFromXML(path.c_str(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
+    EXPECT_EQ(PrepareCharacter(a), "") << path;
 }
 
 // The file holds what the importer meant to write: the demo's bones and
@@ -188,7 +204,7 @@ void ExpectRoundTrip(const sActorOut& out, cActor& a)
     EXPECT_EQ(a.mLeftFoot.mBone->mName, "Bone.008");
     EXPECT_EQ(a.mRightFoot.mBone->mName, "Bone.007");
     ASSERT_FALSE(a.mArmature.mRootBone->mChildren.empty());
-    for (int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         ASSERT_EQ(a.mAction[s].mChannels.size(), out.mBones.size());
         EXPECT_EQ(a.mAction[s].mLength, out.mAction[s].mLength);
@@ -231,7 +247,7 @@ void ExpectHipsAtRestPlusHeight(const sActorOut& out, cActor& a)
     const size_t pelvis = 2; // root, forward, then the captured bones from the pelvis
     const double rest = a.mArmature.mRootBone->mRestTransform._m[13];
     EXPECT_NEAR(rest, out.mBones[0].mOffset.z, 1e-5) << "the root stands at the standing hip height";
-    for (unsigned s = 0; s < 3; ++s)
+    for (unsigned s = 0; s < kActionSlots; ++s)
     {
         const std::vector<sKey>& keys = out.mAction[s].mChannels[0];
         for (size_t i = 0; i < keys.size(); ++i)
@@ -799,6 +815,19 @@ TEST(QvImportSynthetic, PlantedFeetHoldStillAndWalkAtTheCapturedSpeed)
     }
 }
 
+// Adds a bone to a body built by hand; its index.
+int AddBone(sActorOut& out, const std::string& name, int parent, sVec3 offset, double length, sQuat rest)
+{
+    sOutBone b;
+    b.mName = name;
+    b.mParent = parent;
+    b.mOffset = offset;
+    b.mLength = length;
+    b.mRest = rest;
+    out.mBones.push_back(b);
+    return (int)out.mBones.size() - 1;
+}
+
 // A small two-legged body for PlantCycle alone: root, pelvis, and per leg a
 // thigh, shin, foot and toe hanging straight down (+Y of each bone along it),
 // body space +Z up. shin: the shin's length (0: a knee on the ankle).
@@ -806,14 +835,7 @@ sActorOut TwoLegs(double shin)
 {
     sActorOut out;
     auto bone = [&](const char* name, int parent, sVec3 offset, double length, sQuat rest) {
-        sOutBone b;
-        b.mName = name;
-        b.mParent = parent;
-        b.mOffset = offset;
-        b.mLength = length;
-        b.mRest = rest;
-        out.mBones.push_back(b);
-        return (int)out.mBones.size() - 1;
+        return AddBone(out, name, parent, offset, length, rest);
     };
     const sQuat down = sQuat::AxisAngle(sVec3(1, 0, 0), M_PI);       // +Y pointing down
     const sQuat ahead = sQuat::AxisAngle(sVec3(1, 0, 0), -M_PI / 2); // from down to forwards (+Y in body)
@@ -923,6 +945,89 @@ sQuat At(const cChannel& ch, unsigned t)
     return sQuat(q.mData[3], q.mData[0], q.mData[1], q.mData[2]);
 }
 
+// A point in a bone's frame, from where it lies in the world (the library's
+// world matrix) or in body space (the importer's rotation and head).
+cVector3D InBone(const cMatrix4D& m, const cVector3D& p)
+{
+    const cVector3D d = p - m.getTransform();
+    return cVector3D(m._m[0] * d.mData[0] + m._m[1] * d.mData[1] + m._m[2] * d.mData[2],
+                     m._m[4] * d.mData[0] + m._m[5] * d.mData[1] + m._m[6] * d.mData[2],
+                     m._m[8] * d.mData[0] + m._m[9] * d.mData[1] + m._m[10] * d.mData[2]);
+}
+cVector3D InBone(const sQuat& rotation, const sVec3& head, const sVec3& p)
+{
+    const sVec3 v = rotation.Conj() * (p - head);
+    return cVector3D((float)v.x, (float)v.y, (float)v.z);
+}
+
+// The importer plants a walk on the points the demo's contact locks hold: on
+// one body, written as a file and loaded as the demo loads it, the heel, ball
+// and toe tip the importer finds in double precision (body space, z up) are
+// those the foot locks find in single precision (world, y up). Both legs hang
+// straight down. The left foot lies level with long toes bent down, further
+// below it than the foot is long, so the heel drops by the foot's length; the
+// right one has no toes and points down, so that its ball is its lowest point.
+TEST(QvImportPlant, TheImportersFootPointsAreTheContactLocksOwn)
+{
+    sActorOut out;
+    auto bone = [&](const std::string& name, int parent, sVec3 offset, double length, sQuat rest) {
+        return AddBone(out, name, parent, offset, length, rest);
+    };
+    const sVec3 x(1, 0, 0);
+    bone("root", -1, sVec3(0, 0, 2), 0, sQuat());
+    bone("ahead", 0, sVec3(0, 0.5, 0), 0, sQuat());
+    sLegBones legs[2];
+    for (int side = 0; side < 2; ++side)
+    {
+        const std::string s = side == 0 ? "L" : "R";
+        sLegBones& leg = legs[side];
+        leg.mThigh = bone("thigh" + s, 0, sVec3(side == 0 ? 0.2 : -0.2, 0, 0), 1.0, sQuat::AxisAngle(x, -M_PI / 2));
+        leg.mShin = bone("shin" + s, leg.mThigh, sVec3(0, 1, 0), 1.0, sQuat());
+        const double pitch = side == 0 ? 0.0 : 0.35; // below level
+        leg.mFoot = bone(side == 0 ? kLeftFootName : kRightFootName, leg.mShin, sVec3(0, 1, 0), 0.3,
+                         sQuat::AxisAngle(x, M_PI / 2 - pitch));
+        if (side == 0)
+            leg.mToe = bone("toes" + s, leg.mFoot, sVec3(0, 0.3, 0), 1.0, sQuat::AxisAngle(x, -0.6));
+    }
+    for (unsigned int s = 0; s < kActionSlots; ++s)
+    {
+        out.mAction[s].mName = "still";
+        out.mAction[s].mLength = 1000;
+        out.mAction[s].mChannels.assign(out.mBones.size(), std::vector<sKey>(1));
+    }
+    const std::string xml = WriteActorXml(out);
+    cActor a;
+    ReadActorFromMemory(xml.data(), xml.size(), a);
+    ASSERT_EQ(WalkerProblem(a), "") << "a body the demo would play";
+    a.SetConstraints();
+    a.UpdateArmature();
+
+    std::vector<sQuat> world;
+    std::vector<sVec3> head;
+    BodyPose(out, std::vector<sQuat>(out.mBones.size()), world, head);
+    const cFootLock* locks[2] = {&a.mLeftFoot, &a.mRightFoot};
+    const double drop[2] = {0.3, 0.3 * std::sin(0.35)};
+    for (int side = 0; side < 2; ++side)
+    {
+        SCOPED_TRACE(side == 0 ? "left, with toes" : "right, without");
+        const cFootLock& lock = *locks[side];
+        ASSERT_NE(lock.mBone, nullptr);
+        EXPECT_EQ(lock.mToe != nullptr, legs[side].mToe >= 0);
+        const int f = legs[side].mFoot;
+        const sVec3 heel = FootHeel(out, legs[side]);
+        EXPECT_TRUE(qvtest::VecNear(lock.mHeel, cVector3D((float)heel.x, (float)heel.y, (float)heel.z)));
+        sVec3 points[cFootLock::kContactPoints];
+        FootPoints(out, legs[side], heel, world, head, points);
+        cVector3D library[cFootLock::kContactPoints];
+        lock.ContactPoints(library);
+        for (int k = 0; k < cFootLock::kContactPoints; ++k)
+            EXPECT_TRUE(
+                qvtest::VecNear(InBone(lock.mBone->mWorldTransform, library[k]), InBone(world[f], head[f], points[k])))
+                << "point " << k;
+        EXPECT_NEAR(points[cFootLock::kHeel].z, head[f].z - drop[side], 1e-12);
+    }
+}
+
 // The capture moved, turned (whatever way is up) and scaled.
 sCapture Transformed(sCapture cap, const sQuat& turn, double scale, const sVec3& shift)
 {
@@ -978,7 +1083,7 @@ TEST(QvImportCaptured, PlacementOrientationAndUnitOfTheCaptureChangeNothing)
             EXPECT_LT(AngleBetween(r.mActor.mBones[b].mRest, ref.mActor.mBones[b].mRest), 1e-6);
         }
         double worst = 0;
-        for (int s = 0; s < 3; ++s)
+        for (unsigned int s = 0; s < kActionSlots; ++s)
         {
             ASSERT_EQ(r.mActor.mAction[s].mLength, ref.mActor.mAction[s].mLength);
             for (size_t b = 0; b < ref.mActor.mBones.size(); ++b)
@@ -1138,10 +1243,7 @@ sRun RunProgram(const std::string& args)
     sRun r;
     const int s = std::system(cmd.c_str());
     r.mStatus = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    std::ifstream in(err);
-    std::ostringstream text;
-    text << in.rdbuf();
-    r.mErr = text.str();
+    r.mErr = qvtest::FileText(err);
     return r;
 }
 
@@ -1273,6 +1375,151 @@ TEST(QvImportCaptured, CapturedRootSpeedLoopsTheWalkAtItsPlayedPace)
     }
     EXPECT_EQ(rows, v.size());
     EXPECT_NEAR(first, v.front().mSpeed, 1e-4);
+}
+
+// ---- [SECTION] Files -------------------------------------------------------------
+
+// qvimport with these arguments, its files limited to fileLimit bytes.
+sRun RunArgs(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFINITY)
+{
+    const qvtest::sRun r = qvtest::RunProgram(kProgram, args, TempPath("stderr.txt"), fileLimit);
+    return {r.mStatus, r.mErr};
+}
+
+// The names in a folder.
+std::vector<std::string> Names(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str()))
+    {
+        while (const dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A failed write (a file-size limit, a folder that is not there) used to
+// leave OUT cut off, and --speed-csv into a missing folder failed after OUT
+// was replaced; an output that is the input overwrote the capture. Now
+// nothing is replaced unless everything succeeds, and an output may be
+// neither the input nor the other output, however it is spelled.
+TEST(QvImportFiles, TheOutputsAreWrittenWholeOrNotAtAllAndNeverOverTheInput)
+{
+    if (!Exists(kProgram))
+        GTEST_SKIP() << "qvimport is not built";
+    std::string folder = TempPath("files_XXXXXX");
+    ASSERT_TRUE(mkdtemp(&folder[0]));
+    const std::string in = folder + "/walk.gltf", out = folder + "/walk.xml", csv = folder + "/speed.csv";
+    const std::string capture = WalkingGltf(1.2);
+    WriteFile(in, capture);
+    ASSERT_EQ(link(in.c_str(), (folder + "/linked.gltf").c_str()), 0);
+    const std::vector<std::string> before = {"linked.gltf", "walk.gltf", "walk.xml"};
+
+    // Written, both.
+    ASSERT_EQ(RunArgs({in, out, "--speed-csv", csv}).mStatus, 0);
+    EXPECT_EQ(qvtest::FileText(csv).rfind("time_ms,speed\n", 0), 0u);
+    const std::string written = qvtest::FileText(out);
+    EXPECT_GT(written.size(), 20000u);
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"linked.gltf", "speed.csv", "walk.gltf", "walk.xml"}));
+    std::remove(csv.c_str());
+    WriteFile(out, "the actor file the user had");
+
+    const struct
+    {
+        const char* mWhat;
+        std::vector<std::string> mArgs;
+        rlim_t mFileLimit;
+        std::string mExpected;
+    } cases[] = {
+        {"a file-size limit", {in, out}, 16384, "qvimport: cannot write '" + out + "': File too large\n"},
+        {"the CSV into a missing folder",
+         {in, out, "--speed-csv", folder + "/missing/speed.csv"},
+         RLIM_INFINITY,
+         "qvimport: cannot write '" + folder + "/missing/speed.csv': No such file or directory\n"},
+        {"the CSV into a folder's place",
+         {in, out, "--speed-csv", folder},
+         RLIM_INFINITY,
+         "qvimport: cannot write '" + folder + "': it is a directory, not a regular file\n"},
+        {"the input as the output",
+         {in, in},
+         RLIM_INFINITY,
+         "qvimport: the actor file '" + in + "' is the input file '" + in + "'; name another file to write\n"},
+        {"the input as the output, spelled otherwise",
+         {in, folder + "/../" + folder.substr(folder.rfind('/') + 1) + "/walk.gltf"},
+         RLIM_INFINITY,
+         "is the input file"},
+        {"the input's hard link as the output", {in, folder + "/linked.gltf"}, RLIM_INFINITY, "is the input file"},
+        {"the input as the CSV",
+         {in, out, "--speed-csv", in},
+         RLIM_INFINITY,
+         "qvimport: --speed-csv '" + in + "' is the input file '" + in + "'; name another file to write\n"},
+        {"the output as the CSV",
+         {in, out, "--speed-csv", folder + "/./walk.xml"},
+         RLIM_INFINITY,
+         "qvimport: --speed-csv '" + folder + "/./walk.xml' is the actor file '" + out + "'; name another file"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.mWhat);
+        const sRun r = RunArgs(c.mArgs, c.mFileLimit);
+        EXPECT_EQ(r.mStatus, 1) << "-1: ended by a signal";
+        EXPECT_EQ(std::count(r.mErr.begin(), r.mErr.end(), '\n'), 1) << r.mErr;
+        EXPECT_NE(r.mErr.find(c.mExpected), std::string::npos) << r.mErr;
+        EXPECT_EQ(qvtest::FileText(in), capture);
+        EXPECT_EQ(qvtest::FileText(out), "the actor file the user had");
+        EXPECT_EQ(Names(folder), before) << "a temporary file is left";
+    }
+}
+
+// Above a hip height of 5e5 the demo refused the file (a bone beyond the
+// loader's reach), below 1e-8 too (the forward bone written as zero). The
+// range accepted is what the demo plays: at both of its ends the walk loads,
+// is the demo's character and walks the same number of legs per second as
+// at the default height; outside it, nothing is read or written.
+TEST(QvImportFiles, TheHipHeightsAcceptedAreTheOnesTheDemoPlays)
+{
+    const std::string path = TempPath("range.gltf");
+    WriteFile(path, WalkingGltf(1.2));
+    const sCapture cap = ReadScene(path);
+    double speedAtTwo = 0;
+    for (double hip : {2.0, kMinHipHeight, kMaxHipHeight})
+    {
+        SCOPED_TRACE(testing::Message() << "--hip-height " << hip);
+        sOptions opt;
+        opt.mHipHeight = hip;
+        const sImportResult r = Import(cap, opt);
+        const std::string xml = TempPath("range.xml");
+        WriteFile(xml, r.mXml);
+        cActor a;
+        ASSERT_NO_THROW(ReadActorFromXML(xml.c_str(), a));
+        ASSERT_EQ(PrepareCharacter(a), "");
+        const sPlay p = Play(a, 16, 8000, r.mActor.mFigureHeight);
+        EXPECT_TRUE(p.mFinite);
+        const double speed = p.mTravel / p.mSeconds / r.mActor.mLegLength;
+        if (hip == 2.0)
+            speedAtTwo = speed;
+        EXPECT_NEAR(speed, speedAtTwo, 0.01 * speedAtTwo);
+        EXPECT_NEAR(p.mStandFoot[0] / r.mActor.mFigureHeight, 0.0, 0.01);
+    }
+    for (double hip : {0.0, -2.0, 0.99 * kMinHipHeight, 1e-8, 1.01 * kMaxHipHeight, 5e5})
+    {
+        sOptions opt;
+        opt.mHipHeight = hip;
+        EXPECT_THROW(Import(cap, opt), cImportError) << hip;
+    }
+    if (!Exists(kProgram))
+        GTEST_SKIP() << "qvimport is not built";
+    for (const char* hip : {"1e-08", "500000"})
+    {
+        const sRun r = RunArgs({path, TempPath("never.xml"), "--hip-height", hip});
+        EXPECT_EQ(r.mStatus, 1);
+        EXPECT_EQ(r.mErr, std::string("qvimport: --hip-height must be from 0.001 to 100000 units, not ") + hip +
+                              ": the demo cannot play a figure outside that range\n");
+    }
+    EXPECT_FALSE(Exists(TempPath("never.xml")));
 }
 
 } // namespace

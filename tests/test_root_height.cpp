@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include <tinyxml.h>
 
@@ -48,12 +51,12 @@ TEST(RootHeight, ReadFromTheRootChannelAndRefusedAnywhereElse)
     {
         cActor a;
         const std::string text =
-            TwoBones(Plain(1), Channel("3", HKey("0", "0.25") + HKey("500", "-1e-3") + HKey("1000", "1e6")));
+            TwoBones(Plain(1), Channel("3", HKey("0", "0.25") + HKey("500", "-1e-3") + HKey("1000", "-100")));
         ReadActorFromMemory(text.data(), text.size(), a);
         ASSERT_EQ(a.mAction[0].mRootHeight.size(), 3u);
         EXPECT_EQ(a.mAction[0].mRootHeight[1].mTime, 500u);
         EXPECT_EQ(a.mAction[0].mRootHeight[1].mHeight, -1e-3f);
-        EXPECT_EQ(a.mAction[0].mRootHeight[2].mHeight, 1e6f);
+        EXPECT_EQ(a.mAction[0].mRootHeight[2].mHeight, -100.0f); // the limit for a figure of size 1
     }
     struct Case
     {
@@ -67,6 +70,11 @@ TEST(RootHeight, ReadFromTheRootChannelAndRefusedAnywhereElse)
         {"infinity", Plain(1), Channel("1", HKey("0", "inf")), "must be a finite number from -1000000 to 1000000."},
         {"not a number", Plain(1), Channel("1", HKey("0", "nan")), "must be a finite number"},
         {"too high", Plain(1), Channel("1", HKey("0", "1000001")), "must be a finite number"},
+        // The figure is 1 unit from the root's head to its farthest tip.
+        {"too high for the figure", Plain(1), Channel("2", HKey("0", "0") + HKey("500", "100.5")),
+         "'h' in the action 'a', channel 2, key 2 is 100.5 units; a figure of size 1 may rise or sink at most 100 "
+         "times its size"},
+        {"too low for the figure", Plain(1), Channel("1", HKey("0", "-150")), "may rise or sink at most 100 times"},
         {"a later key without", Plain(1), Channel("2", HKey("0", "0.1") + Key("500", "1", "0", "0", "0")),
          "channel 2, key 2: the key has no 'h' but the channel's first key has one"},
         {"a later key with", Plain(1), Channel("2", Key("0", "1", "0", "0", "0") + HKey("500", "0.1")),
@@ -99,8 +107,8 @@ TEST(RootHeight, InterpolatesLikeTheRotationsAndHoldsAtTheEnds)
 // keyed height over its rest height, standing (no heights) puts it back at
 // rest, and the travel the foot locks make is the same as without the bob.
 // The walker's file with a bob of +-0.04 units keyed on its walk, twice a
-// cycle.
-std::string BobbingWalker()
+// cycle, lifted by `lift`.
+std::string BobbingWalker(double lift = 0)
 {
     TiXmlDocument doc;
     if (!doc.LoadFile("data/walker.xml"))
@@ -125,7 +133,9 @@ std::string BobbingWalker()
     {
         double t = 0;
         key->Attribute("t", &t);
-        key->SetDoubleAttribute("h", 0.04 * std::cos(4.0 * M_PI * (t - kRestartTime) / period));
+        char h[32];
+        std::snprintf(h, sizeof h, "%.9g", lift + 0.04 * std::cos(4.0 * M_PI * (t - kRestartTime) / period));
+        key->SetAttribute("h", h);
     }
     TiXmlPrinter printer;
     doc.Accept(&printer);
@@ -142,10 +152,7 @@ TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
     ASSERT_EQ(plain.mArmature.mRootBone, &plain.mArmature.mBones[0]);
     ASSERT_FALSE(bob.mAction[kWalkSlot].mRootHeight.empty());
     for (cActor* a : {&plain, &bob})
-    {
-        a->SetConstraints();
-        a->UpdateArmature();
-    }
+        ASSERT_EQ(PrepareCharacter(*a), "");
     const float restY = bob.mArmature.mRootBone->mRestTransform._m[13];
 
     sSteering walking;
@@ -178,6 +185,84 @@ TEST(RootHeight, TheBobIsVerticalAloneAndNeverFightsTheLocks)
     EXPECT_GT(std::fabs(bob.mArmature.mRootBone->mWorldTransform._m[14]), 1.0f); // it did travel
 }
 
+// Every bone's world position per frame while walking, lifted back down;
+// raise: added to the heights after loading, past the loader's checks.
+std::vector<cVector3D> Walked(const std::string& text, double lift, int frames, float raise = 0)
+{
+    cActor a;
+    ReadActorFromMemory(text.data(), text.size(), a);
+    for (sHeightKey& k : a.mAction[kWalkSlot].mRootHeight)
+        k.mHeight += raise;
+    a.SetConstraints();
+    a.UpdateArmature();
+    sSteering walking;
+    walking.mWalk = true;
+    std::vector<cVector3D> out;
+    for (int f = 0; f < frames; ++f)
+    {
+        StepCharacter(a, 1, walking);
+        for (const cBone& b : a.mArmature.mBones)
+        {
+            cVector3D p = b.mWorldTransform.getTransform();
+            p.mData[1] = (float)(p.mData[1] - lift);
+            out.push_back(p);
+        }
+    }
+    return out;
+}
+
+// The root's height lifts the whole figure, and single-precision positions
+// are the coarser the higher it stands: at a million units the bones of a
+// walk 2 units high at the hips jumped 4.5 times as far per 1 ms frame as at
+// rest height. The loader takes a height up to 100 times the figure's size;
+// lifted that far, the walker's every bone stays within a twenty-thousandth
+// of its size of where it walks at rest height, frame by frame, and a
+// little higher the file is refused. (Lifted 100 times further, past the
+// loader, the walk is off by a thousandth of its size and more.)
+TEST(RootHeight, AtItsLimitTheFigureStaysPreciseAndBeyondItIsRefused)
+{
+    const auto accepted = [](double lift) {
+        const std::string text = BobbingWalker(lift);
+        cActor a;
+        try
+        {
+            ReadActorFromMemory(text.data(), text.size(), a);
+        }
+        catch (const cXmlError&)
+        {
+            return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(accepted(0));
+    double lo = 0, hi = 1e7;
+    for (int i = 0; i < 60; ++i)
+        (accepted(0.5 * (lo + hi)) ? lo : hi) = 0.5 * (lo + hi);
+    const double size = lo / 100;
+    EXPECT_GT(size, 2.0) << "the walker reaches from its hips to its feet";
+    EXPECT_LT(size, 6.0);
+    EXPECT_NE(MessageOf(BobbingWalker(1.01 * lo)).find("may rise or sink at most 100 times its size"),
+              std::string::npos);
+
+    const int frames = 4000;
+    const std::vector<cVector3D> rest = Walked(BobbingWalker(0), 0, frames);
+    const std::vector<cVector3D> lifted = Walked(BobbingWalker(lo), lo, frames);
+    const std::vector<cVector3D> beyond = Walked(BobbingWalker(lo), 100 * lo, frames, (float)(99 * lo));
+    ASSERT_EQ(rest.size(), lifted.size());
+    ASSERT_EQ(rest.size(), beyond.size());
+    double worst = 0, worstBeyond = 0;
+    for (size_t i = 0; i < rest.size(); ++i)
+    {
+        worst = std::max(worst, (double)(lifted[i] - rest[i]).length());
+        worstBeyond = std::max(worstBeyond, (double)(beyond[i] - rest[i]).length());
+    }
+    std::printf("the walker (size %.3f) lifted by %.1f units: its bones within %.2g units (%.2g of its size) of "
+                "where they walk at rest height; lifted by %.0f: %.2g units\n",
+                size, lo, worst, worst / size, 100 * lo, worstBeyond);
+    EXPECT_LT(worst, 5e-5 * size);
+    EXPECT_GT(worstBeyond, 1e-3 * size);
+}
+
 // With the cross-fade, the height fades with the pose: starting and stopping
 // move the root no faster vertically than walking does, and a request that
 // interrupts a fade never snaps the height back.
@@ -186,8 +271,7 @@ TEST(RootHeight, TheCrossFadeBlendsTheHeightToo)
     const std::string bobbing = BobbingWalker();
     cActor a;
     ReadActorFromMemory(bobbing.data(), bobbing.size(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
+    ASSERT_EQ(PrepareCharacter(a), "");
     a.mCrossFade = true;
 
     // W held and released at many points of the cycle (16 ms frames): walks

@@ -15,11 +15,13 @@
 #include <sstream>
 #include <string>
 
+#include "QV_actor_file.h"
 #include "QV_actor_writer.h"
 #include "QV_character.h"
-#include "QV_gait_csv.h"
 #include "QV_gait_params.h"
 #include "QV_gait_trace.h"
+#include "QV_trace_csv.h"
+#include "QV_walker_skeleton.h"
 #include "QV_xml.h"
 
 namespace
@@ -71,7 +73,7 @@ TEST(WalkerFile, CommittedFileIsTheGeneratorOutput)
 
 TEST(WalkerFile, HasTheBonesAndActionsTheDemoNeeds)
 {
-    walker::Host host(kWalkerPath.c_str());
+    measure::cGaitHost host(kWalkerPath.c_str());
     cActor& a = host.actor();
     const size_t n = a.mArmature.mBones.size();
     EXPECT_GE(n, 15u);
@@ -86,8 +88,8 @@ TEST(WalkerFile, HasTheBonesAndActionsTheDemoNeeds)
     EXPECT_GT(host.Head(walker::kFootL).x, 0.0);
     EXPECT_LT(host.Head(walker::kFootR).x, 0.0);
 
-    const char* names[3] = {"walk", "stand", "brisk"};
-    for (int s = 0; s < 3; ++s)
+    const char* names[kActionSlots] = {"walk", "stand", "brisk"};
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         SCOPED_TRACE(s);
         EXPECT_EQ(a.mAction[s].mName, names[s]);
@@ -100,9 +102,9 @@ TEST(WalkerFile, HasTheBonesAndActionsTheDemoNeeds)
 // walker, each under its own trace.
 template <class Check> void ForEachChannel(Check check)
 {
-    walker::Host host(kWalkerPath.c_str());
+    measure::cGaitHost host(kWalkerPath.c_str());
     cActor& a = host.actor();
-    for (int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
         for (size_t c = 0; c < a.mAction[s].mChannels.size(); ++c)
         {
             SCOPED_TRACE(testing::Message() << "action " << s << " channel " << c);
@@ -168,28 +170,28 @@ TEST(WalkerFile, PlaysSmoothlyThroughTheRestart)
 
 TEST(WalkerRest, StandsOnTheGroundAboutFourUnitsTall)
 {
-    walker::Host host(kWalkerPath.c_str());
+    measure::cGaitHost host(kWalkerPath.c_str());
     EXPECT_NEAR(host.Lowest(), 0.0, 0.002);
-    EXPECT_GT(host.height, 3.6);
-    EXPECT_LT(host.height, 4.4);
+    EXPECT_GT(host.Height(), 3.6);
+    EXPECT_LT(host.Height(), 4.4);
     EXPECT_GT(host.legLength, 1.8);
     EXPECT_LT(host.legLength, 2.2);
 }
 
 TEST(WalkerRest, RootFacesWhereItsFirstChildLiesAndKeepsUpUp)
 {
-    walker::Host host(kWalkerPath.c_str());
+    measure::cGaitHost host(kWalkerPath.c_str());
     cActor& a = host.actor();
     const cBone* root = a.mArmature.mRootBone;
     ASSERT_NE(root, nullptr);
     ASSERT_FALSE(root->mChildren.empty());
-    const walker::V3 r = walker::PosOf(root->mWorldTransform);
-    const walker::V3 c = walker::PosOf(root->mChildren[0]->mWorldTransform);
+    const walker::V3 r = measure::PosOf(root->mWorldTransform);
+    const walker::V3 c = measure::PosOf(root->mChildren[0]->mWorldTransform);
     const walker::V3 d = c - r;
     EXPECT_NEAR(d.y, 0.0, 1e-5) << "the foot-lock direction must be horizontal";
-    EXPECT_GT(walker::Horiz(d), 0.05);
+    EXPECT_GT(measure::Horiz(d), 0.05);
     // File +z is the walker's up: the root's local z is world up.
-    const walker::M3 rot = walker::RotOf(root->mWorldTransform);
+    const walker::M3 rot = measure::RotOf(root->mWorldTransform);
     EXPECT_NEAR(rot.c[2].y, 1.0, 1e-5);
     // And the first child lies the way the walker faces (the toes point there).
     const walker::V3 toes = host.Tail(walker::kToesR) - host.Head(walker::kFootR);
@@ -198,7 +200,7 @@ TEST(WalkerRest, RootFacesWhereItsFirstChildLiesAndKeepsUpUp)
     a.mHeading = 90.0f;
     a.mNextAction = 1;
     a.Animate(1);
-    EXPECT_NEAR(walker::RotOf(root->mWorldTransform).c[2].y, 1.0, 1e-3);
+    EXPECT_NEAR(measure::RotOf(root->mWorldTransform).c[2].y, 1.0, 1e-3);
 }
 
 // ---------------------------------------------------------------------------
@@ -217,9 +219,9 @@ class WalkerGait : public testing::TestWithParam<GaitCase>
 TEST_P(WalkerGait, MeetsAdultWalkingNorms)
 {
     const GaitCase gc = GetParam();
-    walker::Host host(kWalkerPath.c_str());
-    const walker::WalkReport r = walker::TraceWalk(host, gc.slot, gc.dt);
-    SCOPED_TRACE(walker::WalkLine(r));
+    measure::cGaitHost host(kWalkerPath.c_str());
+    const measure::WalkReport r = measure::TraceWalk(host, gc.slot, gc.dt);
+    SCOPED_TRACE(measure::WalkLine(r));
 
     // Travel.
     EXPECT_GE(r.speed, 1.2);
@@ -289,30 +291,30 @@ TEST_P(WalkerGait, MeetsAdultWalkingNorms)
 // foot (ankle to ball) in the sagittal plane of the walk, less its value
 // standing, dorsiflexion positive. Each leg at its own phase, averaged over
 // 20 s of walking at frames of dt, as the demo plays the clip.
-walker::PhaseBins AnkleFromJoints(walker::Host& host, unsigned int slot, unsigned int dt)
+measure::PhaseBins AnkleFromJoints(measure::cGaitHost& host, unsigned int slot, unsigned int dt)
 {
-    const walker::sLeg* leg = host.layout.leg;
+    const measure::sLeg* leg = host.layout.leg;
     auto angle = [&](int s) {
         const walker::M3 body = host.HeadingFrame();
         const walker::V3 knee = host.Head(leg[s].shin), ankle = host.Head(leg[s].foot), ball = host.Tail(leg[s].foot);
-        return walker::SagittalFromDown(body, ball - ankle) - walker::SagittalFromDown(body, ankle - knee);
+        return measure::SagittalFromDown(body, ball - ankle) - measure::SagittalFromDown(body, ankle - knee);
     };
     const double rest[2] = {angle(0), angle(1)};
-    walker::Settle(host, dt, 3000, true, slot);
-    walker::sWalkRecord clock; // only the clock of each frame, for the phases
+    measure::Settle(host, dt, 3000, true, slot);
+    measure::sWalkRecord clock; // only the clock of each frame, for the phases
     std::vector<double> angles[2];
     for (double t = 0; t < 20000; t += dt)
     {
         host.Frame(dt, true, false, false, slot);
-        walker::sWalkFrame f;
+        measure::sWalkFrame f;
         f.clock = host.actor().mTime;
         clock.frames.push_back(f);
         for (int s = 0; s < 2; ++s)
             angles[s].push_back(angle(s) - rest[s]);
     }
     const double period = host.actor().mAction[slot].mLength - (kRestartTime - 1.0);
-    const std::vector<double> phase = walker::CyclePhases(clock, period, walker::kWalkStartPhase);
-    walker::PhaseBins bins(100);
+    const std::vector<double> phase = measure::CyclePhases(clock, period, walker::kWalkStartPhase);
+    measure::PhaseBins bins(100);
     for (size_t i = 0; i < phase.size(); ++i)
         for (int s = 0; s < 2; ++s)
             bins.Add(phase[i] - 0.5 * s, angles[s][i]);
@@ -327,8 +329,8 @@ walker::PhaseBins AnkleFromJoints(walker::Host& host, unsigned int slot, unsigne
 TEST_P(WalkerGait, AnkleFromTheJointsStaysInTheAdultBand)
 {
     const GaitCase gc = GetParam();
-    walker::Host host(kWalkerPath.c_str());
-    const walker::PhaseBins ankle = AnkleFromJoints(host, gc.slot, gc.dt);
+    measure::cGaitHost host(kWalkerPath.c_str());
+    const measure::PhaseBins ankle = AnkleFromJoints(host, gc.slot, gc.dt);
     double at = 0; // where the extreme lies, a share of the cycle
     const double loading = ankle.Min(0.0, 0.15, &at);
     EXPECT_LE(loading, -2.0) << "at " << 100 * at << " % of the cycle";
@@ -344,8 +346,8 @@ TEST_P(WalkerGait, AnkleFromTheJointsStaysInTheAdultBand)
 
     // The figures draw the trace's ankle, measured in the shin's anatomical
     // frame: for the walker it is the angle the joints show.
-    walker::Host traced(kWalkerPath.c_str());
-    const walker::WalkReport r = walker::TraceWalk(traced, gc.slot, gc.dt);
+    measure::cGaitHost traced(kWalkerPath.c_str());
+    const measure::WalkReport r = measure::TraceWalk(traced, gc.slot, gc.dt);
     for (int i = 0; i < 20; ++i)
         EXPECT_NEAR(r.curve[2][i], ankle.At(i / 20.0), 0.5) << i * 5 << " % of the cycle";
 }
@@ -361,9 +363,9 @@ INSTANTIATE_TEST_SUITE_P(Clips, WalkerGait,
 // The second walk is a different style, not the first one replayed.
 TEST(WalkerGaitStyle, BriskDiffersFromWalk)
 {
-    walker::Host a(kWalkerPath.c_str()), b(kWalkerPath.c_str());
-    const walker::WalkReport walk = walker::TraceWalk(a, 0, 16);
-    const walker::WalkReport brisk = walker::TraceWalk(b, 2, 16);
+    measure::cGaitHost a(kWalkerPath.c_str()), b(kWalkerPath.c_str());
+    const measure::WalkReport walk = measure::TraceWalk(a, 0, 16);
+    const measure::WalkReport brisk = measure::TraceWalk(b, 2, 16);
     EXPECT_GT(brisk.cadence - walk.cadence, 8.0);
     EXPECT_GT(brisk.speed - walk.speed, 0.15);
     EXPECT_GT(brisk.elbowMin - walk.elbowMin, 8.0); // arms carried bent
@@ -377,8 +379,8 @@ TEST(WalkerStand, FeetStayPutAndTheRootDoesNotDrift)
     for (unsigned int dt : {1u, 16u, 33u})
     {
         SCOPED_TRACE(dt);
-        walker::Host host(kWalkerPath.c_str());
-        const walker::StandReport r = walker::TraceStand(host, dt);
+        measure::cGaitHost host(kWalkerPath.c_str());
+        const measure::StandReport r = measure::TraceStand(host, dt);
         EXPECT_LT(r.drift, 1.0);
         EXPECT_LT(r.ground, 1.0);
         EXPECT_LT(r.ankleTravel, 0.002);
@@ -392,8 +394,8 @@ TEST(WalkerSteer, TravelFollowsTheHeadingWhileTurning)
             for (unsigned int dt : {1u, 16u, 33u})
             {
                 SCOPED_TRACE(testing::Message() << "slot " << slot << (left ? " left" : " right") << " dt " << dt);
-                walker::Host host(kWalkerPath.c_str());
-                const walker::TurnReport r = walker::TraceTurn(host, slot, dt, left);
+                measure::cGaitHost host(kWalkerPath.c_str());
+                const measure::TurnReport r = measure::TraceTurn(host, slot, dt, left);
                 EXPECT_GT(r.turned, 1000.0);
                 EXPECT_LT(r.maxError, 10.0);
             }
@@ -480,29 +482,26 @@ void Ankle(double p, double& dy, double& dz)
     dz = -kReach + kLift * sin(walker::kPi * (p - kStance) / (1 - kStance));
 }
 
-std::string Number(double v)
+// Seven decimals: the biped's numbers as it has always been read.
+void SevenDecimals(std::string& s, double v)
 {
     char buf[32];
     snprintf(buf, sizeof buf, "%.7f", v);
-    return buf;
-}
-
-std::string Quat(double xAngle) // a turn about the bone's own x axis, radians
-{
-    return "<quat w=\"" + Number(cos(xAngle / 2)) + "\" x=\"" + Number(sin(xAngle / 2)) + "\" y=\"0\" z=\"0\"/>";
+    s += buf;
 }
 
 // One cycle of `period` ms keyed as the walker's clips are (from the clock's
 // restart time), starting `startPhase` into the cycle; or, with period 0, a
-// still stand.
-std::string Action(const char* name, const std::vector<Bone>& bones, int period, double startPhase)
+// still stand. Every key turns its bone about its own x axis.
+author::sFileAction Action(const char* name, const std::vector<Bone>& bones, int period, double startPhase)
 {
     const double bend = acos(kReach / (kThigh + kShin));
     const std::vector<int> times = period ? walker::KeyTimes(period, 20.0) : std::vector<int>{0, 1000};
-    std::string s = std::string("<action name=\"") + name + "\" len=\"" + std::to_string(times.back()) + "\">\n";
+    author::sFileAction a;
+    a.mName = name;
+    a.mLength = (unsigned int)times.back();
+    a.mChannels.resize(bones.size());
     for (size_t i = 0; i < bones.size(); ++i)
-    {
-        s += "<channel><keyframes keys=\"" + std::to_string(times.size()) + "\">\n";
         for (int t : times)
         {
             double angle = 0;
@@ -519,11 +518,13 @@ std::string Action(const char* name, const std::vector<Bone>& bones, int period,
                 const double thighKey = thigh - bend, shinKey = shin + bend - thighKey;
                 angle = part == 0 ? thighKey : part == 1 ? shinKey : -(thighKey + shinKey);
             }
-            s += "<key t=\"" + std::to_string(t) + "\">" + Quat(angle) + "</key>\n";
+            author::sFileKey k;
+            k.mTime = (unsigned int)t;
+            k.mW = cos(angle / 2);
+            k.mX = sin(angle / 2);
+            a.mChannels[i].push_back(k);
         }
-        s += "</keyframes></channel>\n";
-    }
-    return s + "</action>\n";
+    return a;
 }
 
 // The biped's actor file: a walk of 1000 ms, a stand, and a second walk of
@@ -532,7 +533,8 @@ std::string File()
 {
     const std::vector<Bone> bones = Bones();
     const double rootHeight = kPelvisDrop + kReach + kAnkleHeight;
-    std::string s = "<QVArmature><armature name=\"biped\"><skeleton bones=\"" + std::to_string(bones.size()) + "\">\n";
+    author::sActorFile file;
+    file.mName = "biped";
     std::vector<M3> rest;
     for (const Bone& b : bones)
         rest.push_back(walker::FrameFrom(b.dir, V3(1, 0, 0)));
@@ -546,29 +548,28 @@ std::string File()
             r = rest[b.parent].T() * rest[i];
             t = rest[b.parent].T() * (b.head - bones[b.parent].head);
         }
-        s += std::string("<bone name=\"") + b.name + "\" len=\"" + Number(b.len) + "\"><matrix>";
+        author::sFileBone out;
+        out.mName = b.name;
+        out.mParent = b.parent;
+        out.mLength = b.len;
+        const double offset[3] = {t.x, t.y, t.z};
         for (int row = 0; row < 3; ++row)
-            s += Number(r.at(row, 0)) + "," + Number(r.at(row, 1)) + "," + Number(r.at(row, 2)) + "," +
-                 Number(row == 0   ? t.x
-                        : row == 1 ? t.y
-                                   : t.z) +
-                 (row < 2 ? "," : "");
-        s += "</matrix></bone>\n";
+        {
+            for (int col = 0; col < 3; ++col)
+                out.mRest[row][col] = r.at(row, col);
+            out.mRest[row][3] = offset[row];
+        }
+        file.mBones.push_back(out);
     }
-    s += "</skeleton><heirachy>\n";
-    for (const Bone& b : bones)
-        s += std::string("<node name=\"") + b.name + "\">" + (b.parent < 0 ? "NULL" : bones[b.parent].name) +
-             "</node>\n";
-    s += "</heirachy></armature><actions>\n";
-    s += Action("stride", bones, 1000, 0.3) + Action("idle", bones, 0, 0) + Action("quick", bones, 800, 0.7);
-    return s + "</actions></QVArmature>\n";
+    file.mActions = {Action("stride", bones, 1000, 0.3), Action("idle", bones, 0, 0), Action("quick", bones, 800, 0.7)};
+    return author::FormatActorFile(file, SevenDecimals);
 }
 } // namespace biped
 
 TEST(WalkerTraceLayout, FindsTheBipedsLegsFromItsFootBones)
 {
-    walker::Host host(biped::File(), true);
-    const walker::sLayout& l = host.layout;
+    measure::cGaitHost host(measure::sActorText{biped::File()});
+    const measure::sLayout& l = host.layout;
     const std::vector<cBone>& bones = host.actor().mArmature.mBones;
     EXPECT_FALSE(l.walker);
     EXPECT_EQ(bones[l.marker].mName, "Front");
@@ -582,14 +583,14 @@ TEST(WalkerTraceLayout, FindsTheBipedsLegsFromItsFootBones)
     EXPECT_NEAR(host.Lowest(), 0.0, 1e-4) << "the biped stands on the ground at rest";
     // The heel lies on the ground below the ankle.
     EXPECT_NEAR(host.Heel(0).y, 0.0, 1e-4);
-    EXPECT_NEAR(walker::Horiz(host.Heel(1) - host.Head(l.leg[1].foot)), 0.0, 1e-4);
+    EXPECT_NEAR(measure::Horiz(host.Heel(1) - host.Head(l.leg[1].foot)), 0.0, 1e-4);
     // Forward is towards the marker; the character's right is where the
     // right leg is.
     const walker::M3 body = host.HeadingFrame();
     EXPECT_GT(body.c[1].dot(host.Head(l.marker) - host.Head(l.root)), 0.0);
     EXPECT_GT(body.c[0].dot(host.Head(l.leg[0].thigh) - host.Head(l.leg[1].thigh)), 0.0);
 
-    const std::vector<std::string> unmeasured = walker::Unmeasured(host);
+    const std::vector<std::string> unmeasured = measure::Unmeasured(host);
     ASSERT_EQ(unmeasured.size(), 2u);
     EXPECT_NE(unmeasured[0].find("hip flexion"), std::string::npos);
     EXPECT_NE(unmeasured[0].find("anatomical"), std::string::npos);
@@ -598,9 +599,9 @@ TEST(WalkerTraceLayout, FindsTheBipedsLegsFromItsFootBones)
 
 TEST(WalkerTraceLayout, TheWalkerIsRecognisedAndMissesNothing)
 {
-    walker::Host host(kWalkerPath.c_str());
+    measure::cGaitHost host(kWalkerPath.c_str());
     EXPECT_TRUE(host.layout.walker);
-    EXPECT_TRUE(walker::Unmeasured(host).empty());
+    EXPECT_TRUE(measure::Unmeasured(host).empty());
 }
 
 // The biped's clips give, by construction: a cycle of 1000 ms (120 steps a
@@ -624,9 +625,9 @@ TEST(WalkerTraceLayout, MeasuresTheBipedsWalkAsItWasKeyed)
     for (unsigned int slot : {kWalkSlot, kSecondWalkSlot})
         for (unsigned int dt : {1u, 16u, 33u})
         {
-            walker::Host host(file, true);
-            const walker::WalkReport r = walker::TraceWalk(host, slot, dt);
-            SCOPED_TRACE(testing::Message() << "slot " << slot << " dt " << dt << ": " << walker::LayoutWalkLine(r));
+            measure::cGaitHost host(measure::sActorText{file});
+            const measure::WalkReport r = measure::TraceWalk(host, slot, dt);
+            SCOPED_TRACE(testing::Message() << "slot " << slot << " dt " << dt << ": " << measure::LayoutWalkLine(r));
             EXPECT_FALSE(r.anatomical);
             const int period = slot == kWalkSlot ? 1000 : 800;
             const double cycle = dt * ((period - 1) / dt + 1); // ms, whole frames
@@ -660,15 +661,15 @@ TEST(WalkerTraceLayout, TheBipedStandsAndSteers)
 {
     const std::string file = biped::File();
     {
-        walker::Host host(file, true);
-        const walker::StandReport r = walker::TraceStand(host, 16);
+        measure::cGaitHost host(measure::sActorText{file});
+        const measure::StandReport r = measure::TraceStand(host, 16);
         EXPECT_LT(r.drift, 0.01);
         EXPECT_LT(r.ankleTravel, 1e-4);
     }
     for (bool left : {true, false})
     {
-        walker::Host host(file, true);
-        const walker::TurnReport r = walker::TraceTurn(host, kWalkSlot, 16, left);
+        measure::cGaitHost host(measure::sActorText{file});
+        const measure::TurnReport r = measure::TraceTurn(host, kWalkSlot, 16, left);
         EXPECT_GT(r.turned, 1000.0);
         EXPECT_LT(r.maxError, 10.0);
     }
@@ -682,10 +683,10 @@ TEST(WalkerTraceLayout, AFileWithoutFootBonesIsRefusedByName)
         file.replace(at, foot.size(), "\"LeftFoot\"");
     try
     {
-        walker::Host host(file, true);
+        measure::cGaitHost host(measure::sActorText{file});
         FAIL() << "a file without a left foot bone was accepted";
     }
-    catch (const std::runtime_error& e)
+    catch (const cQVError& e)
     {
         EXPECT_NE(std::string(e.what()).find(kLeftFootBone), std::string::npos) << e.what();
     }
@@ -741,13 +742,13 @@ void CheckExport(const std::string& actor, const std::string& name)
 {
     const std::string dir = std::string(QV_BINARY_DIR) + "/test_walker_csv_" + name;
     std::remove((dir + "/walks.csv").c_str());
-    const std::vector<std::string> written = walker::ExportGaitCSV(actor.c_str(), dir);
+    const std::vector<std::string> written = measure::ExportGaitCSV(actor.c_str(), dir);
     ASSERT_EQ(written.size(), 9u); // the index and four files for each of two walks
 
     const Csv walks = ReadCsv(dir + "/walks.csv");
     EXPECT_EQ(walks.header, SplitComma("slot,clip,cycle_ms,layout,leg_length,height"));
     ASSERT_EQ(walks.rows.size(), 2u);
-    walker::Host host(actor.c_str());
+    measure::cGaitHost host(actor.c_str());
     for (size_t w = 0; w < 2; ++w)
     {
         const unsigned int slot = w == 0 ? kWalkSlot : kSecondWalkSlot;
@@ -759,8 +760,8 @@ void CheckExport(const std::string& actor, const std::string& name)
         const double cycle = walks.At(w, "cycle_ms");
         const std::string prefix = dir + "/slot" + std::to_string(slot) + "_";
 
-        walker::Host h16(actor.c_str());
-        const walker::WalkReport r16 = walker::TraceWalk(h16, slot, 16);
+        measure::cGaitHost h16(actor.c_str());
+        const measure::WalkReport r16 = measure::TraceWalk(h16, slot, 16);
         EXPECT_NEAR(cycle, 2 * 60000.0 / r16.cadence, 0.02 * cycle);
 
         // Joint angles: one row per per cent of the cycle; each side's knee
@@ -820,7 +821,7 @@ void CheckExport(const std::string& actor, const std::string& name)
                 if (now)
                     worst = std::max(worst, fabs(feet.At(i, side + "_ankle_fwd") - since));
                 locked += now ? 1 : 0;
-                EXPECT_GT(feet.At(i, side + "_ball_up"), -0.02 * host.height);
+                EXPECT_GT(feet.At(i, side + "_ball_up"), -0.02 * host.Height());
             }
             EXPECT_GT(locked, 0) << side;
             EXPECT_LT(locked, (int)feet.rows.size()) << side;
@@ -842,8 +843,8 @@ void CheckExport(const std::string& actor, const std::string& name)
                     ++n;
                 }
             ASSERT_GT(n, 0) << dt;
-            walker::Host hdt(actor.c_str());
-            EXPECT_NEAR(sum / n, walker::TraceWalk(hdt, slot, dt).speedUnits, 0.05 * sum / n) << "dt " << dt;
+            measure::cGaitHost hdt(actor.c_str());
+            EXPECT_NEAR(sum / n, measure::TraceWalk(hdt, slot, dt).speedUnits, 0.05 * sum / n) << "dt " << dt;
         }
     }
 }

@@ -88,7 +88,7 @@ TEST(XmlLoaderExample, LoadsToTheStatedValues)
     EXPECT_EQ(q.mData[1], 0.0f);
     EXPECT_EQ(q.mData[2], 0.0f);
     EXPECT_EQ(q.mData[3], 0.7071f);
-    for (int i = 1; i < 3; ++i)
+    for (unsigned int i = 1; i < kActionSlots; ++i)
     {
         EXPECT_TRUE(a.mAction[i].mName.empty());
         EXPECT_TRUE(a.mAction[i].mChannels.empty());

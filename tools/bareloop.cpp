@@ -25,6 +25,7 @@
 #include "QV_actor.h"
 #include "QV_app.h"
 #include "QV_camera.h"
+#include "QV_character.h"
 #include "QV_draw.h"
 #include "QV_sdl.h"
 #include "QV_xml.h"
@@ -67,16 +68,15 @@ int main(int argc, char** argv)
     {
         ReadActorFromXML(file, actor);
     }
-    catch (const cXmlError& e)
+    catch (const cQVError& e)
     {
         printf("bareloop: %s\n", e.what());
         return 1;
     }
-    actor.SetConstraints();
-    actor.UpdateArmature();
-    if (!actor.mArmature.mRootBone)
+    const std::string problem = PrepareCharacter(actor);
+    if (!problem.empty())
     {
-        printf("bareloop: %s has no root bone\n", file);
+        printf("bareloop: %s\n", problem.c_str());
         return 1;
     }
     for (int i = 0; i < 10; ++i)

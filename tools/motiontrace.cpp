@@ -9,21 +9,18 @@
 //     motiontrace --csv DIR [FILE]     a start and a stop frame by frame, switches off and both on, as
 //                                      CSV files for tools/plots.sh (docs/gait-csv.md); FILE defaults
 //                                      to ./data/walker.xml
-#include <errno.h>
-#include <math.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "QV_motion_trace.h"
+#include "QV_trace_csv.h"
 
 namespace
 {
-const char* Name(const motion::sSwitches& s)
+const char* Name(const measure::sSwitches& s)
 {
     if (s.mCrossFade && s.mContactLock)
         return "both on";
@@ -40,14 +37,14 @@ void Report(const std::string& path)
     printf("%-8s %3s | %6s %6s %6s %5s %5s | %5s %5s %3s | %5s %5s %3s | %5s %5s %3s | %5s %5s | %6s %6s\n", "switches",
            "dt", "steady", "start", "stop", "st/s", "sp/s", "heel", "mean", "n", "ball", "mean", "n", "toe", "mean",
            "n", "st gl", "sp gl", "speed", "stride");
-    motion::sSwitches configs[4];
+    measure::sSwitches configs[4];
     configs[1].mCrossFade = true;
     configs[2].mContactLock = true;
     configs[3].mCrossFade = configs[3].mContactLock = true;
-    for (const motion::sSwitches& sw : configs)
+    for (const measure::sSwitches& sw : configs)
         for (unsigned int dt : {1u, 16u, 33u})
         {
-            const motion::sMotionReport r = motion::TraceMotion(path, dt, sw);
+            const measure::sMotionReport r = measure::TraceMotion(path, dt, sw);
             printf("%-8s %3u | %6.3f %6.3f %6.3f %5.2f %5.2f | %5.2f %5.2f %3d | %5.2f %5.2f %3d | %5.2f %5.2f %3d | "
                    "%5.2f %5.2f | %6.3f %6.3f%s\n",
                    Name(sw), dt, r.mSteadyMove, r.mStartMove, r.mStopMove, r.mStartMove / r.mSteadyMove,
@@ -57,101 +54,19 @@ void Report(const std::string& path)
         }
     printf("\n");
 }
-// One run of the export: standing, W pressed at time 0, walking, W released, standing again.
-const unsigned int kCsvDt = 16;  // the demo's usual frame
-const double kCsvStandMs = 1000; // standing before the recording begins
-const double kCsvBeforeMs = 500, kCsvWalkMs = 3000, kCsvAfterMs = 1500;
-
-// The feet and the largest bone-tip move of every frame around a start and a
-// stop, with the switches as given, written to path (columns in
-// docs/gait-csv.md). Positions along the walk are measured along the root's
-// travel from the first recorded frame to the last, from the root's place at
-// the first; heights above y = 0.
-void ExportRun(const std::string& actor, const motion::sSwitches& sw, const std::string& path)
-{
-    motion::cMotionHost h(actor, sw);
-    struct sRow
-    {
-        double t;
-        bool walk, locked[2];
-        double move;
-        cVector3D heel[2], ball[2];
-    };
-    std::vector<sRow> rows;
-    std::vector<cVector3D> tips(h.mActor.mArmature.mBones.size());
-    for (double t = 0; t < kCsvStandMs; t += kCsvDt)
-        h.Frame(kCsvDt, false);
-    motion::TipMove(h, tips); // the tips' places before the first recorded frame
-    const cVector3D root0 = h.Root();
-    for (double t = -kCsvBeforeMs + kCsvDt; t <= kCsvWalkMs + kCsvAfterMs; t += kCsvDt)
-    {
-        const bool walk = t > 0 && t <= kCsvWalkMs;
-        h.Frame(kCsvDt, walk);
-        sRow r;
-        r.t = t;
-        r.walk = walk;
-        r.move = motion::TipMove(h, tips);
-        r.locked[0] = h.mActor.mRightFoot.mLock;
-        r.locked[1] = h.mActor.mLeftFoot.mLock;
-        for (int s = 0; s < 2; ++s)
-        {
-            r.heel[s] = h.Heel(s);
-            r.ball[s] = h.Ball(s);
-        }
-        rows.push_back(r);
-    }
-    const cVector3D travel = h.Root() - root0;
-    double fx = travel.mData[0], fz = travel.mData[2];
-    const double len = hypot(fx, fz);
-    fx = len > 0 ? fx / len : 0;
-    fz = len > 0 ? fz / len : 1;
-    auto along = [&](const cVector3D& p) {
-        return (p.mData[0] - root0.mData[0]) * fx + (p.mData[2] - root0.mData[2]) * fz;
-    };
-    FILE* f = fopen(path.c_str(), "w");
-    if (!f)
-        throw std::string("cannot write ") + path + ": " + strerror(errno);
-    fprintf(f, "time_ms,walk,move,right_heel_fwd,right_heel_up,right_ball_fwd,right_ball_up,right_locked,"
-               "left_heel_fwd,left_heel_up,left_ball_fwd,left_ball_up,left_locked\n");
-    for (const sRow& r : rows)
-    {
-        fprintf(f, "%.0f,%d,%.5f", r.t, r.walk ? 1 : 0, r.move);
-        for (int s = 0; s < 2; ++s)
-            fprintf(f, ",%.5f,%.5f,%.5f,%.5f,%d", along(r.heel[s]), r.heel[s].mData[1], along(r.ball[s]),
-                    r.ball[s].mData[1], r.locked[s] ? 1 : 0);
-        fprintf(f, "\n");
-    }
-    const bool bad = ferror(f) != 0;
-    if (fclose(f) != 0 || bad)
-        throw std::string("cannot write ") + path;
-}
 
 // motiontrace --csv DIR [FILE]: motion_off.csv and motion_on.csv (cross-fade
 // and contact locks both on) in DIR.
 int ExportCsv(const std::string& dir, const std::string& actor)
 {
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
-    {
-        fprintf(stderr, "motiontrace: cannot make %s: %s\n", dir.c_str(), strerror(errno));
-        return 1;
-    }
     try
     {
-        motion::sSwitches on;
-        on.mCrossFade = on.mContactLock = true;
-        ExportRun(actor, motion::sSwitches(), dir + "/motion_off.csv");
-        printf("%s/motion_off.csv\n", dir.c_str());
-        ExportRun(actor, on, dir + "/motion_on.csv");
-        printf("%s/motion_on.csv\n", dir.c_str());
+        for (const std::string& written : measure::ExportMotionCSV(actor, dir))
+            printf("%s\n", written.c_str());
     }
-    catch (const cXmlError& e)
+    catch (const cQVError& e)
     {
         fprintf(stderr, "motiontrace: %s: %s\n", actor.c_str(), e.what());
-        return 1;
-    }
-    catch (const std::string& problem)
-    {
-        fprintf(stderr, "motiontrace: %s: %s\n", actor.c_str(), problem.c_str());
         return 1;
     }
     return 0;
@@ -193,14 +108,9 @@ int main(int argc, char** argv)
         {
             Report(path);
         }
-        catch (const cXmlError& e)
+        catch (const cQVError& e)
         {
             fprintf(stderr, "motiontrace: %s: %s\n", path.c_str(), e.what());
-            status = 1;
-        }
-        catch (const std::string& problem)
-        {
-            fprintf(stderr, "motiontrace: %s: %s\n", path.c_str(), problem.c_str());
             status = 1;
         }
     }

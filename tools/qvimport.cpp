@@ -1,52 +1,19 @@
 // qvimport IN OUT.xml [options]: captured motion to an actor file. Every
-// failure is one line "qvimport: ..." on standard error and status 1.
-#include <fcntl.h>
-#include <unistd.h>
-
+// failure is one line "qvimport: ..." on standard error and status 1, and
+// leaves the user's files as they were: the outputs are written whole or not
+// at all, and neither may be the input or each other.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "QV_capture.h"
+#include "QV_file.h"
 
 namespace
 {
-
-// Some of Assimp's readers print their own complaints on standard error (its
-// OpenDDL parser, for one); the program's failure is the one line it prints
-// itself, so standard error is closed to them while the file is imported.
-class cQuietStderr
-{
-public:
-    cQuietStderr()
-    {
-        std::fflush(stderr);
-        mSaved = dup(2);
-        const int null = open("/dev/null", O_WRONLY);
-        if (mSaved >= 0 && null >= 0)
-            dup2(null, 2);
-        if (null >= 0)
-            close(null);
-    }
-    ~cQuietStderr()
-    {
-        std::fflush(stderr);
-        if (mSaved >= 0)
-        {
-            dup2(mSaved, 2);
-            close(mSaved);
-        }
-    }
-    cQuietStderr(const cQuietStderr&) = delete;
-    cQuietStderr& operator=(const cQuietStderr&) = delete;
-
-private:
-    int mSaved = -1;
-};
 
 double Number(const std::string& option, const char* text)
 {
@@ -114,11 +81,7 @@ qvimport::sOptions ParseOptions(int argc, char** argv, std::string& in, std::str
         else if (a == "--no-plant")
             opt.mPlant = false;
         else if (a == "--hip-height")
-        {
             opt.mHipHeight = Number(a, value());
-            if (!(opt.mHipHeight > 0) || opt.mHipHeight > 1e6)
-                throw qvimport::cImportError("--hip-height must be a positive number of units");
-        }
         else if (a.size() > 1 && a[0] == '-')
             throw qvimport::cImportError("unknown option '" + a + "'");
         else
@@ -131,29 +94,37 @@ qvimport::sOptions ParseOptions(int argc, char** argv, std::string& in, std::str
             "[--speed-csv FILE] [--no-plant]");
     in = files[0];
     out = files[1];
+    qvimport::CheckOptions(opt);
     return opt;
 }
 
-qvimport::sImportResult QuietImport(const std::string& in, const qvimport::sOptions& opt)
+// Writing an output over the input, or both outputs to one file, would lose
+// the capture or one of the outputs; compared as files, so that another
+// spelling or a link is caught too.
+void CheckDistinct(const std::string& in, const std::string& out, const std::string& csv)
 {
-    cQuietStderr quiet;
-    return qvimport::ImportFile(in, opt);
+    if (SameFile(in, out))
+        throw qvimport::cImportError("the actor file '" + out + "' is the input file '" + in +
+                                     "'; name another file to write");
+    if (!csv.empty() && SameFile(in, csv))
+        throw qvimport::cImportError("--speed-csv '" + csv + "' is the input file '" + in +
+                                     "'; name another file to write");
+    if (!csv.empty() && SameFile(out, csv))
+        throw qvimport::cImportError("--speed-csv '" + csv + "' is the actor file '" + out +
+                                     "'; name another file to write");
 }
 
 // The capture's own root speed as CSV (docs/gait-csv.md), for tools/plots.sh.
-void WriteSpeedCsv(const std::string& path, const std::vector<qvimport::sSpeedSample>& samples)
+std::string SpeedCsv(const std::vector<qvimport::sSpeedSample>& samples)
 {
-    std::ofstream file(path, std::ios::binary);
-    file << "time_ms,speed\n";
+    std::string text = "time_ms,speed\n";
     char line[64];
     for (const qvimport::sSpeedSample& s : samples)
     {
         std::snprintf(line, sizeof line, "%.3f,%.5f\n", s.mTimeMs, s.mSpeed);
-        file << line;
+        text += line;
     }
-    file.close();
-    if (!file)
-        throw qvimport::cImportError("cannot write '" + path + "'");
+    return text;
 }
 
 } // namespace
@@ -164,14 +135,12 @@ int main(int argc, char** argv)
     {
         std::string in, out;
         const qvimport::sOptions opt = ParseOptions(argc - 1, argv + 1, in, out);
-        const qvimport::sImportResult r = QuietImport(in, opt);
-        std::ofstream file(out, std::ios::binary);
-        file << r.mXml;
-        file.close();
-        if (!file)
-            throw qvimport::cImportError("cannot write '" + out + "'");
+        CheckDistinct(in, out, opt.mSpeedCsv);
+        const qvimport::sImportResult r = qvimport::ImportFile(in, opt);
+        std::vector<sFileText> files = {{out, r.mXml}};
         if (!opt.mSpeedCsv.empty())
-            WriteSpeedCsv(opt.mSpeedCsv, r.mRootSpeed);
+            files.push_back({opt.mSpeedCsv, SpeedCsv(r.mRootSpeed)});
+        WriteFilesAtomically(files);
         const qvimport::sActorOut& a = r.mActor;
         std::printf("qvimport: %s: %zu bones; walk frames %d-%d (%d stride%s, %u ms), second walk %d-%d, stand "
                     "frame %d; captured %.2f leg lengths/s at %.1f steps/min over %d steady cycles\n",
@@ -185,7 +154,7 @@ int main(int argc, char** argv)
                         a.mPlant[0].mLargestShift, a.mPlant[0].mLargestMiss, a.mPlant[0].mLargestTurnDeg);
         return 0;
     }
-    catch (const qvimport::cImportError& e)
+    catch (const cQVError& e)
     {
         std::fprintf(stderr, "qvimport: %s\n", e.what());
     }

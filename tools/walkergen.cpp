@@ -1,7 +1,8 @@
 // Writes the walker actor file. Same parameters, same bytes.
 //
 //     walkergen                  the file on standard output
-//     walkergen data/walker.xml  the file written to the path
+//     walkergen data/walker.xml  the file written to the path (whole, or
+//                                not at all: the old file stays)
 //
 // From the repository root: ./build/walkergen data/walker.xml
 #include <stdio.h>
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "QV_actor_writer.h"
+#include "QV_error.h"
+#include "QV_file.h"
 #include "QV_gait_params.h"
 
 int main(int argc, char** argv)
@@ -25,18 +28,23 @@ int main(int argc, char** argv)
             fprintf(stderr, "walkergen: %s: a leg falls short of its target by %.4f units\n", c.name.c_str(),
                     c.reachError);
     const std::string xml = walker::WriteActorXML(params, clips);
-    FILE* f = argc == 2 ? fopen(argv[1], "wb") : stdout;
-    if (!f)
+    if (argc < 2)
     {
-        fprintf(stderr, "walkergen: cannot write %s\n", argv[1]);
-        return 1;
+        if (fwrite(xml.data(), 1, xml.size(), stdout) != xml.size() || fflush(stdout) != 0)
+        {
+            fprintf(stderr, "walkergen: write failed\n");
+            return 1;
+        }
+        return 0;
     }
-    const bool ok = fwrite(xml.data(), 1, xml.size(), f) == xml.size();
-    if (f != stdout)
-        fclose(f);
-    if (!ok)
+    // The file is replaced whole or left as it was.
+    try
     {
-        fprintf(stderr, "walkergen: write failed\n");
+        WriteFileAtomically(argv[1], xml);
+    }
+    catch (const cQVError& e)
+    {
+        fprintf(stderr, "walkergen: %s\n", e.what());
         return 1;
     }
     return 0;

@@ -1,40 +1,33 @@
-// Loads an actor file with the project's loader, drives it headless exactly
-// as the demo's character step does, and prints the gait measurements for
-// each walk clip and frame step, the standing drift and the steering.
+// Loads an actor file with the project's loader, readies it and drives it
+// headless as the demo does (measure::cGaitHost), and prints the gait
+// measurements for each walk clip and frame step, the standing drift and the
+// steering.
 //
 //     walkertrace [FILE]             default ./data/walker.xml
 //     walkertrace --csv DIR [FILE]   the trace's data as CSV files in DIR
 //                                    instead (docs/gait-csv.md)
 //
 // The generated walker gets its full report, joint-angle norms and arms
-// included. Any other actor file with the two foot bones of QV_character.h
-// gets what can be measured from its legs, and one line for each measure it
-// cannot give.
+// included. Any other actor file the demo plays (PrepareCharacter in
+// QV_character.h: three actions, the two foot bones) gets what can be
+// measured from its legs, and one line for each measure it cannot give; a
+// file the demo refuses gets the demo's one line.
 #include <stdio.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "QV_character.h"
-#include "QV_gait_csv.h"
 #include "QV_gait_trace.h"
-#include "QV_xml.h"
+#include "QV_trace_csv.h"
 
 namespace
 {
 
 const unsigned int kSteps[3] = {1, 16, 33};
 
-// The walk slots that hold an action.
-std::vector<unsigned int> WalkSlots(const cActor& a)
-{
-    std::vector<unsigned int> slots;
-    for (unsigned int slot : {kWalkSlot, kSecondWalkSlot})
-        if (!a.mAction[slot].mChannels.empty())
-            slots.push_back(slot);
-    return slots;
-}
+// The walks: every file the demo plays has both.
+const unsigned int kWalks[2] = {kWalkSlot, kSecondWalkSlot};
 
 void PrintWalkerLegend()
 {
@@ -64,37 +57,37 @@ void PrintLayoutLegend()
            "landing of the right foot to the next.\n");
 }
 
-void TraceWalks(const char* path, const std::vector<unsigned int>& slots, bool walker)
+void TraceWalks(const char* path, bool walker)
 {
     if (walker)
     {
         PrintWalkerLegend();
-        walker::PrintWalkHeader(stdout);
+        measure::PrintWalkHeader(stdout);
     }
     else
     {
         PrintLayoutLegend();
-        walker::PrintLayoutWalkHeader(stdout);
+        measure::PrintLayoutWalkHeader(stdout);
     }
-    std::vector<walker::WalkReport> reports;
-    for (unsigned int slot : slots)
+    std::vector<measure::WalkReport> reports;
+    for (unsigned int slot : kWalks)
         for (unsigned int dt : kSteps)
         {
-            walker::Host host(path);
-            reports.push_back(walker::TraceWalk(host, slot, dt));
-            printf("%s\n",
-                   walker ? walker::WalkLine(reports.back()).c_str() : walker::LayoutWalkLine(reports.back()).c_str());
+            measure::cGaitHost host(path);
+            reports.push_back(measure::TraceWalk(host, slot, dt));
+            printf("%s\n", walker ? measure::WalkLine(reports.back()).c_str()
+                                  : measure::LayoutWalkLine(reports.back()).c_str());
         }
     printf("\n");
-    for (const walker::WalkReport& r : reports)
+    for (const measure::WalkReport& r : reports)
         printf("%-6s dt %2u ms: travel %5.2f deg off the heading; right foot down %5.1f %% to %4.1f %% of the "
                "cycle; root speed %3.0f %% to %3.0f %% of its mean over the cycle\n",
                r.clip.c_str(), r.dt, r.heading, 100 * r.footOn, 100 * r.footOff, r.rootSlow, r.rootFast);
-    for (const walker::WalkReport& r : reports)
+    for (const measure::WalkReport& r : reports)
         if (r.dt == 16)
         {
             printf("\n%s over the cycle (dt 16 ms; degrees, bob in units):\n", r.clip.c_str());
-            walker::PrintCurves(stdout, r);
+            measure::PrintCurves(stdout, r);
         }
 }
 
@@ -103,22 +96,22 @@ void TraceStanding(const char* path)
     printf("\nStanding (slot %u, 10 s):\n", kStandSlot);
     for (unsigned int dt : kSteps)
     {
-        walker::Host host(path);
-        const walker::StandReport r = walker::TraceStand(host, dt);
+        measure::cGaitHost host(path);
+        const measure::StandReport r = measure::TraceStand(host, dt);
         printf("  dt %2u ms: root drift %.3f %% of height, lowest point %.2f %% of height, ankle travel %.5f\n", dt,
                r.drift, r.ground, r.ankleTravel);
     }
 }
 
-void TraceSteering(const char* path, const std::vector<unsigned int>& slots)
+void TraceSteering(const char* path)
 {
     printf("\nSteering at %.0f deg/s (travel direction against heading, per stride):\n", kTurnRate * 1000.0);
-    for (unsigned int slot : slots)
+    for (unsigned int slot : kWalks)
         for (bool left : {true, false})
             for (unsigned int dt : kSteps)
             {
-                walker::Host host(path);
-                const walker::TurnReport r = walker::TraceTurn(host, slot, dt, left);
+                measure::cGaitHost host(path);
+                const measure::TurnReport r = measure::TraceTurn(host, slot, dt, left);
                 printf("  slot %u %-5s dt %2u ms: mean error %.1f deg, worst %.1f deg over %.0f deg turned\n", slot,
                        left ? "left" : "right", dt, r.meanError, r.maxError, r.turned);
             }
@@ -150,47 +143,36 @@ int main(int argc, char** argv)
     {
         if (csvDir)
         {
-            for (const std::string& written : walker::ExportGaitCSV(path, csvDir))
+            for (const std::string& written : measure::ExportGaitCSV(path, csvDir))
                 printf("%s\n", written.c_str());
             return 0;
         }
         bool walker = false;
-        std::vector<unsigned int> slots;
-        bool stands = false;
         {
-            walker::Host probe(path);
+            measure::cGaitHost probe(path);
             const cActor& a = probe.actor();
             walker = probe.layout.walker;
-            slots = WalkSlots(a);
-            stands = !a.mAction[kStandSlot].mChannels.empty();
             if (walker)
-                printf("%s: %zu bones, height %.3f, leg length %.3f\n", path, a.mArmature.mBones.size(), probe.height,
+                printf("%s: %zu bones, height %.3f, leg length %.3f\n", path, a.mArmature.mBones.size(), probe.Height(),
                        probe.legLength);
             else
                 printf("%s: %zu bones, height %.3f, leg (thigh + shin) %.3f\n", path, a.mArmature.mBones.size(),
-                       probe.height, probe.legLength);
+                       probe.Height(), probe.legLength);
             for (unsigned int i = 0; i < kActionSlots; ++i)
                 printf("  slot %u: \"%s\", %u ms\n", i, a.mAction[i].mName.c_str(), a.mAction[i].mLength);
             if (!walker)
             {
-                walker::PrintLayout(stdout, probe);
+                measure::PrintLayout(stdout, probe);
                 printf("Not measured for this layout:\n");
-                for (const std::string& line : walker::Unmeasured(probe))
+                for (const std::string& line : measure::Unmeasured(probe))
                     printf("  %s\n", line.c_str());
             }
         }
-        if (slots.empty())
-            printf("\nWalking: no walk action (slot %u or %u): not measured\n", kWalkSlot, kSecondWalkSlot);
-        else
-            TraceWalks(path, slots, walker);
-        if (stands)
-            TraceStanding(path);
-        else
-            printf("\nStanding: no stand action (slot %u): not measured\n", kStandSlot);
-        if (!slots.empty())
-            TraceSteering(path, slots);
+        TraceWalks(path, walker);
+        TraceStanding(path);
+        TraceSteering(path);
     }
-    catch (const std::exception& e)
+    catch (const cQVError& e)
     {
         fprintf(stderr, "walkertrace: %s: %s\n", path, e.what());
         return 1;

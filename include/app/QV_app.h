@@ -1,31 +1,37 @@
 #ifndef QV_APP_H
 #define QV_APP_H
 
+#include <sstream>
+#include <string>
+
 #include "QV_actor.h"
 #include "QV_camera.h"
 #include "QV_sdl.h"
 
 // The demo application: one window, one orbit camera, one character.
+// Every member starts at the value Setup gives it (the ticks at 0), so that
+// an application that never opens a window is in a known state too; Setup
+// sets them again.
 class cQVApp
 {
 public:
     cCamera mCamera;
     cActor mActor;
-    unsigned int mWinWidth;
-    unsigned int mWinHeight;
-    unsigned int mTime;
-    unsigned int mFPS;
-    unsigned int mSecondStartTime;
-    unsigned int mLastTime;
-    unsigned int mCurrentTime;
-    unsigned int mDrawMode;
-    bool mActive;
-    bool mTurnLeft;
-    bool mTurnRight;
-    bool mWalk;
-    bool mPaused;
-    bool mLeftMouseButton;
-    bool mRightMouseButton;
+    unsigned int mWinWidth = 0;        // window width, pixels, as passed to Setup
+    unsigned int mWinHeight = 0;       // window height, pixels, as passed to Setup
+    unsigned int mTime = 0;            // not used
+    unsigned int mFPS = 0;             // frames since the caption was last set
+    unsigned int mSecondStartTime = 0; // tick, ms, at which the caption's current second began
+    unsigned int mLastTime = 0;        // tick, ms, at the end of the previous Update (Setup's at first)
+    unsigned int mCurrentTime = 0;     // tick, ms, at the start of the current Update
+    unsigned int mDrawMode = 1;        // how the skeleton is drawn: 1 or 2 (key T)
+    bool mActive = true;               // the main loop runs while true
+    bool mTurnLeft = false;            // A held: turn left while walking
+    bool mTurnRight = false;           // D held: turn right while walking
+    bool mWalk = false;                // W held: walk rather than stand
+    bool mPaused = false;              // P: the character is frozen
+    bool mLeftMouseButton = false;     // held: mouse motion turns the camera
+    bool mRightMouseButton = false;    // held; nothing reads it
 
     cQVApp() = default;
 
@@ -45,6 +51,14 @@ public:
     // test installs another one. Passing null restores SDL_GetTicks.
     typedef Uint32 (*TickSource)();
     static void SetTickSource(TickSource source);
+
+private:
+    // The caption's number is written into and read back from this stream
+    // as one word, once a second; it and the caption keep their storage
+    // from one second to the next, so that no frame allocates.
+    std::stringstream mCaptionStream{std::ios::in | std::ios::out};
+    std::string mCaption; // the window's caption, "FPS: " and the count
+    unsigned int mDt = 0; // the current frame's length, ms
 };
 
 // Loads the demo's actor file: the core reader, with a bad file ending the

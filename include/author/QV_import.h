@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "QV_action.h"
 #include "QV_error.h"
 #include "QV_import_math.h"
 
@@ -50,6 +51,18 @@ struct sOptions
     std::string mSpeedCsv;      // where to write the capture's own root speed (CapturedRootSpeed); empty: not
     bool mPlant = true;         // hold the feet still while they are down (PlantCycle); false: the legs as captured
 };
+
+// The standing hip height a file may have (sOptions::mHipHeight, file units).
+// Above the upper bound a captured figure (about twice as tall as its hips,
+// arms up) would reach past the million units from its root that the loader
+// accepts; below the lower one the smallest lengths the file needs (a toe,
+// a centimetre of bob) near the 1e-9 under which the writer puts zero.
+const double kMinHipHeight = 0.001;
+const double kMaxHipHeight = 100000;
+
+// Throws cImportError, one line, for options no capture can be imported
+// with (a hip height outside its range). Import checks them first.
+void CheckOptions(const sOptions& opt);
 
 // ---- Stage: read scene -------------------------------------------------------
 
@@ -223,6 +236,15 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
 void BodyPose(const sActorOut& out, const std::vector<sQuat>& keys, std::vector<sQuat>& world,
               std::vector<sVec3>& head);
 
+// The points a foot stands on, by the rule the demo's contact locks follow
+// (HeelDrop, FootContactPoints in the core's QV_footlock.h), in body space.
+// FootHeel: the heel in the foot bone's frame, placed from the rest pose.
+// FootPoints: heel, ball and toe tip in the pose world and head give
+// (BodyPose).
+sVec3 FootHeel(const sActorOut& out, const sLegBones& bones);
+void FootPoints(const sActorOut& out, const sLegBones& bones, const sVec3& heel, const std::vector<sQuat>& world,
+                const std::vector<sVec3>& head, sVec3 p[3]);
+
 struct sOutAction
 {
     std::string mName;
@@ -233,15 +255,15 @@ struct sOutAction
 struct sActorOut
 {
     std::string mName;
-    std::vector<sOutBone> mBones; // parents first; 0 is the root
-    sOutAction mAction[3];        // walk, stand, second walk
-    double mScale = 1;            // file units per source unit
-    double mFigureHeight = 0;     // standing height, file units
-    double mLegLength = 0;        // thigh + shin, file units
-    double mWalkLowestMax = 0;    // the captured walk's lowest foot point (ankles, toe tips) at its
-                                  // highest over the cycle, file units over the ground: where the
-                                  // capture itself has both feet off the ground (heels are not joints)
-    int mCycleFrames[2][2] = {};  // frames of the two walks
+    std::vector<sOutBone> mBones;     // parents first; 0 is the root
+    sOutAction mAction[kActionSlots]; // walk, stand, second walk (QV_character.h's slots)
+    double mScale = 1;                // file units per source unit
+    double mFigureHeight = 0;         // standing height, file units
+    double mLegLength = 0;            // thigh + shin, file units
+    double mWalkLowestMax = 0;        // the captured walk's lowest foot point (ankles, toe tips) at its
+                                      // highest over the cycle, file units over the ground: where the
+                                      // capture itself has both feet off the ground (heels are not joints)
+    int mCycleFrames[2][2] = {};      // frames of the two walks
     int mStanceFrame = 0;
     sLoopPlant mPlant[2]; // what planting the feet did to the two walks (empty with --no-plant)
 };
@@ -258,8 +280,13 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
 
 // Keeps the first and last key and as few between as needed so that, played
 // with the library's interpolation at every dropped key's time, no rotation
-// is more than tolDeg degrees from the key it replaces.
-std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg);
+// is more than tolDeg degrees from the key it replaces, and no root height
+// more than heightTol units from its key's.
+std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg, double heightTol = 0.001);
+// The bound on the root's heights for a figure whose hips stand hipHeight
+// high: a thousandth of a unit at the default 2 units (half a millimetre,
+// well under the centimetre a capture's floor moves by), in proportion.
+double HeightTolerance(double hipHeight);
 // The worst angle, degrees, between the full keys and the reduced ones
 // evaluated as the library evaluates them, at the full keys' times.
 double ReductionError(const std::vector<sKey>& full, const std::vector<sKey>& reduced);

@@ -15,6 +15,11 @@ struct sHeightKey
     float mHeight = 0.0f;
 };
 
+// How many actions an actor holds: its action slots (cActor::mAction), filled
+// in the order an actor file lists its actions. The walking character's use
+// of each slot is in QV_character.h.
+constexpr unsigned int kActionSlots = 3;
+
 // One named clip: channel i drives bone i of the armature and of its poses.
 class cAction
 {
@@ -37,5 +42,8 @@ public:
     // last, the nearest key holds). 0 when the clip keys no height.
     float RootHeightAt(unsigned int t) const;
 };
+
+// An actor's action slots (cActor::mAction), for the parts that play them.
+typedef cAction ActionSlots[kActionSlots];
 
 #endif // QV_ACTION_H

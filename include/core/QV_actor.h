@@ -10,8 +10,8 @@
 #include "QV_footlock.h"
 #include "QV_pose.h"
 
-// The animated character: an armature, two pose buffers, three action slots
-// and two foot locks.
+// The animated character: an armature, two pose buffers, kActionSlots action
+// slots and two foot locks.
 class cActor
 {
 public:
@@ -19,7 +19,7 @@ public:
     cPose mPose;
     cPose mPose2;
     cArmature mArmature;
-    cAction mAction[3];
+    cAction mAction[kActionSlots];
     unsigned int mNextAction;
     unsigned int mCurrentAction;
     unsigned int mTime;
@@ -73,13 +73,14 @@ public:
     // Defined by the drawing layer (QV_draw.cpp): the core has no OpenGL.
     void DrawArmature(unsigned int mode);
     // Advances the actor by t milliseconds: the per-frame step. The clock
-    // restarts at kRestartTime (34 ms) once it passes the current action's length; a change
-    // of mNextAction is played from the next call on (a slot number of 3 or
-    // more is not followed). It first moves the scene back when the root is
-    // far out (Recentre). Allocates nothing (but for the first frame with
-    // mCrossFade, see PrepareCrossFade). mCrossFade and mContactLock change
-    // the action switch and the foot locks; with both off, every result is
-    // what it was before they existed.
+    // restarts at kRestartTime (34 ms) once it passes the current action's
+    // length; a change of mNextAction is played from the next call on (a
+    // slot number of kActionSlots or more is not followed). It first moves
+    // the scene back when the root is far out (Recentre). Allocates nothing
+    // (but for the first frame with mCrossFade, see PrepareCrossFade).
+    // mCrossFade steps the cross-fade (cCrossFade) and mContactLock holds the
+    // feet by their contact points (HoldContacts) instead of the ankle locks;
+    // with both off, every result is what it was before they existed.
     void Animate(unsigned int t);
     // Sets the pose root's height to its rest height plus height, when any
     // action keys root heights; otherwise leaves it alone, as files without
@@ -105,23 +106,10 @@ public:
     void PrepareCrossFade();
 
     // The state of the running fade, for programs that show or measure it.
-    const sActionFade& Fade() const { return mFade; }
+    const sActionFade& Fade() const { return mFader.Fade(); }
 
 private:
-    sActionFade mFade;
-    cPhaseIndex mPhases;
-    bool mPhasesBuilt = false;
-    std::vector<cQuaternion> mFrozen; // the pose on screen when a request interrupted a fade
-
-    // Per-frame steps of the two improvements, called from Animate.
-    // CrossFade: with mPose holding the current action, plays the outgoing
-    // side of a running fade into mPose2 and blends it in; starts, turns
-    // back or restarts a fade when another action is requested.
-    void CrossFade(unsigned int t);
-    void StartFade();
-    // HoldContacts: both foot locks on their contact points, moving the
-    // pose's root by one shared horizontal correction.
-    void HoldContacts();
+    cCrossFade mFader; // the outgoing side of a change of action, with mCrossFade
 };
 
 #endif // QV_ACTOR_H

@@ -5,8 +5,8 @@
 //
 // The demo, the walker tools and the tests all drive the character through
 // StepCharacter, so what they measure is what the demo shows. The rules an
-// actor file must meet to be played (three actions, the two foot bones, a
-// root with a child) follow from the constants here.
+// actor file must meet to be played (all kActionSlots actions, the two foot
+// bones, a root with a child) follow from the constants here.
 
 #include <string>
 
@@ -21,7 +21,7 @@ constexpr const char* kRightFootBone = "Bone.007";
 constexpr unsigned int kWalkSlot = 0;
 constexpr unsigned int kStandSlot = 1;
 constexpr unsigned int kSecondWalkSlot = 2;
-constexpr unsigned int kActionSlots = 3;
+static_assert(kSecondWalkSlot < kActionSlots, "every slot the character plays is one of the actor's");
 
 // An action's clock restarts here, not at 0, once it passes the action's
 // length, milliseconds. A cycle meant to loop seamlessly is keyed from this

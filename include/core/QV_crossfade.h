@@ -27,9 +27,9 @@ struct sActionFade
 class cPhaseIndex
 {
 public:
-    // Samples the three actions on the leg chains above the two foot bones
-    // (either may be null). Without a foot there is nothing to match and the
-    // index stays empty.
+    // Samples the first count of the actions (up to kActionSlots) on the leg
+    // chains above the two foot bones (either may be null). Without a foot
+    // there is nothing to match and the index stays empty.
     void Build(const cArmature& arm, const cAction* actions, unsigned int count, const cBone* rightFoot,
                const cBone* leftFoot);
     bool Empty() const { return mPoints == 0; }
@@ -49,10 +49,54 @@ private:
     unsigned int mBone[kMaxPoints] = {};         // the bone each point sits on
     bool mTip[kMaxPoints] = {};                  // the bone's tail rather than its head
     std::vector<unsigned int> mPath[kMaxPoints]; // bone indices from the root down to the point's bone
-    std::vector<unsigned int> mTimes[3];
-    std::vector<float> mSamples[3]; // per sample, mPoints points of three floats
+    std::vector<unsigned int> mTimes[kActionSlots];
+    std::vector<float> mSamples[kActionSlots]; // per sample, mPoints points of three floats
 
     template <class Orientation> void Points(Orientation orientation, float* out) const;
+};
+
+// The cross-fade between actions (cActor::mCrossFade): the outgoing side of
+// a change of action, played on its own clock and blended into the pose on
+// screen while the incoming side fades in. The actor keeps the incoming side
+// (its current slot and clock) and calls Step once a frame; a request for
+// another slot starts a fade, turns a running one back, or freezes what is
+// on screen and fades that out.
+class cCrossFade
+{
+public:
+    // Measures the actions once for where a fade starts the incoming one
+    // (cPhaseIndex, on the leg chains above the feet, either of which may
+    // be null) and sizes the frozen pose for poses of poseBones bones.
+    // Allocates; nothing else does.
+    void Prepare(const cArmature& arm, const ActionSlots& actions, const cBone* rightFoot, const cBone* leftFoot,
+                 size_t poseBones);
+    // Whether Prepare has run for poses of poseBones bones.
+    bool Ready(size_t poseBones) const { return mPrepared && mFrozen.size() == poseBones; }
+
+    // One frame of dt milliseconds. actions are the actor's action slots;
+    // current and time its playing slot and clock, and pose that slot
+    // evaluated at that time. A running fade plays its outgoing side into
+    // scratch and blends it into pose, and true says so: the root height to
+    // show is then Fade().mHeight. Then a request (next, when it is another
+    // slot) starts, turns back or restarts a fade of blend milliseconds,
+    // which sets current and time to where the incoming action starts.
+    // Needs Ready; allocates nothing.
+    bool Step(unsigned int dt, const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
+              unsigned int& time, cPose& pose, cPose& scratch);
+    // Drops a running fade, for the switch turned off: it is not resumed
+    // when the switch comes back on.
+    void Stop() { mFade.mActive = false; }
+
+    const sActionFade& Fade() const { return mFade; }
+
+private:
+    sActionFade mFade;
+    cPhaseIndex mPhases;
+    bool mPrepared = false;
+    std::vector<cQuaternion> mFrozen; // the pose on screen when a request interrupted a fade
+
+    void Start(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
+               unsigned int& time, const cPose& pose, cPose& scratch);
 };
 
 #endif // QV_CROSSFADE_H

@@ -57,6 +57,9 @@ void LoadMatrix(TiXmlElement* xml, cMatrix4D& m);
 #define XML_QUAT_TOLERANCE 0.01 // a key's quaternion has length 1 within this
 #define XML_MAX_STRETCH 1.0e6   // how far a rest matrix, or a chain of them, may stretch a vector
 #define XML_MAX_REACH 1.0e6     // units any bone's head or tail may lie from the root's origin
+// How far the root's height 'h' may lift or sink the figure, in multiples of
+// its size (the farthest a bone's head or tail can lie from the root's head).
+#define XML_MAX_ROOT_HEIGHT_PER_SIZE 100.0
 
 // What the walk over a document's markup found before it is parsed. The walk
 // follows TinyXML's parser step by step, without building anything, so that

@@ -1,14 +1,21 @@
-// Plays an actor file through the library exactly as the demo's character
-// step does (StepCharacter), and measures the gait: speed, cadence, stride,
-// stance, joint angles, pelvis motion, arm swing, foot slide, ground
+// Plays an actor file as the demo plays it (cGaitHost, on cHost: its
+// character step, StepCharacter) and measures the gait: speed, cadence,
+// stride, stance, joint angles, pelvis motion, arm swing, foot slide, ground
 // contact, standing drift and steering. Used by tools/walkertrace and by the
-// gait test.
+// gait test. Where a foot touches the ground is judged by the foot locks'
+// contact points (heel, ball, toe tip), as the core places them.
+//
+// The generated walker is recognised by its skeleton (the authoring layer's
+// QV_walker_skeleton.h) and measured against its anatomical bone frames and
+// the phase its clips start at (QV_gait_params.h), for the comparison with
+// normal adult gait; other layouts get what their legs give. The arithmetic
+// is the authoring layer's double-precision V3 and M3 (QV_gait_math.h).
 //
 // A walk is traced in stages, each a function below: settle into the walk,
 // record the frames, find the strikes, the phases and the contacts, gather
 // the per-phase curves, and sum it all up in a WalkReport.
 //
-// Index: helpers; sLayout and FindLayout (where the legs are); Host;
+// Index: helpers; sLayout and FindLayout (where the legs are); cGaitHost;
 // reports (WalkReport, StandReport, TurnReport); PhaseBins; the stages of
 // a walk's trace; the traces; printing.
 #ifndef QV_GAIT_TRACE_H
@@ -19,13 +26,15 @@
 #include <string>
 #include <vector>
 
-#include "QV_actor.h"
 #include "QV_gait_math.h"
-#include "QV_matrix.h"
-#include "QV_walker_skeleton.h"
+#include "QV_measure_host.h"
 
-namespace walker
+namespace measure
 {
+
+using walker::Deg;
+using walker::M3;
+using walker::V3;
 
 // World rotation block and translation of a library matrix, in doubles.
 M3 RotOf(const cMatrix4D& m);
@@ -58,35 +67,29 @@ struct sLayout
 // empty string, or why the armature cannot be traced (one line).
 std::string FindLayout(const cArmature& arm, sLayout& layout);
 
-// The character as the demo hosts it: loaded, locks installed, world
-// matrices computed; Frame() is the character step of one unpaused frame.
-class Host
+// The host with what the gait trace knows of the body at rest: where the
+// legs are, the leg's length, the bones' rest frames. Positions are world
+// positions on the floor the walk began on (cHost::Unshifted), in doubles.
+class cGaitHost : public cHost
 {
 public:
-    // Throws the loader's cXmlError on a bad file, and std::runtime_error
-    // when the legs cannot be found (FindLayout) or the root has no child
-    // ahead of it.
-    explicit Host(const char* path);
-    Host(const std::string& text, bool fromMemory);
-    Host(const Host&) = delete;
-    Host& operator=(const Host&) = delete;
+    // Throws as cHost does, and cMeasureError when the legs cannot be found
+    // (FindLayout) or the root's first child gives no walking direction.
+    explicit cGaitHost(const std::string& path);
+    explicit cGaitHost(const sActorText& text);
 
-    cActor& actor() { return mActor; }
-    const cActor& actor() const { return mActor; }
-
+    using cHost::Frame;
     // One unpaused frame of the demo: StepCharacter with these keys held,
     // walkCycle the walk slot.
     void Frame(unsigned int dt, bool walk, bool left, bool right, unsigned int walkCycle);
 
     // Rest-pose facts, measured before the first frame.
     sLayout layout;
-    double height = 0; // top of the skeleton above the ground
     // The unit speed and stride are given in. The walker: its hip joints'
     // height; other layouts: thigh plus shin, joint to joint.
     double legLength = 0;
     std::vector<M3> restWorld; // every bone's rest rotation, world axes
     M3 bodyRest;               // right, forward, up in the root's rest frame
-    V3 heelOffset[2];          // heel point in each foot bone's frame
     double restAnkle[2] = {};  // sagittal foot-to-shin angle at rest (layouts but the walker's)
 
     // Anatomical frame (right, forward, up) carried by bone i, in world axes.
@@ -94,11 +97,16 @@ public:
     M3 Anat(int i) const;
     // The frame the heading h alone gives: right, forward, up of the character.
     M3 HeadingFrame(double h) const;
-    M3 HeadingFrame() const { return HeadingFrame(mActor.mHeading); }
+    M3 HeadingFrame() const { return HeadingFrame(actor().mHeading); }
     // Forward, in world axes, at heading h degrees.
     V3 Forward(double h) const;
     V3 Head(int i) const;
     V3 Tail(int i) const;
+    // A point of the actor's scene on the floor the walk began on.
+    V3 OnFloor(const cVector3D& p) const;
+    // The foot's contact points (cFootLock::kHeel, kBall, kToeTip) as its
+    // foot lock finds them, on that floor.
+    void FootPoints(int side, V3 out[cFootLock::kContactPoints]) const;
     V3 Heel(int side) const;
     // The tip of the foot's toe: the toe bone's tail, or the foot's own.
     V3 ToeTip(int side) const;
@@ -108,8 +116,6 @@ public:
     double FootLowest(int side) const;
 
 private:
-    cActor mActor;
-
     void Init();
 };
 
@@ -188,13 +194,13 @@ private:
 };
 
 // Ground contact threshold: a foot point this close to the ground touches it.
-double ContactThreshold(const Host& h);
+double ContactThreshold(const cGaitHost& h);
 
 // ---------------------------------------------------------------------------
 // The stages of a walk's trace.
 
 // Plays ms milliseconds of frames of dt: walking slot `slot`, or standing.
-void Settle(Host& host, unsigned int dt, double ms, bool walk, unsigned int slot);
+void Settle(cGaitHost& host, unsigned int dt, double ms, bool walk, unsigned int slot);
 
 // What one frame of a walk shows, measured right after the step.
 struct sWalkFrame
@@ -206,8 +212,8 @@ struct sWalkFrame
     double lowest = 0;         // lowest point of the skeleton
     bool locked[2] = {};       // right, left foot lock engaged
     V3 ankle[2];               // foot bone heads
-    V3 ball[2];                // foot bone tails
-    double footLowest[2] = {}; // heel, ball or toe tip, whichever is lowest
+    V3 ball[2];                // foot bone tails (the foot locks' kBall)
+    double footLowest[2] = {}; // the foot lock's heel, ball or toe tip, whichever is lowest
     double toeTip[2] = {};     // height of the toe tip
     V3 hipJoint[2];            // thigh heads
     // Sagittal angles, degrees: hip and knee flexion, ankle dorsiflexion,
@@ -226,7 +232,7 @@ struct sWalkRecord
 };
 
 // Plays runMs milliseconds of walking and measures every frame.
-sWalkRecord RecordWalk(Host& host, unsigned int slot, unsigned int dt, double runMs);
+sWalkRecord RecordWalk(cGaitHost& host, unsigned int slot, unsigned int dt, double runMs);
 
 // The walk cycle's phase of every frame (0 = right heel strike), from the
 // actor's clock: for a clip of one cycle that starts startPhase into it.
@@ -283,13 +289,14 @@ struct sPhaseCurves
     long armN = 0;
 };
 
-sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase, unsigned int dt);
+sPhaseCurves PhaseCurves(const cGaitHost& host, const sWalkRecord& rec, const std::vector<double>& phase,
+                         unsigned int dt);
 
 // The phases a walk's curves are gathered by: from the clock for the
 // walker, from the right foot's landings for other layouts.
-std::vector<double> WalkPhases(const Host& host, const sWalkRecord& rec);
+std::vector<double> WalkPhases(const cGaitHost& host, const sWalkRecord& rec);
 
-WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sStrikes& st, const sContacts& c,
+WalkReport Summarise(const cGaitHost& host, const sWalkRecord& rec, const sStrikes& st, const sContacts& c,
                      const sPhaseCurves& pc);
 
 // Everything one walk's trace found, stage by stage.
@@ -307,16 +314,16 @@ struct sWalkTrace
 // The traces.
 
 // TraceWalk with every stage's result kept.
-sWalkTrace RunWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs = 3000, double runMs = 20000);
+sWalkTrace RunWalk(cGaitHost& host, unsigned int slot, unsigned int dt, double settleMs = 3000, double runMs = 20000);
 
 // Walks slot `slot` at frames of dt ms: settles for settleMs, then measures
 // runMs.
-WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs = 3000, double runMs = 20000);
+WalkReport TraceWalk(cGaitHost& host, unsigned int slot, unsigned int dt, double settleMs = 3000, double runMs = 20000);
 // Stands: settles, then watches the root and the ankles for runMs.
-StandReport TraceStand(Host& host, unsigned int dt, double settleMs = 2000, double runMs = 10000);
+StandReport TraceStand(cGaitHost& host, unsigned int dt, double settleMs = 2000, double runMs = 10000);
 // Walks while turning (left, or right), compares the direction of travel
 // over each stride with the mean heading over it.
-TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool left, double settleMs = 3000,
+TurnReport TraceTurn(cGaitHost& host, unsigned int slot, unsigned int dt, bool left, double settleMs = 3000,
                      double runMs = 12000);
 
 // ---------------------------------------------------------------------------
@@ -333,10 +340,10 @@ void PrintCurves(FILE* f, const WalkReport& r);
 void PrintLayoutWalkHeader(FILE* f);
 std::string LayoutWalkLine(const WalkReport& r);
 // The bones the trace measures, by name.
-void PrintLayout(FILE* f, const Host& host);
+void PrintLayout(FILE* f, const cGaitHost& host);
 // What the trace cannot measure for this layout, one line each.
-std::vector<std::string> Unmeasured(const Host& host);
+std::vector<std::string> Unmeasured(const cGaitHost& host);
 
-} // namespace walker
+} // namespace measure
 
 #endif // QV_GAIT_TRACE_H

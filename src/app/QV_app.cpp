@@ -205,15 +205,11 @@ void cQVApp::HandleEvents()
 
 void cQVApp::Update()
 {
-    static std::stringstream strm(std::ios::in | std::ios::out);
-    static std::string caption;
-    static unsigned int dt;
-
     // Wait for the next tick. The difference (not a plain comparison) keeps
     // the wait short when the 32-bit millisecond counter wraps.
     while ((int)(mCurrentTime - mLastTime) <= 0)
         mCurrentTime = gTicks();
-    dt = mCurrentTime - mLastTime;
+    mDt = mCurrentTime - mLastTime;
 
     if (mCurrentTime - mSecondStartTime > 1000)
     {
@@ -221,12 +217,12 @@ void cQVApp::Update()
         // The number is written and read back as one word. The stream is
         // emptied afterwards so that it does not grow for as long as the
         // program runs.
-        strm << mFPS;
-        strm >> caption;
-        strm.clear();
-        strm.str(std::string());
-        caption.insert(0, "FPS: ");
-        SDL_WM_SetCaption(caption.c_str(), NULL);
+        mCaptionStream << mFPS;
+        mCaptionStream >> mCaption;
+        mCaptionStream.clear();
+        mCaptionStream.str(std::string());
+        mCaption.insert(0, "FPS: ");
+        SDL_WM_SetCaption(mCaption.c_str(), NULL);
         mFPS = 0;
     }
 
@@ -236,7 +232,7 @@ void cQVApp::Update()
         steering.mWalk = mWalk;
         steering.mTurnLeft = mTurnLeft;
         steering.mTurnRight = mTurnRight;
-        StepCharacter(mActor, dt, steering);
+        StepCharacter(mActor, mDt, steering);
         if (mActor.mArmature.mRootBone)
             mCamera.SetTarget(mActor.mArmature.mRootBone->mWorldTransform.getTransform());
     }

@@ -1,6 +1,7 @@
 // All stages in order, and the command line.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "QV_import.h"
@@ -120,8 +121,22 @@ sCycle ChooseSecondWalk(const std::vector<sCycle>& cycles, const sCycle& walk)
 
 } // namespace
 
+void CheckOptions(const sOptions& opt)
+{
+    if (!(opt.mHipHeight >= kMinHipHeight && opt.mHipHeight <= kMaxHipHeight))
+    {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "--hip-height must be from %g to %g units, not %g: the demo cannot play a figure "
+                      "outside that range",
+                      kMinHipHeight, kMaxHipHeight, opt.mHipHeight);
+        throw cImportError(text);
+    }
+}
+
 sImportResult Import(const sCapture& source, const sOptions& opt)
 {
+    CheckOptions(opt);
     sImportResult r;
     sCapture cap = source;
     r.mRate = cap.mRate;
@@ -156,7 +171,7 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
     r.mRootSpeed = CapturedRootSpeed(cap, feet, contacts, walk, r.mActor.mScale, played, 3);
     for (sOutAction& a : r.mActor.mAction)
         for (std::vector<sKey>& ch : a.mChannels)
-            ch = ReduceKeys(ch, opt.mToleranceDeg);
+            ch = ReduceKeys(ch, opt.mToleranceDeg, HeightTolerance(opt.mHipHeight));
     r.mXml = WriteActorXml(r.mActor);
     return r;
 }

@@ -483,11 +483,12 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
                 legs[side].mToe = (int)i;
     }
 
-    out.mAction[0] = CycleAction("walk", cap, feet, contacts, src, legs, out, head1, PlaySeconds(walk, cap.mRate),
-                                 ground1, scale, opt.mPlant, out.mPlant[0]);
-    out.mAction[1] = StandAction(cap, feet, src, out, stance, standYaw, groundStand, scale);
-    out.mAction[2] = CycleAction("walk2", cap, feet, contacts, src, legs, out, head2, PlaySeconds(walk2, cap.mRate),
-                                 ground2, scale, opt.mPlant, out.mPlant[1]);
+    out.mAction[kWalkSlot] = CycleAction("walk", cap, feet, contacts, src, legs, out, head1,
+                                         PlaySeconds(walk, cap.mRate), ground1, scale, opt.mPlant, out.mPlant[0]);
+    out.mAction[kStandSlot] = StandAction(cap, feet, src, out, stance, standYaw, groundStand, scale);
+    out.mAction[kSecondWalkSlot] =
+        CycleAction("walk2", cap, feet, contacts, src, legs, out, head2, PlaySeconds(walk2, cap.mRate), ground2, scale,
+                    opt.mPlant, out.mPlant[1]);
     return out;
 }
 

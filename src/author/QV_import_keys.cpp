@@ -41,24 +41,21 @@ double HeightError(const sKey& full, const sKey& a, const sKey& b)
     return std::fabs(a.mHeight + (b.mHeight - a.mHeight) * f - full.mHeight);
 }
 
-// The hips' height is kept to a thousandth of a unit (half a millimetre on a
-// figure with hips at 2 units): well under the centimetre a capture's floor
-// moves by.
-const double kHeightTolerance = 0.001;
-
-bool SpanFits(const std::vector<sKey>& keys, size_t i, size_t j, double tolDeg)
+bool SpanFits(const std::vector<sKey>& keys, size_t i, size_t j, double tolDeg, double heightTol)
 {
     cChannel span;
     span.mKeyFrames = {ToLibrary(keys[i]), ToLibrary(keys[j])};
     for (size_t k = i + 1; k < j; ++k)
-        if (KeyError(keys[k], span) > tolDeg || HeightError(keys[k], keys[i], keys[j]) > kHeightTolerance)
+        if (KeyError(keys[k], span) > tolDeg || HeightError(keys[k], keys[i], keys[j]) > heightTol)
             return false;
     return true;
 }
 
 } // namespace
 
-std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg)
+double HeightTolerance(double hipHeight) { return 0.0005 * hipHeight; }
+
+std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg, double heightTol)
 {
     if (keys.size() <= 2)
         return keys;
@@ -67,7 +64,7 @@ std::vector<sKey> ReduceKeys(const std::vector<sKey>& keys, double tolDeg)
     while (i + 1 < keys.size())
     {
         size_t j = i + 1;
-        while (j + 1 < keys.size() && SpanFits(keys, i, j + 1, tolDeg))
+        while (j + 1 < keys.size() && SpanFits(keys, i, j + 1, tolDeg, heightTol))
             ++j;
         out.push_back(keys[j]);
         i = j;

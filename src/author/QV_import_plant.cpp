@@ -33,6 +33,7 @@
 #include <array>
 #include <cmath>
 
+#include "QV_footlock.h"
 #include "QV_import.h"
 
 namespace qvimport
@@ -77,13 +78,54 @@ sVec3 Tail(const sActorOut& out, const std::vector<sQuat>& world, const std::vec
     return head[b] + world[b] * sVec3(0, out.mBones[b].mLength, 0);
 }
 
+} // namespace
+
 // ---- [SECTION] Feet ------------------------------------------------------------
 
-// The points a foot stands on, as the demo's contact locks place them: the
-// heel straight below the ankle in the rest pose, down to the lowest of the
-// foot's other points but never further than the foot is long, kept in the
-// foot bone's frame; the ball (the foot bone's tail) and the toe tip (the
-// tail of the foot's first child, the ball where it has none).
+namespace
+{
+// A bone's place in a pose: times a point in the bone's frame, where the
+// pose puts it (the frames FootContactPoints takes).
+struct sPlaced
+{
+    const sQuat& mRotation;
+    const sVec3& mHead;
+    sVec3 operator*(const sVec3& v) const { return mHead + mRotation * v; }
+};
+
+// The heel in the foot bone's frame, from the rest pose's world and head.
+sVec3 RestHeel(const sActorOut& out, const sLegBones& bones, const std::vector<sQuat>& world,
+               const std::vector<sVec3>& head)
+{
+    sVec3 rest[cFootLock::kContactPoints];
+    FootPoints(out, bones, sVec3(), world, head, rest);
+    const int f = bones.mFoot;
+    const double drop =
+        HeelDrop(head[f].z, rest[cFootLock::kBall].z, rest[cFootLock::kToeTip].z, out.mBones[f].mLength);
+    return world[f].Conj() * sVec3(0, 0, -drop);
+}
+} // namespace
+
+void FootPoints(const sActorOut& out, const sLegBones& bones, const sVec3& heel, const std::vector<sQuat>& world,
+                const std::vector<sVec3>& head, sVec3 p[3])
+{
+    const int f = bones.mFoot, t = bones.mToe >= 0 ? bones.mToe : bones.mFoot;
+    const sPlaced foot{world[f], head[f]}, toes{world[t], head[t]};
+    FootContactPoints(foot, out.mBones[f].mLength, heel, bones.mToe >= 0 ? &toes : nullptr, out.mBones[t].mLength, p);
+}
+
+sVec3 FootHeel(const sActorOut& out, const sLegBones& bones)
+{
+    std::vector<sQuat> world;
+    std::vector<sVec3> head;
+    BodyPose(out, std::vector<sQuat>(out.mBones.size()), world, head); // the rest pose
+    return RestHeel(out, bones, world, head);
+}
+
+namespace
+{
+// A foot of a leg, for planting it: its bones, its heel (FootHeel), its
+// across axis and the leg's length.
 struct sFoot
 {
     sLegBones mBones;
@@ -101,11 +143,7 @@ sFoot MakeFoot(const sActorOut& out, const sLegBones& bones)
     BodyPose(out, std::vector<sQuat>(out.mBones.size()), world, head); // the rest pose
     const int f = bones.mFoot;
     const sVec3 ankle = head[f];
-    double lowest = Tail(out, world, head, f).z;
-    if (bones.mToe >= 0)
-        lowest = std::min(lowest, Tail(out, world, head, bones.mToe).z);
-    const double drop = std::min(std::max(ankle.z - lowest, 0.0), std::fabs(out.mBones[f].mLength));
-    foot.mHeel = world[f].Conj() * sVec3(0, 0, -drop);
+    foot.mHeel = RestHeel(out, bones, world, head);
     sVec3 across = (Tail(out, world, head, bones.mToe >= 0 ? bones.mToe : f) - ankle).Cross(sVec3(0, 0, 1)).Unit();
     if (across.Length() == 0)
         across = sVec3(1, 0, 0);
@@ -114,16 +152,6 @@ sFoot MakeFoot(const sActorOut& out, const sLegBones& bones)
     if (!(foot.mLeg > 0))
         foot.mLeg = (head[f] - head[bones.mThigh]).Length();
     return foot;
-}
-
-// Heel, ball and toe tip.
-void Points(const sActorOut& out, const sFoot& foot, const std::vector<sQuat>& world, const std::vector<sVec3>& head,
-            sVec3 p[3])
-{
-    const int f = foot.mBones.mFoot;
-    p[0] = head[f] + world[f] * foot.mHeel;
-    p[1] = Tail(out, world, head, f);
-    p[2] = foot.mBones.mToe >= 0 ? Tail(out, world, head, foot.mBones.mToe) : p[1];
 }
 
 int Lowest(const sVec3 p[3])
@@ -508,7 +536,7 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
         for (int i = 0; i < n; ++i)
         {
             BodyPose(out, keys[i], loop.mWorld[i], loop.mHead[i]);
-            Points(out, foot, loop.mWorld[i], loop.mHead[i], loop.mPoints[i].data());
+            FootPoints(out, foot.mBones, foot.mHeel, loop.mWorld[i], loop.mHead[i], loop.mPoints[i].data());
         }
         report.mHeld[side] = HeldKeys(loop, down[side], foot.mLeg);
         const std::vector<sRun> runs = Runs(report.mHeld[side]);

@@ -1,39 +1,43 @@
 // Stage: read scene. Assimp loads the file; the animated joints and their
 // common ancestor's subtree become the capture, sampled at the rate of the
-// densest channel.
+// densest channel. The reading runs in a child process (QV_child.h): the
+// entry points at the end hand it the work and check what comes back.
 //
 // Index
-//   [SECTION] Limits     what a hostile file may ask for
 //   [SECTION] Matrices   Assimp's row-major matrices in double precision
 //   [SECTION] Keys       sampling a channel at any tick
-//   [SECTION] Convert    scene to capture
-//   [SECTION] BVH guard  files Assimp 5.2 must not see
-//   [SECTION] Entry      ReadScene, ReadSceneFromMemory
+//   [SECTION] Nodes      the scene's node tree, walked once within limits
+//   [SECTION] Convert    scene to capture, frame by frame into a sink
+//   [SECTION] Reader     Assimp on a file or on memory, in this process
+//   [SECTION] Entry      ReadScene, ReadSceneFromMemory: through the child
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "QV_capture.h"
+#include "QV_child.h"
+#include "QV_file.h"
+#include "QV_scene_reader.h"
 
 namespace qvimport
 {
 namespace
 {
-
-// ---- [SECTION] Limits ---------------------------------------------------------
-
-// Bounds that keep a hostile file from asking for unbounded memory.
-const size_t kMaxFrames = 200000;
-const size_t kMaxSamples = 20000000; // frames x joints
-const size_t kMaxJoints = 5000;
 
 // ---- [SECTION] Matrices -------------------------------------------------------
 
@@ -151,6 +155,64 @@ template <class K> bool KeysUsable(const K* keys, unsigned n)
     return true;
 }
 
+// ---- [SECTION] Nodes ----------------------------------------------------------
+
+// The scene's nodes, walked once without recursion, depth first with each
+// node before its children (the order aiNode::FindNode searches in).
+// Nothing else follows the scene's pointers, so a tree that loops or is
+// too large is refused here, before any work grows with it.
+struct sNodeTable
+{
+    std::vector<const aiNode*> mNode;
+    std::vector<int> mParent;                     // index; -1 for the scene's root
+    std::unordered_map<std::string, int> mByName; // the first node of each name
+
+    size_t Size() const { return mNode.size(); }
+};
+
+sNodeTable TableOf(const aiNode* root)
+{
+    sNodeTable t;
+    std::unordered_set<const aiNode*> seen;
+    std::vector<std::pair<const aiNode*, int>> stack{{root, -1}};
+    while (!stack.empty())
+    {
+        const aiNode* n = stack.back().first;
+        const int parent = stack.back().second;
+        stack.pop_back();
+        if (!seen.insert(n).second)
+            throw cImportError("the scene's nodes do not form a tree (a node appears twice)");
+        const int index = (int)t.Size();
+        t.mNode.push_back(n);
+        t.mParent.push_back(parent);
+        t.mByName.emplace(n->mName.C_Str(), index);
+        if (t.Size() + stack.size() + n->mNumChildren > kMaxSceneNodes)
+            throw cImportError("the scene has more than " + std::to_string(kMaxSceneNodes) + " nodes");
+        for (unsigned c = n->mNumChildren; c-- > 0;)
+            if (n->mChildren[c])
+                stack.push_back({n->mChildren[c], index});
+    }
+    return t;
+}
+
+// The deepest node that has every animated node below it (or is one), in
+// one pass: each node's count of animated nodes in its subtree (children
+// come after their parents, so a backward pass sums them), then the last
+// node, in that order, whose subtree holds them all.
+int CommonAncestor(const sNodeTable& t, const std::vector<int>& animated)
+{
+    std::vector<size_t> below(t.Size(), 0);
+    for (int n : animated)
+        ++below[n];
+    for (size_t i = t.Size(); i-- > 1;)
+        below[t.mParent[i]] += below[i];
+    int deepest = 0;
+    for (size_t i = 0; i < t.Size(); ++i)
+        if (below[i] == animated.size())
+            deepest = (int)i;
+    return deepest;
+}
+
 // ---- [SECTION] Convert --------------------------------------------------------
 
 const aiAnimation* LongestAnimation(const aiScene* scene)
@@ -165,37 +227,17 @@ const aiAnimation* LongestAnimation(const aiScene* scene)
     return best;
 }
 
-// The deepest node that has every animated node below it (or is one).
-const aiNode* CommonAncestor(const std::vector<const aiNode*>& nodes)
-{
-    std::vector<const aiNode*> path;
-    for (const aiNode* n = nodes[0]; n; n = n->mParent)
-        path.insert(path.begin(), n);
-    size_t common = path.size();
-    for (const aiNode* other : nodes)
-    {
-        std::vector<const aiNode*> p;
-        for (const aiNode* n = other; n; n = n->mParent)
-            p.insert(p.begin(), n);
-        size_t k = 0;
-        while (k < common && k < p.size() && p[k] == path[k])
-            ++k;
-        common = k;
-    }
-    return common > 0 ? path[common - 1] : nullptr;
-}
-
 // The animation's channels by node name, the nodes they drive, and the span
 // and density of their keys. A channel whose node is missing is ignored.
 struct sChannels
 {
     std::map<std::string, const aiNodeAnim*> mByName;
-    std::vector<const aiNode*> mNodes;
+    std::vector<int> mNodes; // in the node table
     double mFirstTick = INFINITY, mLastTick = -INFINITY;
     double mDensity = 0; // keys per tick of the densest channel
 };
 
-sChannels CollectChannels(const aiScene* scene, const aiAnimation* anim)
+sChannels CollectChannels(const sNodeTable& table, const aiAnimation* anim)
 {
     sChannels c;
     for (unsigned i = 0; i < anim->mNumChannels; ++i)
@@ -206,11 +248,11 @@ sChannels CollectChannels(const aiScene* scene, const aiAnimation* anim)
         if (!KeysUsable(ch->mRotationKeys, ch->mNumRotationKeys) ||
             !KeysUsable(ch->mPositionKeys, ch->mNumPositionKeys) || !KeysUsable(ch->mScalingKeys, ch->mNumScalingKeys))
             throw cImportError("the animation has keys out of time order or not finite");
-        const aiNode* node = scene->mRootNode->FindNode(ch->mNodeName);
-        if (!node || c.mByName.count(ch->mNodeName.C_Str()))
+        const auto node = table.mByName.find(ch->mNodeName.C_Str());
+        if (node == table.mByName.end() || c.mByName.count(ch->mNodeName.C_Str()))
             continue;
         c.mByName[ch->mNodeName.C_Str()] = ch;
-        c.mNodes.push_back(node);
+        c.mNodes.push_back(node->second);
         const unsigned n[2] = {ch->mNumRotationKeys, ch->mNumPositionKeys};
         const double t0[2] = {n[0] ? ch->mRotationKeys[0].mTime : 0, n[1] ? ch->mPositionKeys[0].mTime : 0};
         const double t1[2] = {n[0] ? ch->mRotationKeys[n[0] - 1].mTime : 0,
@@ -232,9 +274,41 @@ sChannels CollectChannels(const aiScene* scene, const aiAnimation* anim)
     return c;
 }
 
+bool Finite(const aiQuaternion& q)
+{
+    return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
+}
+bool Finite(const aiVector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// Every key's value is a number: interpolation would otherwise carry a
+// not-a-number into the frames around it, and normalising turn it into no
+// rotation at all. The message names the joint and the frame the key
+// falls on.
+void CheckKeyValues(const sChannels& c, double ticksPerSecond, double rate)
+{
+    for (const auto& named : c.mByName)
+    {
+        const aiNodeAnim* ch = named.second;
+        const auto fail = [&](const char* what, double tick) {
+            const long long frame = std::llround((tick - c.mFirstTick) / ticksPerSecond * rate);
+            throw cImportError("the joint " + QuoteName(named.first) + " has a " + what +
+                               " that is not a finite number at frame " + std::to_string(frame));
+        };
+        for (unsigned k = 0; k < ch->mNumRotationKeys; ++k)
+            if (!Finite(ch->mRotationKeys[k].mValue))
+                fail("rotation", ch->mRotationKeys[k].mTime);
+        for (unsigned k = 0; k < ch->mNumPositionKeys; ++k)
+            if (!Finite(ch->mPositionKeys[k].mValue))
+                fail("position", ch->mPositionKeys[k].mTime);
+        for (unsigned k = 0; k < ch->mNumScalingKeys; ++k)
+            if (!Finite(ch->mScalingKeys[k].mValue))
+                fail("scale", ch->mScalingKeys[k].mTime);
+    }
+}
+
 // The joints: the common ancestor of the animated nodes and everything below
 // it, parents first, each with its node.
-std::vector<const aiNode*> CollectJoints(const aiNode* top, const sChannels& channels, sCapture& cap)
+std::vector<const aiNode*> CollectJoints(const aiNode* top, const sChannels& channels, std::vector<sJoint>& joints)
 {
     std::vector<const aiNode*> nodes;
     std::vector<std::pair<const aiNode*, int>> queue{{top, -1}};
@@ -247,13 +321,13 @@ std::vector<const aiNode*> CollectJoints(const aiNode* top, const sChannels& cha
         j.mName = n->mName.C_Str();
         j.mParent = queue[i].second;
         j.mAnimated = channels.mByName.count(j.mName) > 0;
-        cap.mJoints.push_back(j);
+        joints.push_back(j);
         nodes.push_back(n);
         for (unsigned c = 0; c < n->mNumChildren; ++c)
             if (n->mChildren[c])
                 queue.push_back({n->mChildren[c], (int)i});
     }
-    if (cap.mJoints.size() < 3)
+    if (joints.size() < 3)
         throw cImportError("the file has no skeleton (fewer than three joints under the animated ones)");
     return nodes;
 }
@@ -276,115 +350,74 @@ sMat4 LocalAt(const aiNode* node, const aiNodeAnim* ch, double tick)
     return sMat4::Compose(t, r, s);
 }
 
-// Every joint's world rotation and position at every frame. Everything
-// above the skeleton stays as the scene places it.
-void SampleFrames(const std::vector<const aiNode*>& nodes, const sChannels& channels, double ticksPerSecond,
-                  size_t frames, sCapture& cap)
+// Every joint's world rotation and position at every frame, into the sink
+// one frame at a time. Everything above the skeleton (from the table's
+// node `top` up) stays as the scene places it.
+void SampleFrames(const sNodeTable& table, int top, const std::vector<const aiNode*>& nodes,
+                  const std::vector<sJoint>& joints, const sChannels& channels, double ticksPerSecond, double rate,
+                  size_t frames, cCaptureSink& sink)
 {
     sMat4 above = sMat4::Identity();
-    for (const aiNode* n = nodes[0]->mParent; n; n = n->mParent)
-        above = sMat4::From(n->mTransformation) * above;
+    for (int p = table.mParent[top]; p >= 0; p = table.mParent[p])
+        above = sMat4::From(table.mNode[p]->mTransformation) * above;
 
-    const size_t nj = cap.mJoints.size();
+    const size_t nj = joints.size();
     std::vector<const aiNodeAnim*> channelOf(nj, nullptr);
     for (size_t j = 0; j < nj; ++j)
     {
-        auto it = channels.mByName.find(cap.mJoints[j].mName);
+        auto it = channels.mByName.find(joints[j].mName);
         channelOf[j] = it != channels.mByName.end() ? it->second : nullptr;
     }
-    cap.mRotation.assign(frames, std::vector<sQuat>(nj));
-    cap.mPosition.assign(frames, std::vector<sVec3>(nj));
+    std::vector<sQuat> rotation(nj);
+    std::vector<sVec3> position(nj);
     std::vector<sMat4> world(nj);
     for (size_t f = 0; f < frames; ++f)
     {
-        const double tick = channels.mFirstTick + (double)f / cap.mRate * ticksPerSecond;
+        const double tick = channels.mFirstTick + (double)f / rate * ticksPerSecond;
         for (size_t j = 0; j < nj; ++j)
         {
-            const int p = cap.mJoints[j].mParent;
+            const int p = joints[j].mParent;
             world[j] = (p < 0 ? above : world[p]) * LocalAt(nodes[j], channelOf[j], tick);
             if (!IsFinite(world[j]))
-                throw cImportError("the joint '" + cap.mJoints[j].mName + "' has transforms that are not finite");
-            cap.mRotation[f][j] = world[j].Rotation();
-            cap.mPosition[f][j] = world[j].Translation();
+                throw cImportError("the joint " + QuoteName(joints[j].mName) +
+                                   " has transforms that are not finite at frame " + std::to_string(f));
+            rotation[j] = world[j].Rotation();
+            position[j] = world[j].Translation();
         }
+        sink.Frame(rotation, position);
     }
 }
 
-sCapture Convert(const aiScene* scene)
+void SampleScene(const aiScene* scene, cCaptureSink& sink)
 {
     if (!scene || !scene->mRootNode)
         throw cImportError("the file holds no scene");
     const aiAnimation* anim = LongestAnimation(scene);
     if (!anim)
         throw cImportError("the file has no animation");
-    const sChannels channels = CollectChannels(scene, anim);
+    const sNodeTable table = TableOf(scene->mRootNode);
+    const sChannels channels = CollectChannels(table, anim);
 
     const double tps = anim->mTicksPerSecond > 0 && std::isfinite(anim->mTicksPerSecond) ? anim->mTicksPerSecond : 25.0;
-    sCapture cap;
     // Sampled as densely as the densest channel is keyed, within sane rates.
-    cap.mRate = std::min(240.0, std::max(10.0, channels.mDensity * tps));
+    const double rate = std::min(kMaxRate, std::max(kMinRate, channels.mDensity * tps));
     const double seconds = (channels.mLastTick - channels.mFirstTick) / tps;
-    if (!std::isfinite(seconds) || seconds * cap.mRate + 1 > (double)kMaxFrames)
+    if (!std::isfinite(seconds) || seconds * rate + 1 > (double)kMaxFrames)
         throw cImportError("the animation is too long to import");
-    const size_t frames = (size_t)std::floor(seconds * cap.mRate + 1e-6) + 1;
+    const size_t frames = (size_t)std::floor(seconds * rate + 1e-6) + 1;
+    CheckKeyValues(channels, tps, rate);
 
-    const aiNode* top = CommonAncestor(channels.mNodes);
-    if (!top)
-        throw cImportError("the file has no skeleton");
-    const std::vector<const aiNode*> nodes = CollectJoints(top, channels, cap);
-    if (frames * cap.mJoints.size() > kMaxSamples)
+    const int top = CommonAncestor(table, channels.mNodes);
+    std::vector<sJoint> joints;
+    const std::vector<const aiNode*> nodes = CollectJoints(table.mNode[top], channels, joints);
+    if (frames * joints.size() > kMaxSamples)
         throw cImportError("the animation is too long to import");
-    SampleFrames(nodes, channels, tps, frames, cap);
-    return cap;
+    sink.Begin(joints, rate, frames);
+    SampleFrames(table, top, nodes, joints, channels, tps, rate, frames, sink);
+    sink.End();
 }
 
-// ---- [SECTION] BVH guard ------------------------------------------------------
-
-// Assimp 5.2's BVH reader keeps a reference into its growing node list while
-// it reads a joint's children, so a joint whose CHANNELS (or OFFSET) come
-// after a child JOINT makes it write freed memory. Such files are refused
-// before Assimp sees them: in every node, OFFSET and CHANNELS come first.
-bool LooksLikeBvh(const char* data, size_t size)
-{
-    size_t i = 0;
-    while (i < size && std::isspace((unsigned char)data[i]))
-        ++i;
-    return size - i >= 9 && std::strncmp(data + i, "HIERARCHY", 9) == 0;
-}
-
-void CheckBvhHierarchy(const char* data, size_t size)
-{
-    // Per open block: has a child joint (or end site) been seen in it yet?
-    std::vector<char> childSeen;
-    size_t i = 0;
-    while (i < size)
-    {
-        while (i < size && std::isspace((unsigned char)data[i]))
-            ++i;
-        size_t j = i;
-        while (j < size && !std::isspace((unsigned char)data[j]))
-            ++j;
-        const std::string token(data + i, j - i);
-        i = j;
-        if (token == "MOTION")
-            return;
-        if (token == "{")
-            childSeen.push_back(0);
-        else if (token == "}")
-        {
-            if (childSeen.empty())
-                throw cImportError("malformed BVH: a '}' closes no joint");
-            childSeen.pop_back();
-        }
-        else if (token == "JOINT" || token == "End")
-        {
-            if (!childSeen.empty())
-                childSeen.back() = 1;
-        }
-        else if ((token == "CHANNELS" || token == "OFFSET") && !childSeen.empty() && childSeen.back())
-            throw cImportError("malformed BVH: a joint's " + token + " come after its child joints");
-    }
-}
+// ---- [SECTION] Reader ---------------------------------------------------------
 
 const unsigned kReadFlags = aiProcess_ValidateDataStructure;
 
@@ -404,42 +437,81 @@ std::string OneLine(std::string s)
     return s;
 }
 
+// Assimp reports its readers' exceptions as their what(); running out of
+// memory is told apart (by the whole text, which a file cannot make), so
+// that the limit is named.
+[[noreturn]] void ReaderFailed(const std::string& prefix, const std::string& error)
+{
+    if (error == std::bad_alloc().what())
+        throw std::bad_alloc();
+    throw cImportError(prefix + OneLine(error));
+}
+
+// Only a regular file is read: a FIFO would block until something writes to
+// it and a device could be read for ever. The open does not block either.
+void CheckInputFile(const std::string& path)
+{
+    const std::string prefix = "cannot read '" + path + "': ";
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        throw cImportError(prefix + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        throw cImportError(prefix + "it is " + FileKind(info.st_mode) + ", not a regular file");
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw cImportError(prefix + std::strerror(errno));
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    close(fd);
+    if (!regular)
+        throw cImportError(prefix + "it is not a regular file");
+}
+
 } // namespace
 
-// ---- [SECTION] Entry ----------------------------------------------------------
-
-sCapture ReadScene(const std::string& path)
+void SampleSceneFile(const std::string& path, cCaptureSink& sink)
 {
     {
         std::ifstream in(path, std::ios::binary);
-        char start[64] = {};
-        in.read(start, sizeof start);
-        if (LooksLikeBvh(start, (size_t)in.gcount()))
-        {
-            in.clear();
-            in.seekg(0);
-            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            CheckBvhHierarchy(text.data(), text.size());
-        }
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        CheckBvh(text.data(), text.size());
     }
     Assimp::Importer imp;
     Configure(imp);
     const aiScene* scene = imp.ReadFile(path, kReadFlags);
     if (!scene)
-        throw cImportError("cannot read '" + path + "': " + OneLine(imp.GetErrorString()));
-    return Convert(scene);
+        ReaderFailed("cannot read '" + path + "': ", imp.GetErrorString());
+    SampleScene(scene, sink);
 }
 
-sCapture ReadSceneFromMemory(const void* data, size_t size, const char* hint)
+void SampleSceneMemory(const void* data, size_t size, const char* hint, cCaptureSink& sink)
 {
-    if (LooksLikeBvh((const char*)data, size) || (hint && std::strcmp(hint, "bvh") == 0))
-        CheckBvhHierarchy((const char*)data, size);
+    CheckBvh((const char*)data, size);
     Assimp::Importer imp;
     Configure(imp);
     const aiScene* scene = imp.ReadFileFromMemory(data, size, kReadFlags, hint);
     if (!scene)
-        throw cImportError("cannot read the data: " + OneLine(imp.GetErrorString()));
-    return Convert(scene);
+        ReaderFailed("cannot read the data: ", imp.GetErrorString());
+    SampleScene(scene, sink);
+}
+
+sCapture ReadSceneInProcess(const void* data, size_t size, const char* hint)
+{
+    cCaptureBuilder builder;
+    SampleSceneMemory(data, size, hint, builder);
+    return std::move(builder.mCapture);
+}
+
+// ---- [SECTION] Entry ----------------------------------------------------------
+
+sCapture ReadScene(const std::string& path)
+{
+    CheckInputFile(path);
+    return ReadIsolated([&](cCaptureSink& sink) { SampleSceneFile(path, sink); }, "'" + path + "'", "file");
+}
+
+sCapture ReadSceneFromMemory(const void* data, size_t size, const char* hint)
+{
+    return ReadIsolated([&](cCaptureSink& sink) { SampleSceneMemory(data, size, hint, sink); }, "the data", "data");
 }
 
 sImportResult ImportFile(const std::string& path, const sOptions& opt) { return Import(ReadScene(path), opt); }

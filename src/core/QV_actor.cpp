@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "QV_character.h"
+#include "QV_contact.h"
 
 cActor::cActor()
 {
@@ -96,13 +97,20 @@ void cActor::Animate(unsigned int t)
     // itself (the switch below then has nothing to do). Switched off, a fade
     // in progress is dropped rather than resumed when it is switched on.
     if (mCrossFade)
-        CrossFade(t);
+    {
+        // Prepared on first use, and again should the actor have been loaded
+        // after it was prepared.
+        if (!mFader.Ready(mPose.mPoseBones.size()))
+            PrepareCrossFade();
+        if (mFader.Step(t, mAction, mNextAction, mBlend, mCurrentAction, mTime, mPose, mPose2))
+            ApplyRootHeight(mFader.Fade().mHeight);
+    }
     else
-        mFade.mActive = false;
+        mFader.Stop();
 
     // The request takes effect on the next frame, at the clock as it stands.
-    // A slot number beyond the three slots is not followed.
-    if (mNextAction != mCurrentAction && mNextAction < 3)
+    // A slot number beyond the actor's slots is not followed.
+    if (mNextAction != mCurrentAction && mNextAction < kActionSlots)
         mCurrentAction = mNextAction;
 
     m.setFromEuler(0.0f, 0.0f, mHeading);
@@ -114,7 +122,7 @@ void cActor::Animate(unsigned int t)
 
     if (mContactLock)
     {
-        HoldContacts();
+        HoldContacts(mArmature.mRootBone, mPose, mRightFoot, mLeftFoot);
     }
     else
     {
@@ -123,6 +131,11 @@ void cActor::Animate(unsigned int t)
     }
 
     ApplyPose(mPose);
+}
+
+void cActor::PrepareCrossFade()
+{
+    mFader.Prepare(mArmature, mAction, mRightFoot.mBone, mLeftFoot.mBone, mPose.mPoseBones.size());
 }
 
 void cActor::ApplyRootHeight(float height)

@@ -66,6 +66,7 @@ std::string WalkerProblem(const cActor& actor)
     for (const cAction& a : actor.mAction)
         if (!a.mChannels.empty())
             ++actions;
+    static_assert(kActionSlots == 3, "the message spells the number of slots");
     if (actions < (int)kActionSlots)
         return "XML ERROR: the walker needs three actions (walk, stand, second walk).";
     if (!HasBone(actor, kLeftFootBone))

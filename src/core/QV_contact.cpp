@@ -1,9 +1,8 @@
 // Contact locks (cActor::mContactLock): each foot is held by the point it
 // stands on, and the two feet move the root by one shared correction.
-#include <math.h>
+#include "QV_contact.h"
 
-#include "QV_actor.h"
-#include "QV_footlock.h"
+#include <math.h>
 
 namespace
 {
@@ -23,12 +22,11 @@ int LowestPoint(const cFootLock& lock, const cVector3D* points)
 }
 } // namespace
 
-void cActor::HoldContacts()
+void HoldContacts(cBone* root, cPose& pose, cFootLock& right, cFootLock& left)
 {
-    cBone* root = mArmature.mRootBone;
-    if (!root || !mPose.mPoseRoot)
+    if (!root || !pose.mPoseRoot)
         return;
-    cFootLock* locks[2] = {&mRightFoot, &mLeftFoot};
+    cFootLock* locks[2] = {&right, &left};
     cVector3D now[2][cFootLock::kContactPoints];
     cVector3D ankle[2];
     bool primed = true;
@@ -46,13 +44,13 @@ void cActor::HoldContacts()
         // No previous frame to compare the contact points with (the first
         // frame, or the ankle locks ran last): the ankles are held this once,
         // and the contact points are followed from the corrected pose on.
-        mRightFoot.Evaluate(root, mPose);
-        mLeftFoot.Evaluate(root, mPose);
+        right.Evaluate(root, pose);
+        left.Evaluate(root, pose);
         for (int s = 0; s < 2; ++s)
         {
             if (!locks[s]->mBone)
                 continue;
-            const cVector3D shift = mRightFoot.mOffset + mLeftFoot.mOffset;
+            const cVector3D shift = right.mOffset + left.mOffset;
             for (int k = 0; k < cFootLock::kContactPoints; ++k)
                 locks[s]->mContactLast[k] = now[s][k] + shift;
             locks[s]->mContactPrimed = true;
@@ -108,7 +106,7 @@ void cActor::HoldContacts()
     if (total > 0.0f)
     {
         shift /= total;
-        mPose.mPoseRoot->mTransform.translate(shift);
+        pose.mPoseRoot->mTransform.translate(shift);
     }
 
     for (int s = 0; s < 2; ++s)

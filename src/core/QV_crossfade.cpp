@@ -1,10 +1,10 @@
 // The cross-fade between actions (cActor::mCrossFade): the leg index that
-// picks where the incoming action starts, and the actor's per-frame fade.
+// picks where the incoming action starts, and the fade's per-frame step.
 //
 // Sections:
 //   cPhaseIndex           Points (leg points from orientations), Build, Nearest
-//   cActor: the fade      clock arithmetic, PrepareCrossFade, CrossFade (per
-//                         frame), StartFade (a new request)
+//   cCrossFade            clock arithmetic, Prepare, Step (per frame), Start
+//                         (a new request)
 #include "QV_crossfade.h"
 
 #include <math.h>
@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "QV_actor.h"
 #include "QV_character.h"
 
 // ---------------------------------------------------------------------------
@@ -56,7 +55,7 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
 {
     mArm = &arm;
     mPoints = 0;
-    for (unsigned int s = 0; s < 3; ++s)
+    for (unsigned int s = 0; s < kActionSlots; ++s)
     {
         mTimes[s].clear();
         mSamples[s].clear();
@@ -101,7 +100,7 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
     used.erase(std::unique(used.begin(), used.end()), used.end());
     std::vector<cQuaternion> orientation(arm.mBones.size());
 
-    for (unsigned int s = 0; s < std::min(count, 3u); ++s)
+    for (unsigned int s = 0; s < std::min(count, kActionSlots); ++s)
     {
         const cAction& action = actions[s];
         if (action.mChannels.empty())
@@ -141,7 +140,7 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
 
 unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned int fallback) const
 {
-    if (slot >= 3 || mPoints == 0 || mTimes[slot].empty())
+    if (slot >= kActionSlots || mPoints == 0 || mTimes[slot].empty())
         return fallback;
     const cBone* poseBones = pose.mPoseBones.data();
     const size_t poseCount = pose.mPoseBones.size();
@@ -168,7 +167,7 @@ unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned
 }
 
 // ---------------------------------------------------------------------------
-// cActor: the fade
+// cCrossFade
 
 namespace
 {
@@ -187,50 +186,48 @@ unsigned int ClockAfter(unsigned int t, unsigned int ms, unsigned int length)
 }
 } // namespace
 
-void cActor::PrepareCrossFade()
+void cCrossFade::Prepare(const cArmature& arm, const ActionSlots& actions, const cBone* rightFoot,
+                         const cBone* leftFoot, size_t poseBones)
 {
-    mPhases.Build(mArmature, mAction, kActionSlots, mRightFoot.mBone, mLeftFoot.mBone);
-    mFrozen.assign(mPose.mPoseBones.size(), cQuaternion());
-    mPhasesBuilt = true;
+    mPhases.Build(arm, actions, kActionSlots, rightFoot, leftFoot);
+    mFrozen.assign(poseBones, cQuaternion());
+    mPrepared = true;
 }
 
-void cActor::CrossFade(unsigned int t)
+bool cCrossFade::Step(unsigned int dt, const ActionSlots& actions, unsigned int next, unsigned int blend,
+                      unsigned int& current, unsigned int& time, cPose& pose, cPose& scratch)
 {
-    // Built on first use, and again should the actor have been loaded
-    // after it was built.
-    if (!mPhasesBuilt || mFrozen.size() != mPose.mPoseBones.size())
-        PrepareCrossFade();
-
     if (mFade.mActive)
     {
-        mFade.mWeight = mBlend > 0 ? std::min(1.0f, mFade.mWeight + (float)t / (float)mBlend) : 1.0f;
+        mFade.mWeight = blend > 0 ? std::min(1.0f, mFade.mWeight + (float)dt / (float)blend) : 1.0f;
         if (mFade.mWeight >= 1.0f)
             mFade.mActive = false;
     }
-    if (mFade.mActive)
+    const bool blending = mFade.mActive;
+    if (blending)
     {
         if (mFade.mFrozen)
         {
-            const size_t n = std::min(mFrozen.size(), mPose2.mPoseBones.size());
+            const size_t n = std::min(mFrozen.size(), scratch.mPoseBones.size());
             for (size_t i = 0; i < n; ++i)
-                mPose2.mPoseBones[i].mOrientation = mFrozen[i];
+                scratch.mPoseBones[i].mOrientation = mFrozen[i];
         }
         else
         {
             // The outgoing action's clock runs and restarts as the main one does.
-            const cAction& from = mAction[mFade.mFrom];
-            mFade.mTime += t;
+            const cAction& from = actions[mFade.mFrom];
+            mFade.mTime += dt;
             if (mFade.mTime > from.mLength)
                 mFade.mTime = kRestartTime;
-            from.EvaluateAt(mFade.mTime, mPose2);
+            from.EvaluateAt(mFade.mTime, scratch);
         }
         // q and -q are one rotation, but nlerp between them passes through
         // zero: blend towards whichever sign lies on the incoming side.
-        const size_t n = std::min(mPose.mPoseBones.size(), mPose2.mPoseBones.size());
+        const size_t n = std::min(pose.mPoseBones.size(), scratch.mPoseBones.size());
         for (size_t i = 0; i < n; ++i)
         {
-            const cQuaternion& a = mPose.mPoseBones[i].mOrientation;
-            cQuaternion& b = mPose2.mPoseBones[i].mOrientation;
+            const cQuaternion& a = pose.mPoseBones[i].mOrientation;
+            cQuaternion& b = scratch.mPoseBones[i].mOrientation;
             if (a.mData[0] * b.mData[0] + a.mData[1] * b.mData[1] + a.mData[2] * b.mData[2] + a.mData[3] * b.mData[3] <
                 0.0f)
                 b = cQuaternion(-b.mData[0], -b.mData[1], -b.mData[2], -b.mData[3]);
@@ -239,31 +236,31 @@ void cActor::CrossFade(unsigned int t)
         // fade begins or ends.
         const float w = mFade.mWeight;
         const float out = 1.0f - w * w * (3.0f - 2.0f * w);
-        mPose.Blend(out, mPose2);
+        pose.Blend(out, scratch);
 
         // The root's height fades with the same weights.
-        const float incoming = mAction[mCurrentAction].RootHeightAt(mTime);
-        const float outgoing = mFade.mFrozen ? mFade.mFrozenHeight : mAction[mFade.mFrom].RootHeightAt(mFade.mTime);
+        const float incoming = actions[current].RootHeightAt(time);
+        const float outgoing = mFade.mFrozen ? mFade.mFrozenHeight : actions[mFade.mFrom].RootHeightAt(mFade.mTime);
         mFade.mHeight = incoming + (outgoing - incoming) * out;
-        ApplyRootHeight(mFade.mHeight);
     }
     else
-        mFade.mHeight = mAction[mCurrentAction].RootHeightAt(mTime);
+        mFade.mHeight = actions[current].RootHeightAt(time);
 
-    if (mNextAction != mCurrentAction && mNextAction < kActionSlots)
-        StartFade();
+    if (next != current && next < kActionSlots)
+        Start(actions, next, blend, current, time, pose, scratch);
+    return blending;
 }
 
-void cActor::StartFade()
+void cCrossFade::Start(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
+                       unsigned int& time, const cPose& pose, cPose& scratch)
 {
-    const unsigned int next = mNextAction;
     if (mFade.mActive && !mFade.mFrozen && next == mFade.mFrom)
     {
         // Back to the action that was fading out: it fades in again from
         // where it is, and the blend carries on from the pose on screen (the
         // easing is symmetric, so 1 - w shows the same mix).
-        std::swap(mFade.mFrom, mCurrentAction);
-        std::swap(mFade.mTime, mTime);
+        std::swap(mFade.mFrom, current);
+        std::swap(mFade.mTime, time);
         mFade.mWeight = 1.0f - mFade.mWeight;
         return;
     }
@@ -271,17 +268,17 @@ void cActor::StartFade()
     {
         // A third action while two are mixed: what is on screen now holds
         // still and fades out, rather than either action jumping back in.
-        const size_t n = std::min(mFrozen.size(), mPose.mPoseBones.size());
+        const size_t n = std::min(mFrozen.size(), pose.mPoseBones.size());
         for (size_t i = 0; i < n; ++i)
-            mFrozen[i] = mPose.mPoseBones[i].mOrientation;
+            mFrozen[i] = pose.mPoseBones[i].mOrientation;
         mFade.mFrozenHeight = mFade.mHeight;
         mFade.mFrozen = true;
     }
     else
     {
         mFade.mFrozen = false;
-        mFade.mFrom = mCurrentAction;
-        mFade.mTime = mTime;
+        mFade.mFrom = current;
+        mFade.mTime = time;
     }
     mFade.mActive = true;
     mFade.mWeight = 0.0f;
@@ -292,20 +289,20 @@ void cActor::StartFade()
     // have them by then. (Matched at the start instead, a walk that starts
     // from standing must swing a foot a whole step forward along the ground
     // during the fade.) A frozen pose stays where it is.
-    const unsigned int half = mBlend / 2;
-    const cPose* ahead = &mPose;
+    const unsigned int half = blend / 2;
+    const cPose* ahead = &pose;
     if (!mFade.mFrozen)
     {
-        const cAction& from = mAction[mFade.mFrom];
-        from.EvaluateAt(ClockAfter(mFade.mTime, half, from.mLength), mPose2);
-        ahead = &mPose2;
+        const cAction& from = actions[mFade.mFrom];
+        from.EvaluateAt(ClockAfter(mFade.mTime, half, from.mLength), scratch);
+        ahead = &scratch;
     }
     const unsigned int noMatch = 0; // no sample lies before the restart time
     const unsigned int match = mPhases.Nearest(next, *ahead, noMatch);
     if (match != noMatch)
     {
-        const unsigned int length = mAction[next].mLength;
-        mTime = ClockAfter(match, CyclePeriod(length) - half % CyclePeriod(length), length);
+        const unsigned int length = actions[next].mLength;
+        time = ClockAfter(match, CyclePeriod(length) - half % CyclePeriod(length), length);
     }
-    mCurrentAction = next;
+    current = next;
 }

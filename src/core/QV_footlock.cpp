@@ -43,18 +43,16 @@ void cFootLock::Setup(cBone* b, float xx, float yy, float zz)
         return;
     mLastPosition = b->mWorldTransform.getTransform();
 
-    // The heel lies straight below the ankle in the rest pose, down to the
-    // lowest of the foot's other points (a foot stands on the ground there),
-    // but never further than the foot is long. Kept in the foot's frame, so
-    // it follows the foot's pitch.
+    // The heel lies straight below the ankle in the rest pose (HeelDrop),
+    // kept in the foot's frame, so it follows the foot's pitch.
     if (!b->mChildren.empty())
         mToe = b->mChildren[0];
     const cMatrix4D rest = RestWorld(*b);
-    const cVector3D ankle = rest.getTransform();
-    float lowest = (rest * cVector3D(0.0f, b->mLength, 0.0f)).mData[1];
-    if (mToe)
-        lowest = fminf(lowest, (rest * mToe->mRestTransform * cVector3D(0.0f, mToe->mLength, 0.0f)).mData[1]);
-    const float drop = fminf(fmaxf(ankle.mData[1] - lowest, 0.0f), fabsf(b->mLength));
+    const cMatrix4D toeRest = mToe ? rest * mToe->mRestTransform : cMatrix4D();
+    cVector3D atRest[kContactPoints];
+    FootContactPoints(rest, b->mLength, cVector3D(), mToe ? &toeRest : nullptr, mToe ? mToe->mLength : 0.0f, atRest);
+    const float drop =
+        HeelDrop(rest.getTransform().mData[1], atRest[kBall].mData[1], atRest[kToeTip].mData[1], b->mLength);
     // The world drop (0, -drop, 0) in the foot's rest frame: the transposed
     // rotation applied to it.
     const cVector3D heel(-drop * rest._m[1], -drop * rest._m[5], -drop * rest._m[9]);
@@ -64,10 +62,8 @@ void cFootLock::Setup(cBone* b, float xx, float yy, float zz)
 
 void cFootLock::ContactPoints(cVector3D out[kContactPoints]) const
 {
-    const cMatrix4D& w = mBone->mWorldTransform;
-    out[kHeel] = w * mHeel;
-    out[kBall] = w * cVector3D(0.0f, mBone->mLength, 0.0f);
-    out[kToeTip] = mToe ? mToe->mWorldTransform * cVector3D(0.0f, mToe->mLength, 0.0f) : out[kBall];
+    FootContactPoints(mBone->mWorldTransform, mBone->mLength, mHeel, mToe ? &mToe->mWorldTransform : nullptr,
+                      mToe ? mToe->mLength : 0.0f, out);
 }
 
 void cFootLock::Evaluate(cBone* root, cPose& pose)

@@ -1,5 +1,5 @@
 // The gait trace. Index (sections in this order):
-//   [SECTION] Host        the actor as the demo hosts it, and its rest facts
+//   [SECTION] Host        the body at rest: the legs and their frames
 //   [SECTION] PhaseBins   averaging by phase
 //   [SECTION] Walk        the stages: settle, record, phases, contacts,
 //                         curves, summary; and TraceWalk that runs them
@@ -11,14 +11,16 @@
 #include <math.h>
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "QV_character.h"
 #include "QV_gait_params.h"
-#include "QV_xml.h"
+#include "QV_walker_skeleton.h"
 
-namespace walker
+namespace measure
 {
+
+using walker::Axes;
+using walker::RotZ;
 
 // ---------------------------------------------------------------------------
 // [SECTION] Host
@@ -37,11 +39,11 @@ int IndexOf(const cArmature& arm, const cBone* b) { return b ? (int)(b - arm.mBo
 // The generated walker's bones: its names and parents, bone by bone.
 bool IsWalkerSkeleton(const cArmature& arm)
 {
-    if (arm.mBones.size() != (size_t)kBoneCount)
+    if (arm.mBones.size() != (size_t)walker::kBoneCount)
         return false;
-    const std::vector<BoneDef> skeleton = MakeSkeleton(Body());
-    for (int i = 0; i < kBoneCount; ++i)
-        if (arm.mBones[i].mName != BoneName(i) || IndexOf(arm, arm.mBones[i].mParent) != skeleton[i].parent)
+    const std::vector<walker::BoneDef> skeleton = walker::MakeSkeleton(walker::Body());
+    for (int i = 0; i < walker::kBoneCount; ++i)
+        if (arm.mBones[i].mName != walker::BoneName(i) || IndexOf(arm, arm.mBones[i].mParent) != skeleton[i].parent)
             return false;
     return true;
 }
@@ -82,121 +84,122 @@ std::string FindLayout(const cArmature& arm, sLayout& layout)
     return problem;
 }
 
-Host::Host(const char* path)
-{
-    ReadActorFromXML(path, mActor);
-    Init();
-}
+cGaitHost::cGaitHost(const std::string& path) : cHost(path) { Init(); }
 
-Host::Host(const std::string& text, bool /*fromMemory*/)
-{
-    ReadActorFromMemory(text.data(), text.size(), mActor);
-    Init();
-}
+cGaitHost::cGaitHost(const sActorText& text) : cHost(text) { Init(); }
 
-void Host::Init()
+void cGaitHost::Init()
 {
-    mActor.SetConstraints();
-    mActor.UpdateArmature();
-    const std::string problem = FindLayout(mActor.mArmature, layout);
+    const std::string problem = FindLayout(actor().mArmature, layout);
     if (!problem.empty())
-        throw std::runtime_error(problem);
-    const size_t n = mActor.mArmature.mBones.size();
+        throw cMeasureError(problem);
+    const size_t n = actor().mArmature.mBones.size();
     restWorld.resize(n);
     for (size_t i = 0; i < n; ++i)
-    {
-        restWorld[i] = RotOf(mActor.mArmature.mBones[i].mWorldTransform);
-        height = std::max(height, std::max(Head((int)i).y, Tail((int)i).y));
-    }
+        restWorld[i] = RotOf(actor().mArmature.mBones[i].mWorldTransform);
     const sLeg* leg = layout.leg;
     if (layout.walker)
     {
         // The walker's root frame is its body frame.
         legLength = 0.5 * (Head(leg[0].thigh).y + Head(leg[1].thigh).y);
+        return;
     }
-    else
-    {
-        // Body frame: forward towards the root's first child (as the foot
-        // locks take it), up the world's up.
-        V3 fwd = Head(layout.marker) - Head(layout.root);
-        fwd.y = 0;
-        if (!(fwd.len() > 1e-6 * std::max(1.0, height)))
-            throw std::runtime_error("the root's first child lies straight above or below it: no walking direction");
-        fwd = fwd.unit();
-        const V3 up(0, 1, 0);
-        bodyRest = restWorld[layout.root].T() * Axes(fwd.cross(up), fwd, up);
-        for (int s = 0; s < 2; ++s)
-            legLength +=
-                0.5 * ((Head(leg[s].shin) - Head(leg[s].thigh)).len() + (Head(leg[s].foot) - Head(leg[s].shin)).len());
-    }
-    const double eps = ContactThreshold(*this);
+    // Body frame: forward towards the root's first child (as the foot locks
+    // take it), up the world's up.
+    V3 fwd = Head(layout.marker) - Head(layout.root);
+    fwd.y = 0;
+    if (!(fwd.len() > 1e-6 * std::max(1.0, Height())))
+        throw cMeasureError("the root's first child lies straight above or below it: no walking direction");
+    fwd = fwd.unit();
+    const V3 up(0, 1, 0);
+    bodyRest = restWorld[layout.root].T() * Axes(fwd.cross(up), fwd, up);
+    const M3 body = HeadingFrame(0.0);
     for (int s = 0; s < 2; ++s)
     {
-        // The heel lies straight below the ankle, at the level of the foot's
-        // lowest rest point (the ground, for a foot standing on it); a foot
-        // whose ankle is not above that level has its heel at the ankle.
-        const cMatrix4D& m = mActor.mArmature.mBones[leg[s].foot].mWorldTransform;
-        const V3 ankle = PosOf(m);
-        double sole = std::min(Tail(leg[s].foot).y, ToeTip(s).y);
-        if (fabs(sole) < eps)
-            sole = 0;
-        const V3 heel = ankle.y > sole ? V3(ankle.x, sole, ankle.z) : ankle;
-        heelOffset[s] = RotOf(m).T() * (heel - ankle);
-        if (!layout.walker)
-        {
-            const M3 body = HeadingFrame(0.0);
-            restAnkle[s] = SagittalFromDown(body, Tail(leg[s].foot) - Head(leg[s].foot)) -
-                           SagittalFromDown(body, Head(leg[s].foot) - Head(leg[s].shin));
-        }
+        legLength +=
+            0.5 * ((Head(leg[s].shin) - Head(leg[s].thigh)).len() + (Head(leg[s].foot) - Head(leg[s].shin)).len());
+        restAnkle[s] = SagittalFromDown(body, Tail(leg[s].foot) - Head(leg[s].foot)) -
+                       SagittalFromDown(body, Head(leg[s].foot) - Head(leg[s].shin));
     }
 }
 
-void Host::Frame(unsigned int dt, bool walk, bool left, bool right, unsigned int walkCycle)
+void cGaitHost::Frame(unsigned int dt, bool walk, bool left, bool right, unsigned int walkCycle)
 {
-    mActor.mWalkCycle = walkCycle;
+    actor().mWalkCycle = walkCycle;
     sSteering steering;
     steering.mWalk = walk;
     steering.mTurnLeft = left;
     steering.mTurnRight = right;
-    StepCharacter(mActor, dt, steering);
+    Frame(dt, steering);
 }
 
-M3 Host::Anat(int i) const
+M3 cGaitHost::Anat(int i) const
 {
-    return RotOf(mActor.mArmature.mBones[i].mWorldTransform) * restWorld[i].T() * restWorld[layout.root];
+    return RotOf(actor().mArmature.mBones[i].mWorldTransform) * restWorld[i].T() * restWorld[layout.root];
 }
 
-M3 Host::HeadingFrame(double h) const { return restWorld[layout.root] * RotZ(h) * bodyRest; }
+M3 cGaitHost::HeadingFrame(double h) const { return restWorld[layout.root] * RotZ(h) * bodyRest; }
 
-V3 Host::Forward(double h) const { return restWorld[layout.root] * RotZ(h) * bodyRest.c[1]; }
+V3 cGaitHost::Forward(double h) const { return restWorld[layout.root] * RotZ(h) * bodyRest.c[1]; }
 
-V3 Host::Head(int i) const { return PosOf(mActor.mArmature.mBones[i].mWorldTransform); }
-
-V3 Host::Tail(int i) const { return TailOf(mActor.mArmature.mBones[i]); }
-
-V3 Host::Heel(int side) const
+namespace
 {
-    const cMatrix4D& m = mActor.mArmature.mBones[layout.leg[side].foot].mWorldTransform;
-    return PosOf(m) + RotOf(m) * heelOffset[side];
-}
-
-V3 Host::ToeTip(int side) const
+// The lowest of a foot's contact points, its height.
+double LowestOf(const V3 points[cFootLock::kContactPoints])
 {
-    const sLeg& leg = layout.leg[side];
-    return Tail(leg.toe >= 0 ? leg.toe : leg.foot);
+    return std::min(points[cFootLock::kHeel].y, std::min(points[cFootLock::kBall].y, points[cFootLock::kToeTip].y));
+}
+} // namespace
+
+V3 cGaitHost::OnFloor(const cVector3D& p) const
+{
+    const long long* shift = actor().mOriginShift;
+    return V3((double)p.mData[0] + shift[0], (double)p.mData[1] + shift[1], (double)p.mData[2] + shift[2]);
 }
 
-double Host::Lowest() const
+V3 cGaitHost::Head(int i) const { return OnFloor(actor().mArmature.mBones[i].mWorldTransform.getTransform()); }
+
+V3 cGaitHost::Tail(int i) const
+{
+    const cBone& b = actor().mArmature.mBones[i];
+    return Head(i) + RotOf(b.mWorldTransform).c[1] * b.mLength;
+}
+
+void cGaitHost::FootPoints(int side, V3 out[cFootLock::kContactPoints]) const
+{
+    cVector3D p[cFootLock::kContactPoints];
+    ContactPoints(side, p);
+    for (int k = 0; k < cFootLock::kContactPoints; ++k)
+        out[k] = OnFloor(p[k]);
+}
+
+V3 cGaitHost::Heel(int side) const
+{
+    V3 p[cFootLock::kContactPoints];
+    FootPoints(side, p);
+    return p[cFootLock::kHeel];
+}
+
+V3 cGaitHost::ToeTip(int side) const
+{
+    V3 p[cFootLock::kContactPoints];
+    FootPoints(side, p);
+    return p[cFootLock::kToeTip];
+}
+
+double cGaitHost::Lowest() const
 {
     double y = 1e30;
-    for (size_t i = 0; i < mActor.mArmature.mBones.size(); ++i)
+    for (size_t i = 0; i < actor().mArmature.mBones.size(); ++i)
         y = std::min(y, std::min(Head((int)i).y, Tail((int)i).y));
     return y;
 }
 
-double Host::FootLowest(int side) const
+double cGaitHost::FootLowest(int side) const
 {
-    return std::min(Heel(side).y, std::min(Tail(layout.leg[side].foot).y, ToeTip(side).y));
+    V3 p[cFootLock::kContactPoints];
+    FootPoints(side, p);
+    return LowestOf(p);
 }
 
 double SagittalFromDown(const M3& a, const V3& v)
@@ -205,7 +208,7 @@ double SagittalFromDown(const M3& a, const V3& v)
     return Deg(atan2(l.y, -l.z));
 }
 
-double ContactThreshold(const Host& h) { return 0.001 * h.height; }
+double ContactThreshold(const cGaitHost& h) { return 0.001 * h.Height(); }
 
 // ---------------------------------------------------------------------------
 // [SECTION] PhaseBins
@@ -278,7 +281,7 @@ double PhaseBins::Min(double a, double b, double* where) const
 // ---------------------------------------------------------------------------
 // [SECTION] Walk
 
-void Settle(Host& host, unsigned int dt, double ms, bool walk, unsigned int slot)
+void Settle(cGaitHost& host, unsigned int dt, double ms, bool walk, unsigned int slot)
 {
     double t = 0;
     while (t < ms)
@@ -292,12 +295,12 @@ namespace
 {
 // The joint angles of one frame against the walker's anatomical frames, per
 // leg (and the arm on its side).
-void MeasureAnatomicalAngles(const Host& host, sWalkFrame& f)
+void MeasureAnatomicalAngles(const cGaitHost& host, sWalkFrame& f)
 {
     const cArmature& arm = host.actor().mArmature;
-    const M3 pelvis = host.Anat(kPelvis);
-    const M3 chest = host.Anat(kChest);
-    const int upperI[2] = {kUpperArmR, kUpperArmL}, foreI[2] = {kForearmR, kForearmL};
+    const M3 pelvis = host.Anat(walker::kPelvis);
+    const M3 chest = host.Anat(walker::kChest);
+    const int upperI[2] = {walker::kUpperArmR, walker::kUpperArmL}, foreI[2] = {walker::kForearmR, walker::kForearmL};
     for (int s = 0; s < 2; ++s)
     {
         const sLeg& leg = host.layout.leg[s];
@@ -323,7 +326,7 @@ void MeasureAnatomicalAngles(const Host& host, sWalkFrame& f)
 // heading's sagittal plane: the thigh from the vertical (forwards positive;
 // hip flexion plus the pelvis's tilt), the knee's flexion and the ankle's
 // dorsiflexion against its rest angle.
-void MeasureSegmentAngles(const Host& host, sWalkFrame& f)
+void MeasureSegmentAngles(const cGaitHost& host, sWalkFrame& f)
 {
     const M3 body = host.HeadingFrame();
     for (int s = 0; s < 2; ++s)
@@ -340,16 +343,15 @@ void MeasureSegmentAngles(const Host& host, sWalkFrame& f)
 }
 } // namespace
 
-sWalkRecord RecordWalk(Host& host, unsigned int slot, unsigned int dt, double runMs)
+sWalkRecord RecordWalk(cGaitHost& host, unsigned int slot, unsigned int dt, double runMs)
 {
     const cActor& a = host.actor();
     const sLayout& layout = host.layout;
     sWalkRecord rec;
     rec.period = (double)a.mAction[slot].mLength - (kRestartTime - 1);
     rec.start = host.Head(layout.root);
-    rec.startLocked[0] = a.mRightFoot.mLock;
-    rec.startLocked[1] = a.mLeftFoot.mLock;
-    const cFootLock* locks[2] = {&a.mRightFoot, &a.mLeftFoot};
+    for (int s = 0; s < 2; ++s)
+        rec.startLocked[s] = host.Foot(s).mLock;
     double elapsed = 0;
     while (elapsed < runMs)
     {
@@ -363,11 +365,13 @@ sWalkRecord RecordWalk(Host& host, unsigned int slot, unsigned int dt, double ru
         f.lowest = host.Lowest();
         for (int s = 0; s < 2; ++s)
         {
-            f.locked[s] = locks[s]->mLock;
+            V3 points[cFootLock::kContactPoints];
+            host.FootPoints(s, points);
+            f.locked[s] = host.Foot(s).mLock;
             f.ankle[s] = host.Head(layout.leg[s].foot);
-            f.ball[s] = host.Tail(layout.leg[s].foot);
-            f.footLowest[s] = host.FootLowest(s);
-            f.toeTip[s] = host.ToeTip(s).y;
+            f.ball[s] = points[cFootLock::kBall];
+            f.footLowest[s] = LowestOf(points);
+            f.toeTip[s] = points[cFootLock::kToeTip].y;
             f.hipJoint[s] = host.Head(layout.leg[s].thigh);
         }
         if (layout.walker)
@@ -514,7 +518,8 @@ sContacts FindContacts(const sWalkRecord& rec, const std::vector<double>& phase,
     return c;
 }
 
-sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::vector<double>& phase, unsigned int dt)
+sPhaseCurves PhaseCurves(const cGaitHost& host, const sWalkRecord& rec, const std::vector<double>& phase,
+                         unsigned int dt)
 {
     sPhaseCurves pc;
     V3 lastRoot = rec.start;
@@ -559,7 +564,7 @@ sPhaseCurves PhaseCurves(const Host& host, const sWalkRecord& rec, const std::ve
     return pc;
 }
 
-WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sStrikes& st, const sContacts& c,
+WalkReport Summarise(const cGaitHost& host, const sWalkRecord& rec, const sStrikes& st, const sContacts& c,
                      const sPhaseCurves& pc)
 {
     WalkReport r;
@@ -625,8 +630,8 @@ WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sStrikes& s
     }
     r.slide = strideUnits > 0 ? 100.0 * st.worstSlide / strideUnits : 0;
     r.toeSkid = strideUnits > 0 ? 100.0 * c.worstSkid / strideUnits : 0;
-    r.ground = 100.0 * c.worstGround / host.height;
-    r.clearance = c.clearance < 1e29 ? 100.0 * c.clearance / host.height : 0; // 0: no frame in mid swing
+    r.ground = 100.0 * c.worstGround / host.Height();
+    r.clearance = c.clearance < 1e29 ? 100.0 * c.clearance / host.Height() : 0; // 0: no frame in mid swing
     r.contacts = st.contacts;
     {
         double mean = 0, lo = 1e30, hi = 0;
@@ -661,19 +666,19 @@ WalkReport Summarise(const Host& host, const sWalkRecord& rec, const sStrikes& s
     return r;
 }
 
-std::vector<double> WalkPhases(const Host& host, const sWalkRecord& rec)
+std::vector<double> WalkPhases(const cGaitHost& host, const sWalkRecord& rec)
 {
     // The walker's clips are one cycle each and start at a known phase;
     // other clips are timed by their own heel strikes.
     if (host.layout.walker)
-        return CyclePhases(rec, rec.period, kWalkStartPhase);
+        return CyclePhases(rec, rec.period, walker::kWalkStartPhase);
     std::vector<double> phase = StrikePhases(rec, ContactThreshold(host));
     if (phase.empty())
         phase = CyclePhases(rec, std::max(1.0, rec.period), 0.0); // a clip shorter than the restart time has no cycle
     return phase;
 }
 
-sWalkTrace RunWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs, double runMs)
+sWalkTrace RunWalk(cGaitHost& host, unsigned int slot, unsigned int dt, double settleMs, double runMs)
 {
     sWalkTrace w;
     Settle(host, dt, settleMs, true, slot);
@@ -688,7 +693,7 @@ sWalkTrace RunWalk(Host& host, unsigned int slot, unsigned int dt, double settle
     return w;
 }
 
-WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double settleMs, double runMs)
+WalkReport TraceWalk(cGaitHost& host, unsigned int slot, unsigned int dt, double settleMs, double runMs)
 {
     return RunWalk(host, slot, dt, settleMs, runMs).report;
 }
@@ -696,7 +701,7 @@ WalkReport TraceWalk(Host& host, unsigned int slot, unsigned int dt, double sett
 // ---------------------------------------------------------------------------
 // [SECTION] Stand
 
-StandReport TraceStand(Host& host, unsigned int dt, double settleMs, double runMs)
+StandReport TraceStand(cGaitHost& host, unsigned int dt, double settleMs, double runMs)
 {
     StandReport r;
     Settle(host, dt, settleMs, false, kWalkSlot);
@@ -716,8 +721,8 @@ StandReport TraceStand(Host& host, unsigned int dt, double settleMs, double runM
             travel =
                 std::max(travel, (host.Head(host.layout.leg[s].foot) - host.Head(host.layout.root) - rel0[s]).len());
     }
-    r.drift = 100.0 * drift / host.height;
-    r.ground = 100.0 * ground / host.height;
+    r.drift = 100.0 * drift / host.Height();
+    r.ground = 100.0 * ground / host.Height();
     r.ankleTravel = travel;
     return r;
 }
@@ -725,7 +730,7 @@ StandReport TraceStand(Host& host, unsigned int dt, double settleMs, double runM
 // ---------------------------------------------------------------------------
 // [SECTION] Turn
 
-TurnReport TraceTurn(Host& host, unsigned int slot, unsigned int dt, bool left, double settleMs, double runMs)
+TurnReport TraceTurn(cGaitHost& host, unsigned int slot, unsigned int dt, bool left, double settleMs, double runMs)
 {
     const cActor& a = host.actor();
     TurnReport r;
@@ -836,13 +841,13 @@ std::string LayoutWalkLine(const WalkReport& r)
 
 namespace
 {
-const char* BoneNameAt(const Host& host, int i)
+const char* BoneNameAt(const cGaitHost& host, int i)
 {
     return i >= 0 ? host.actor().mArmature.mBones[i].mName.c_str() : "(none)";
 }
 } // namespace
 
-void PrintLayout(FILE* f, const Host& host)
+void PrintLayout(FILE* f, const cGaitHost& host)
 {
     const sLayout& l = host.layout;
     fprintf(f, "Layout: root '%s', forward towards its first child '%s'%s\n", BoneNameAt(host, l.root),
@@ -857,7 +862,7 @@ void PrintLayout(FILE* f, const Host& host)
     }
 }
 
-std::vector<std::string> Unmeasured(const Host& host)
+std::vector<std::string> Unmeasured(const cGaitHost& host)
 {
     std::vector<std::string> lines;
     if (host.layout.walker)
@@ -868,10 +873,10 @@ std::vector<std::string> Unmeasured(const Host& host)
     lines.push_back("arm swing and elbows (arm, corr, elMn, elMx): no arm bones are known in this layout");
     static const char* sides[2] = {"right", "left"};
     for (int s = 0; s < 2; ++s)
-        if (host.heelOffset[s].len() == 0)
+        if (host.Foot(s).mHeel.length() == 0.0f)
             lines.push_back(std::string("the heel of the ") + sides[s] +
                             " foot: its ankle is not above the foot's lowest rest point, so the ankle stands in");
     return lines;
 }
 
-} // namespace walker
+} // namespace measure

@@ -23,13 +23,15 @@
 // - The root's rest matrix has translation (0, 0, 1) and is turned by -90
 //   degrees about x, as the loader does, so the root stands one unit above
 //   the ground with its +z axis on the vertical.
-// - Three actions "walk", "stand" and "walk2" (slots 0, 1, 2) of
+// - An action in every slot (kActionSlots): "walk", "stand" and "walk2" of
 //   `lengthMs` milliseconds, each with one channel per bone of `keys` keys
 //   spread evenly from 0 to lengthMs. Key values are small, deterministic
 //   rotations (about 30 degrees at most), unit length, different per bone,
 //   key and action.
 // - Both poses set up from the armature, then SetConstraints and
-//   UpdateArmature, exactly the start-up order of the application.
+//   UpdateArmature: the foot locks and first world matrices PrepareCharacter
+//   gives, without its checks (an actor of any size is built) or the
+//   cross-fade's index (Animate builds it on the first frame that needs it).
 //
 // The actor must be freshly constructed and must not be copied or moved
 // afterwards (pointers lead into its own bone vector).
@@ -68,6 +70,23 @@ inline cQuaternion SyntheticKeyValue(unsigned int bone, unsigned int key, unsign
     cQuaternion q(axis.mData[0] * s, axis.mData[1] * s, axis.mData[2] * s, Math::cos(a / 2.0f));
     q.normalize();
     return q;
+}
+
+// The smallest armature with a root and a child: "Bone" at the origin and
+// "Bone.001" one unit above it, both at rest, no lengths, no world matrices
+// yet. The armature must not be copied afterwards.
+inline void BuildTwoBoneArmature(cArmature& arm)
+{
+    arm.mBones.clear();
+    arm.mBones.resize(2);
+    arm.mBones[0].mName = "Bone";
+    arm.mBones[1].mName = "Bone.001";
+    arm.mBones[1].mRestTransform.setTransform(0, 1, 0);
+    for (cBone& b : arm.mBones)
+        b.mTransform = b.mRestTransform;
+    arm.mBones[1].mParent = &arm.mBones[0];
+    arm.mBones[0].mChildren.push_back(&arm.mBones[1]);
+    arm.mRootBone = &arm.mBones[0];
 }
 
 inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int keys, unsigned int lengthMs = 1000)
@@ -114,8 +133,8 @@ inline void BuildSyntheticActor(cActor& actor, unsigned int bones, unsigned int 
     actor.mPose.Setup(arm);
     actor.mPose2.Setup(arm);
 
-    static const char* const names[3] = {"walk", "stand", "walk2"};
-    for (unsigned int a = 0; a < 3; ++a)
+    static const char* const names[kActionSlots] = {"walk", "stand", "walk2"};
+    for (unsigned int a = 0; a < kActionSlots; ++a)
     {
         cAction& action = actor.mAction[a];
         action.mName = names[a];

@@ -1,18 +1,85 @@
-#include "QV_gait_csv.h"
+// The traces' CSV export. Index (sections in this order):
+//   [SECTION] Files   one CSV file, written whole or not at all; the folder
+//   [SECTION] Gait    walkertrace --csv: the cycle curves, feet, root speed
+//   [SECTION] Motion  motiontrace --csv: a start and a stop, frame by frame
+#include "QV_trace_csv.h"
 
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
-#include <stdexcept>
-
 #include "QV_character.h"
+#include "QV_file.h"
 #include "QV_gait_trace.h"
+#include "QV_motion_trace.h"
 
-namespace walker
+namespace measure
 {
+
+// ---------------------------------------------------------------------------
+// [SECTION] Files
+
+namespace
+{
+// One CSV file, gathered in memory and written whole by Close through the
+// core's WriteFileAtomically: a failure on any path out leaves the file that
+// was there before, and no half-written one.
+class cCsvFile
+{
+public:
+    cCsvFile(const std::string& path, const char* header) : mPath(path), mFile(open_memstream(&mText, &mSize))
+    {
+        if (!mFile)
+            throw cMeasureError("cannot write " + path + ": " + strerror(errno));
+        fprintf(mFile, "%s\n", header);
+    }
+    ~cCsvFile()
+    {
+        if (mFile)
+            fclose(mFile);
+        free(mText);
+    }
+    cCsvFile(const cCsvFile&) = delete;
+    cCsvFile& operator=(const cCsvFile&) = delete;
+
+    FILE* get() { return mFile; }
+    // Writes the file into its place, throwing when anything failed.
+    void Close()
+    {
+        const bool bad = ferror(mFile) != 0;
+        const bool closed = fclose(mFile) == 0;
+        mFile = nullptr;
+        if (bad || !closed)
+            throw cMeasureError("cannot write " + mPath + ": out of memory");
+        try
+        {
+            WriteFileAtomically(mPath, std::string(mText, mSize));
+        }
+        catch (const cQVError& e)
+        {
+            throw cMeasureError(e.what());
+        }
+    }
+
+private:
+    std::string mPath;
+    char* mText = nullptr;
+    size_t mSize = 0;
+    FILE* mFile;
+};
+
+void MakeFolder(const std::string& dir)
+{
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
+        throw cMeasureError("cannot make " + dir + ": " + strerror(errno));
+}
+} // namespace
+
+// ---------------------------------------------------------------------------
+// [SECTION] Gait
 
 namespace
 {
@@ -20,40 +87,6 @@ namespace
 const unsigned int kExportStep = 16;
 // How many cycles the feet and the root speed cover.
 const int kStrides = 3;
-
-// One CSV file, closed on every path out.
-class cCsvFile
-{
-public:
-    cCsvFile(const std::string& path, const char* header) : mPath(path), mFile(fopen(path.c_str(), "w"))
-    {
-        if (!mFile)
-            throw std::runtime_error("cannot write " + path + ": " + strerror(errno));
-        fprintf(mFile, "%s\n", header);
-    }
-    ~cCsvFile()
-    {
-        if (mFile)
-            fclose(mFile);
-    }
-    cCsvFile(const cCsvFile&) = delete;
-    cCsvFile& operator=(const cCsvFile&) = delete;
-
-    FILE* get() { return mFile; }
-    // Closes the file, throwing when anything failed to reach it.
-    void Close()
-    {
-        const bool bad = ferror(mFile) != 0;
-        const bool closed = fclose(mFile) == 0;
-        mFile = nullptr;
-        if (bad || !closed)
-            throw std::runtime_error("cannot write " + mPath);
-    }
-
-private:
-    std::string mPath;
-    FILE* mFile;
-};
 
 // The phases counted on across cycles: the walker's phases come from the
 // clip's clock and start again with it.
@@ -117,7 +150,7 @@ void WritePelvis(const std::string& path, const sPhaseCurves& pc)
     f.Close();
 }
 
-void WriteFeet(const std::string& path, const Host& host, const sWalkTrace& w)
+void WriteFeet(const std::string& path, const cGaitHost& host, const sWalkTrace& w)
 {
     cCsvFile f(path, "time_ms,right_ankle_fwd,right_ankle_up,right_ball_fwd,right_ball_up,right_locked,"
                      "left_ankle_fwd,left_ankle_up,left_ball_fwd,left_ball_up,left_locked");
@@ -166,21 +199,16 @@ double MeasuredCycle(const sWalkTrace& w)
 }
 } // namespace
 
-std::vector<std::string> ExportGaitCSV(const char* actorPath, const std::string& dir)
+std::vector<std::string> ExportGaitCSV(const std::string& actorPath, const std::string& dir)
 {
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
-        throw std::runtime_error("cannot make " + dir + ": " + strerror(errno));
+    MakeFolder(dir);
     std::vector<std::string> written;
     const std::string index = dir + "/walks.csv";
     cCsvFile walks(index, "slot,clip,cycle_ms,layout,leg_length,height");
+    // A file the demo plays has both walks (cHost refuses any other).
     for (unsigned int slot : {kWalkSlot, kSecondWalkSlot})
     {
-        {
-            Host probe(actorPath);
-            if (probe.actor().mAction[slot].mChannels.empty())
-                continue;
-        }
-        Host host(actorPath);
+        cGaitHost host(actorPath);
         const sWalkTrace w = RunWalk(host, slot, kExportStep);
         // Clip names are free text: keep the CSV's commas and quotes out.
         std::string clip = w.report.clip;
@@ -188,7 +216,7 @@ std::vector<std::string> ExportGaitCSV(const char* actorPath, const std::string&
             if (c == ',' || c == '"' || c == '\n' || c == '\r')
                 c = '_';
         fprintf(walks.get(), "%u,%s,%.1f,%s,%.5f,%.5f\n", slot, clip.c_str(), MeasuredCycle(w),
-                host.layout.walker ? "walker" : "other", host.legLength, host.height);
+                host.layout.walker ? "walker" : "other", host.legLength, host.Height());
         written.push_back(SlotPath(dir, slot, "angles"));
         WriteAngles(written.back(), w.curves);
         written.push_back(SlotPath(dir, slot, "pelvis"));
@@ -204,7 +232,7 @@ std::vector<std::string> ExportGaitCSV(const char* actorPath, const std::string&
                 WriteRootSpeed(speed, w, dt);
                 continue;
             }
-            Host other(actorPath);
+            cGaitHost other(actorPath);
             WriteRootSpeed(speed, RunWalk(other, slot, dt), dt);
         }
         speed.Close();
@@ -214,4 +242,87 @@ std::vector<std::string> ExportGaitCSV(const char* actorPath, const std::string&
     return written;
 }
 
-} // namespace walker
+// ---------------------------------------------------------------------------
+// [SECTION] Motion
+
+namespace
+{
+// One run of the export: standing, W pressed at time 0, walking, W released,
+// standing again.
+const unsigned int kCsvDt = 16;  // the demo's usual frame
+const double kCsvStandMs = 1000; // standing before the recording begins
+const double kCsvBeforeMs = 500, kCsvWalkMs = 3000, kCsvAfterMs = 1500;
+
+// The feet and the largest bone-tip move of every frame around a start and a
+// stop, with the switches as given, written to path (columns in
+// docs/gait-csv.md). Positions along the walk are measured along the root's
+// travel from the first recorded frame to the last, from the root's place at
+// the first; heights above y = 0. The heel and the ball are the foot locks'.
+void WriteMotionRun(const std::string& actor, const sSwitches& sw, const std::string& path)
+{
+    cHost h(actor, sw);
+    struct sRow
+    {
+        double t;
+        bool walk, locked[2];
+        double move;
+        cVector3D heel[2], ball[2];
+    };
+    std::vector<sRow> rows;
+    std::vector<cVector3D> tips(h.actor().mArmature.mBones.size());
+    for (double t = 0; t < kCsvStandMs; t += kCsvDt)
+        h.Frame(kCsvDt, false);
+    TipMove(h, tips); // the tips' places before the first recorded frame
+    const cVector3D root0 = h.Root();
+    for (double t = -kCsvBeforeMs + kCsvDt; t <= kCsvWalkMs + kCsvAfterMs; t += kCsvDt)
+    {
+        const bool walk = t > 0 && t <= kCsvWalkMs;
+        h.Frame(kCsvDt, walk);
+        sRow r;
+        r.t = t;
+        r.walk = walk;
+        r.move = TipMove(h, tips);
+        for (int s = 0; s < 2; ++s)
+        {
+            r.locked[s] = h.Foot(s).mLock;
+            cVector3D p[cFootLock::kContactPoints];
+            h.ContactPoints(s, p);
+            r.heel[s] = h.Unshifted(p[cFootLock::kHeel]);
+            r.ball[s] = h.Unshifted(p[cFootLock::kBall]);
+        }
+        rows.push_back(r);
+    }
+    const cVector3D travel = h.Root() - root0;
+    double fx = travel.mData[0], fz = travel.mData[2];
+    const double len = hypot(fx, fz);
+    fx = len > 0 ? fx / len : 0;
+    fz = len > 0 ? fz / len : 1;
+    auto along = [&](const cVector3D& p) {
+        return (p.mData[0] - root0.mData[0]) * fx + (p.mData[2] - root0.mData[2]) * fz;
+    };
+    cCsvFile f(path, "time_ms,walk,move,right_heel_fwd,right_heel_up,right_ball_fwd,right_ball_up,right_locked,"
+                     "left_heel_fwd,left_heel_up,left_ball_fwd,left_ball_up,left_locked");
+    for (const sRow& r : rows)
+    {
+        fprintf(f.get(), "%.0f,%d,%.5f", r.t, r.walk ? 1 : 0, r.move);
+        for (int s = 0; s < 2; ++s)
+            fprintf(f.get(), ",%.5f,%.5f,%.5f,%.5f,%d", along(r.heel[s]), r.heel[s].mData[1], along(r.ball[s]),
+                    r.ball[s].mData[1], r.locked[s] ? 1 : 0);
+        fprintf(f.get(), "\n");
+    }
+    f.Close();
+}
+} // namespace
+
+std::vector<std::string> ExportMotionCSV(const std::string& actorPath, const std::string& dir)
+{
+    MakeFolder(dir);
+    sSwitches on;
+    on.mCrossFade = on.mContactLock = true;
+    const std::vector<std::string> written = {dir + "/motion_off.csv", dir + "/motion_on.csv"};
+    WriteMotionRun(actorPath, sSwitches(), written[0]);
+    WriteMotionRun(actorPath, on, written[1]);
+    return written;
+}
+
+} // namespace measure
