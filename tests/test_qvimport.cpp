@@ -40,6 +40,7 @@
 #include "QV_capture.h"
 #include "QV_character.h"
 #include "QV_xml.h"
+#include "support/base64.h"
 #include "support/qv_expect.h"
 #include "support/run_program.h"
 
@@ -412,22 +413,6 @@ TEST(QvImportCaptured, ChosenCycleAndFrameRangeGiveThatWalk)
 
 // ---- [SECTION] Synthetic ------------------------------------------------------------
 
-std::string Base64(const std::vector<unsigned char>& bytes)
-{
-    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string s;
-    for (size_t i = 0; i < bytes.size(); i += 3)
-    {
-        const unsigned v =
-            bytes[i] << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) | (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        s += k[v >> 18 & 63];
-        s += k[v >> 12 & 63];
-        s += i + 1 < bytes.size() ? k[v >> 6 & 63] : '=';
-        s += i + 2 < bytes.size() ? k[v & 63] : '=';
-    }
-    return s;
-}
-
 // A synthetic walker (metres, +Y up, facing and walking +Z): hips, two
 // three-bone legs with toe tips, a spine and a head. Each foot is down for
 // 60 % of a one-second cycle while the hips move on at stride/second, and
@@ -782,7 +767,9 @@ TEST(QvImportSynthetic, PlantedFeetHoldStillAndWalkAtTheCapturedSpeed)
             bool inLeg = false;
             for (int b = (int)k; b >= 0; b = out.mBones[b].mParent)
                 inLeg = inLeg || b == thighs[0] || b == thighs[1];
-            if (inLeg)
+            // The root carries the hips' height, which planting lowers
+            // where a leg would not reach the floor: its keys may differ.
+            if (inLeg || k == 0)
                 continue;
             const std::vector<sKey>& raw = asCaptured.mActor.mAction[0].mChannels[k];
             ASSERT_EQ(ch.size(), raw.size());
@@ -1132,7 +1119,9 @@ TEST(QvImportSamples, AssimpSampleFilesImportCleanlyOrAreRefused)
         }
     }
     printf("%d sample files imported, %d refused\n", imported, refused);
-    EXPECT_GE(imported, 3) << "the sample BVH walks";
+    // 01_03 walks; 01_01 (jumps) and Boxing_Toes are not walks and are
+    // refused (test_qvimport_wild.cpp).
+    EXPECT_GE(imported, 1) << "the sample BVH walk";
 }
 
 // ---- [SECTION] Keys ------------------------------------------------------------

@@ -255,10 +255,10 @@ TEST_P(WalkerGait, MeetsAdultWalkingNorms)
     EXPECT_LE(r.kneePeakPhase, 0.76);
     EXPECT_LE(r.ankleAt8, -4.0); // plantarflexion after heel strike
     EXPECT_GE(r.ankleAt8, -11.0);
-    // Dorsiflexion at 50 % runs high: the lock holds the ankle, so the heel
-    // cannot rise much before the other foot lands without the toes sliding.
+    // Dorsiflexion at 50 %, as the other foot lands: the heel has lifted
+    // rather than the shin leaning further over the foot.
     EXPECT_GE(r.ankleAt50, 5.0);
-    EXPECT_LE(r.ankleAt50, 20.0);
+    EXPECT_LE(r.ankleAt50, 16.0);
     EXPECT_LE(r.ankleAt62, -15.0); // deepest plantarflexion just after toe-off
     EXPECT_GE(r.ankleAt62, -25.0);
     EXPECT_GE(r.ankle62Phase, 0.59);
@@ -284,6 +284,72 @@ TEST_P(WalkerGait, MeetsAdultWalkingNorms)
     EXPECT_LT(r.toeSkid, 6.0);
     EXPECT_LT(r.ground, 2.0);
     EXPECT_GT(r.clearance, 0.4); // the swinging foot clears the ground
+}
+
+// The ankle as a gait laboratory measures it, from the joint positions
+// alone: the angle at the ankle between the shin (knee to ankle) and the
+// foot (ankle to ball) in the sagittal plane of the walk, less its value
+// standing, dorsiflexion positive. Each leg at its own phase, averaged over
+// 20 s of walking at frames of dt, as the demo plays the clip.
+measure::PhaseBins AnkleFromJoints(measure::cGaitHost& host, unsigned int slot, unsigned int dt)
+{
+    const measure::sLeg* leg = host.layout.leg;
+    auto angle = [&](int s) {
+        const walker::M3 body = host.HeadingFrame();
+        const walker::V3 knee = host.Head(leg[s].shin), ankle = host.Head(leg[s].foot), ball = host.Tail(leg[s].foot);
+        return measure::SagittalFromDown(body, ball - ankle) - measure::SagittalFromDown(body, ankle - knee);
+    };
+    const double rest[2] = {angle(0), angle(1)};
+    measure::Settle(host, dt, 3000, true, slot);
+    measure::sWalkRecord clock; // only the clock of each frame, for the phases
+    std::vector<double> angles[2];
+    for (double t = 0; t < 20000; t += dt)
+    {
+        host.Frame(dt, true, false, false, slot);
+        measure::sWalkFrame f;
+        f.clock = host.actor().mTime;
+        clock.frames.push_back(f);
+        for (int s = 0; s < 2; ++s)
+            angles[s].push_back(angle(s) - rest[s]);
+    }
+    const double period = host.actor().mAction[slot].mLength - (kRestartTime - 1.0);
+    const std::vector<double> phase = measure::CyclePhases(clock, period, walker::kWalkStartPhase);
+    measure::PhaseBins bins(100);
+    for (size_t i = 0; i < phase.size(); ++i)
+        for (int s = 0; s < 2; ++s)
+            bins.Add(phase[i] - 0.5 * s, angles[s][i]);
+    return bins;
+}
+
+// The adult band, phase by phase (Perry and Burnfield; docs/plots.md): a
+// little plantarflexion as the foot comes down after heel strike, up to
+// about 10 degrees of dorsiflexion (5 to 16) as the shin rolls over the
+// planted foot, 15 to 20 of plantarflexion at toe-off, and the foot held
+// near neutral through mid and late swing.
+TEST_P(WalkerGait, AnkleFromTheJointsStaysInTheAdultBand)
+{
+    const GaitCase gc = GetParam();
+    measure::cGaitHost host(kWalkerPath.c_str());
+    const measure::PhaseBins ankle = AnkleFromJoints(host, gc.slot, gc.dt);
+    double at = 0; // where the extreme lies, a share of the cycle
+    const double loading = ankle.Min(0.0, 0.15, &at);
+    EXPECT_LE(loading, -2.0) << "at " << 100 * at << " % of the cycle";
+    EXPECT_GE(loading, -12.0) << "at " << 100 * at << " % of the cycle";
+    const double stance = ankle.Max(0.15, 0.55, &at);
+    EXPECT_GE(stance, 5.0) << "at " << 100 * at << " % of the cycle";
+    EXPECT_LE(stance, 16.0) << "at " << 100 * at << " % of the cycle";
+    const double toeOff = ankle.Min(0.55, 0.75, &at);
+    EXPECT_LE(toeOff, -10.0) << "at " << 100 * at << " % of the cycle";
+    EXPECT_GE(toeOff, -25.0) << "at " << 100 * at << " % of the cycle";
+    EXPECT_LE(ankle.Max(0.75, 1.0, &at), 8.0) << "at " << 100 * at << " % of the cycle";
+    EXPECT_GE(ankle.Min(0.75, 1.0, &at), -8.0) << "at " << 100 * at << " % of the cycle";
+
+    // The figures draw the trace's ankle, measured in the shin's anatomical
+    // frame: for the walker it is the angle the joints show.
+    measure::cGaitHost traced(kWalkerPath.c_str());
+    const measure::WalkReport r = measure::TraceWalk(traced, gc.slot, gc.dt);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_NEAR(r.curve[2][i], ankle.At(i / 20.0), 0.5) << i * 5 << " % of the cycle";
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, WalkerGait,

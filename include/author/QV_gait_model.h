@@ -6,24 +6,30 @@
 // authored first and the legs are solved to reach them:
 // - Locked stance, 0 to 50 %: the ankle moves straight back relative to the
 //   root, covering one step, at a constant height; the foot rolls from heel
-//   to flat in the first 8 %. Its speed eases a little at both ends, so that
-//   the hand-over from one foot to the other (when the arriving foot's lock
-//   lags by one frame) costs little slide even at 33 ms frames. From 34 % the
-//   heel starts to lift; the ankle rises with it while staying locked.
+//   to flat in the first 8 %. Its speed eases at both ends (to about half
+//   at the hand-over, as speedDip sets), so that the hand-over from one foot
+//   to the other (when the arriving foot's lock lags by one frame) costs
+//   little slide even at 33 ms frames. From 27 % the
+//   heel starts to lift, and lifts further wherever the shin would otherwise
+//   lean more than ankleStance (14 degrees) over the foot, so the ankle
+//   dorsiflexes no further than an adult's; the ankle rises with the heel
+//   while staying locked (its ball slides back a little as the foot pitches).
 // - Pre-swing, 50 to 60 %: the other foot has landed and carries the body;
 //   the ball of this foot stays put on the ground while the heel rises, so
 //   its ankle moves forwards and its lock lets go.
 // - Swing, 60 to 100 %: the ankle travels forwards over the ground along a
 //   path that never reverses (so its lock stays free) and brakes to rest at
-//   heel strike; its height first lifts, then follows from a knee that
-//   straightens onto the heel-strike posture. The ankle plantarflexes a
-//   little more after toe-off, comes back to neutral, and dorsiflexes where
-//   the toes would otherwise touch the ground.
+//   heel strike; it is well on its way by mid swing, ahead of the hip with
+//   the shin nearly upright as it passes low. Its height first lifts, then
+//   follows from a knee that straightens onto the heel-strike posture. The
+//   ankle plantarflexes a little more after toe-off, comes back to neutral,
+//   and dorsiflexes only where ball or toes (held level) would otherwise pass
+//   closer to the ground than an adult's do.
 // - Hip height: the pelvis hangs from the root through a link bone whose
 //   tilt lowers and raises the hips; the tilt is solved so the stance knee
 //   follows an adult's curve (nearly straight at heel strike, bending under
-//   load, easing through mid stance), and lowered a touch wherever a leg
-//   would otherwise fall short of its target.
+//   load, easing through mid stance, kept long while the heel lifts), and
+//   lowered a touch wherever a leg would otherwise fall short of its target.
 // - List, rotation and side sway of the pelvis, trunk counter-rotation,
 //   breathing and arm swing are sinusoids locked to the leg cycle.
 // Every leg pose is solved by two-bone inverse kinematics, so the authored
@@ -70,7 +76,9 @@ private:
     // Set once each by the constructor; each is built from those above it
     // (and mSoleStrike, mAnkleY0 and mPitch settle together).
     std::vector<double> mProgress; // cumulative stance progress table
-    std::vector<Knot> mSoleLate;   // heel rise, late stance to toe-off
+    std::vector<Knot> mHeelOff;    // sole pitch from heel-off to 50 %, before the lift for ankleStance
+    std::vector<Knot> mHeelLift;   // that lift over stance, degrees of sole pitch toes down (settled)
+    std::vector<Knot> mSoleLate;   // sole pitch, 50 % to toe-off
     double mAnkleY0 = 0;           // landing ankle, ahead of the root
     double mSoleStrike = 0;        // sole pitch at heel strike
     std::vector<Knot> mPitch;      // link pitch over half a cycle
@@ -86,6 +94,10 @@ private:
 
     // The foot's pitch.
     double Sole(double p) const;
+    double SoleBeforeLift(double p) const;
+    std::vector<Knot> HeelOffCurve() const;
+    double HeelLift(double p) const;
+    std::vector<Knot> HeelLiftCurve() const;
     std::vector<Knot> SoleLate() const;
     double FootDown(double sole) const;
 

@@ -6,9 +6,15 @@
 //   BuildSkeleton  which joints become bones, their names and tails
 //   FindFeet       ankles, knees, hips and toe tips of both legs
 //   Upright        turns the capture so that up is +Z, ground at z = 0
+//   PutInMotion    a cycle authored in place travels as its feet say
+//   LevelFloor     a floor that is not level is turned level
+//   CheckTwoLegs   refuses a figure with more feet on the ground
 //   FindContacts   per foot and frame: planted or not
+//   CheckSteps     refuses feet that never plant, hops and runs
 //   FindCycles     heel strike to heel strike of the left foot
+//   CheckCycles    refuses steps that go nowhere
 //   FindStance     a frame standing on both feet at the start or end
+//   BuildStand     or, where the clip never stands, one built from its poses
 //   BuildActor     bones, rest matrices and the three actions' samples;
 //     PlantCycle   each walk's legs re-posed so that a foot on the ground
 //                  stays put
@@ -121,6 +127,27 @@ sFeet FindFeet(const sCapture& cap, const sOptions& opt);
 // height found, in source units.
 double Upright(sCapture& cap, const sFeet& feet);
 
+// ---- Stage: floor -------------------------------------------------------------
+
+// A cycle authored in place (a game asset: the hips do not travel and the
+// foot on the ground slides backwards at walking speed) is put in motion:
+// every joint travels along where the figure faces at the speed the standing
+// feet slide back. Returns that speed, source units per second; 0 for a clip
+// that travels itself (it is left as it is).
+double PutInMotion(sCapture& cap, const sFeet& feet);
+
+// The floor the feet stand on, a plane fitted to where they stand still, is
+// turned level (the figure with it) at z = 0 where it rises by more than 2.5 %
+// of a leg over the ground walked. Returns its slope (rise per unit across),
+// 0 where it was left as it was.
+double LevelFloor(sCapture& cap, const sFeet& feet);
+
+// ---- Stage: checks (what is not a walk is refused with the reason) ------------
+
+// Refuses a figure with another end of its skeleton on the ground as often as
+// a foot (a quadruped).
+void CheckTwoLegs(const sCapture& cap, const sFeet& feet);
+
 // ---- Stage: contacts and cycles ----------------------------------------------
 
 struct sContacts
@@ -144,11 +171,30 @@ struct sCycle
 // A cycle over frames [begin, end] (begin < end), not steady.
 sCycle DescribeCycle(const sCapture& cap, const sFeet& feet, int begin, int end);
 
+// Refuses a foot that never stands still while down (a figure that never
+// plants), and flight phases in most cycles (hops, a run).
+void CheckSteps(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
 std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// Refuses gait cycles none of which walks: the pelvis going on by 0.15 of a
+// leg or more and each foot stepping on by half of that, the same way
+// (boxing, dancing, stepping on the spot). No cycles: nothing to say here.
+void CheckCycles(const sCapture& cap, const sFeet& feet, const sContacts& contacts, const std::vector<sCycle>& cycles);
 
 // The frame to stand on: both feet planted and the body at its stillest,
 // from the first or last fifth of the clip.
 int FindStance(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// Whether frame f is a stand: the ankles no more than 0.35 of a leg apart
+// and the body all but still.
+bool IsStanding(const sCapture& cap, const sFeet& feet, const sContacts& contacts, int f);
+
+// A stand built from the clip's own poses, for a clip that never stands: the
+// walk's frame where the legs pass each other (`from`), its feet set flat
+// under the hips, a hip width apart, the hips lowered as the legs need.
+// Appended to the capture as a frame of its own; returns its index.
+int BuildStand(sCapture& cap, const sFeet& feet, const sContacts& contacts, const sCycle& walk, int& from);
 
 // The walk a report is made of: captured speed (pelvis travel per second in
 // leg lengths) and cadence (steps per minute) over the steady cycles.
@@ -214,6 +260,7 @@ struct sLoopPlant
     std::vector<char> mHeld[2];
     std::vector<sVec3> mPelvisStep;
     double mLargestShift = 0, mLargestMiss = 0, mLargestTurnDeg = 0;
+    double mLargestHipDrop = 0; // file units the hips came down for a held foot to reach the floor
 };
 
 struct sActorOut;
@@ -227,9 +274,14 @@ struct sActorOut;
 // the leg reaches the foot, whose pitch, roll and height stay; while a foot
 // swings, its turn and shift ease round the loop from one contact's to the
 // next's. keys: per key, every bone's rotation relative to its rest (the
-// legs' are replaced).
+// legs' are replaced). hipHeight: per key and the last again, the root's
+// height over the floor (file units); given, a held foot's lowest joint
+// (ankle, ball or toe tip) stands on the floor at every key it is held, the
+// hips eased down where a leg would not reach it; null, the feet keep their
+// captured heights.
 sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::vector<char> down[2],
-                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys);
+                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys,
+                      std::vector<double>* hipHeight = nullptr);
 
 // The pose in body space (the root's frame) as the library builds it from
 // keys relative to the rest rotations: every bone's rotation and head.
@@ -264,8 +316,9 @@ struct sActorOut
                                       // highest over the cycle, file units over the ground: where the
                                       // capture itself has both feet off the ground (heels are not joints)
     int mCycleFrames[2][2] = {};      // frames of the two walks
-    int mStanceFrame = 0;
-    sLoopPlant mPlant[2]; // what planting the feet did to the two walks (empty with --no-plant)
+    int mStanceFrame = 0;             // the frame stood on, or the one a built stand was made from
+    bool mStandBuilt = false;         // the clip never stands: the stand was built (BuildStand)
+    sLoopPlant mPlant[2];             // what planting the feet did to the two walks (empty with --no-plant)
 };
 
 // The names the demo looks its feet up by.
@@ -306,6 +359,8 @@ struct sImportResult
     std::vector<sCycle> mCycles;
     double mRate = 0;
     std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)
+    double mInPlaceSpeed = 0;             // a clip authored in place: the speed its feet gave it (PutInMotion)
+    double mFloorSlope = 0;               // the captured floor's slope, levelled (LevelFloor); 0: level
 };
 
 sImportResult Import(const sCapture& source, const sOptions& opt);

@@ -53,8 +53,9 @@ public:
     // sets them (the demo toggles them with B and F).
     // A change of action cross-fades over mBlend milliseconds: the outgoing
     // action keeps playing on its own clock while the incoming one, started
-    // where its legs best match, fades in. Off: the incoming action starts
-    // at the carried clock from one frame to the next.
+    // where its legs best match, fades in; with mContactLock too, a stop
+    // first finishes the walk's step (cCrossFade::FinishSteps). Off: the
+    // incoming action starts at the carried clock from one frame to the next.
     bool mCrossFade = false;
     // The foot locks hold the point the foot stands on (heel, then ball or
     // toe tip) rather than the ankle, and the root travels by that point's

@@ -37,6 +37,11 @@ public:
     // orientations, before the heading), or fallback when the slot has no
     // samples or no distance is finite.
     unsigned int Nearest(unsigned int slot, const cPose& pose, unsigned int fallback) const;
+    // The clock time in slot, from `from` to `within` milliseconds after it
+    // (round the clock of an action `length` long), whose legs are nearest
+    // those of slot `target`'s first sample; fallback when none lies there.
+    unsigned int NearestAhead(unsigned int slot, unsigned int target, unsigned int from, unsigned int within,
+                              unsigned int length, unsigned int fallback) const;
 
 private:
     static constexpr unsigned int kMaxPoints = 8; // four per leg
@@ -53,6 +58,10 @@ private:
     std::vector<float> mSamples[kActionSlots]; // per sample, mPoints points of three floats
 
     template <class Orientation> void Points(Orientation orientation, float* out) const;
+    // The time of the sample of slot nearest want (mPoints points) among
+    // those whose time keep accepts; fallback when none.
+    template <class Keep>
+    unsigned int Best(unsigned int slot, const float* want, Keep keep, unsigned int fallback) const;
 };
 
 // The cross-fade between actions (cActor::mCrossFade): the outgoing side of
@@ -85,7 +94,18 @@ public:
               unsigned int& time, cPose& pose, cPose& scratch);
     // Drops a running fade, for the switch turned off: it is not resumed
     // when the switch comes back on.
-    void Stop() { mFade.mActive = false; }
+    void Stop()
+    {
+        mFade.mActive = false;
+        mStopAt = kNoStop;
+    }
+    // With on (the demo's contact locks on too), a stop asked of a walk waits
+    // until the walk reaches the place within its next step where its legs
+    // are nearest the stand's: the step is finished, then the fade begins.
+    void FinishSteps(bool on) { mFinishSteps = on; }
+    // A stop is waiting for its step to finish: the request is not followed
+    // yet.
+    bool Waiting() const { return mStopAt != kNoStop; }
 
     const sActionFade& Fade() const { return mFade; }
 
@@ -97,6 +117,13 @@ private:
 
     void Start(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
                unsigned int& time, const cPose& pose, cPose& scratch);
+    // True while a stop finishes its step (FinishSteps).
+    bool FinishingStep(const ActionSlots& actions, unsigned int next, unsigned int current, unsigned int time);
+
+    static constexpr unsigned int kNoStop = 0; // no stop waiting (no clock time lies before kRestartTime)
+    bool mFinishSteps = false;
+    unsigned int mStopAt = kNoStop; // the walk's clock time to fade into the stand from
+    unsigned int mStopFrom = 0;     // the clock when the stop was asked
 };
 
 #endif // QV_CROSSFADE_H

@@ -28,6 +28,17 @@ int main(int argc, char** argv)
     ExampleApp.Setup(800, 600);
     ExampleApp.SetupCamera(0, 2, 0, 10, 0, 0);
     ExampleApp.LoadActor(file);
+    if (argc == 2)
+    {
+        // A file named here is most often an imported walk, which plays at
+        // its own speed on planted feet only with the cross-fade and the
+        // contact locks: it starts with both on, and says so. The walker
+        // shown without an argument starts as documented, with both off.
+        ExampleApp.mActor.mCrossFade = true;
+        ExampleApp.mActor.mContactLock = true;
+        printf("qvdemo: %s: cross-fade (B) on, contact locks (F) on\n", file);
+        fflush(stdout);
+    }
     ExampleApp.Go();
     return 0;
 }

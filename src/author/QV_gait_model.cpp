@@ -15,6 +15,13 @@
 namespace walker
 {
 
+namespace
+{
+// The phase step at which the hips are solved for the stance knee, and the
+// heel lift is taken on the same phases (see HeelLiftCurve).
+const double kSolveStep = 0.02;
+} // namespace
+
 // ---------------------------------------------------------------------------
 // [SECTION] Building
 
@@ -25,6 +32,7 @@ WalkModel::WalkModel(const Author& a, const GaitParams& g) : A(a), G(g)
     mFootX[0] = b.footHalfSpread;
     mFootX[1] = -b.footHalfSpread;
     mProgress = SpeedProfile();
+    mHeelOff = HeelOffCurve();
     mSoleLate = SoleLate();
     // The landing ankle is leadFraction of a step ahead of the hip joints'
     // mean position at heel strike (the link carries the hips a little
@@ -32,12 +40,16 @@ WalkModel::WalkModel(const Author& a, const GaitParams& g) : A(a), G(g)
     // (mAnkleY0) and the heel-strike sole pitch (mSoleStrike) depend on each
     // other: settle them together.
     mAnkleY0 = g.leadFraction * mStep;
+    // The heel lift for ankleStance follows the shin, which the hips and the
+    // lift itself move: each pass takes it from the pass before.
     for (int pass = 0; pass < 12; ++pass)
     {
         mPitch = PitchCurve();
         SettleSoleStrike();
         if (pass < 3)
             mAnkleY0 = LandingY();
+        mHeelLift = HeelLiftCurve();
+        mSoleLate = SoleLate();
     }
     mSwing = SwingCurves();
     // Measured against the solved pitch alone: mReach is still empty here.
@@ -153,21 +165,67 @@ double WalkModel::StanceY(double q) const { return mAnkleY0 - mStep * Progress(q
 // How far the root travels between the other leg's stance phases q0, q1.
 double WalkModel::RootTravel(double q0, double q1) const { return StanceY(q0) - StanceY(q1); }
 
-// Sole pitch: rolls from the heel to flat by footFlat, then the heel starts
-// to rise at heelOffStart and keeps rising through pre-swing.
+// Sole pitch: rolls from the heel to flat by footFlat; the heel starts to
+// lift at heelOffStart, and further wherever the shin leans further forwards
+// than ankleStance allows; it keeps rising through pre-swing.
 double WalkModel::Sole(double p) const
 {
-    if (p < G.heelOffStart)
-        return mSoleStrike * (1 - Smooth(p / G.footFlat));
+    if (p < 0.5)
+        return SoleBeforeLift(p) - HeelLift(p);
     return Hermite(mSoleLate, p);
 }
 
-std::vector<Knot> WalkModel::SoleLate() const
+double WalkModel::SoleBeforeLift(double p) const
+{
+    if (p < G.heelOffStart)
+        return mSoleStrike * (1 - Smooth(p / G.footFlat));
+    return Hermite(mHeelOff, p);
+}
+
+std::vector<Knot> WalkModel::HeelOffCurve() const
 {
     const double s1 = (G.heelRise + G.heelOffEnd) / (G.toeOff - 0.5);
     return {{G.heelOffStart, 0, 0},
-            {0.5, -G.heelOffEnd, -(G.heelOffEnd * 2.0) / (0.5 - G.heelOffStart) * 0.5 + 0.5 * s1},
-            {G.toeOff, G.heelRise, s1 * 0.6}};
+            {0.5, -G.heelOffEnd, -(G.heelOffEnd * 2.0) / (0.5 - G.heelOffStart) * 0.5 + 0.5 * s1}};
+}
+
+double WalkModel::HeelLift(double p) const { return mHeelLift.empty() ? 0.0 : Hermite(mHeelLift, p); }
+
+// The further heel lift that keeps the stance ankle within ankleStance of
+// dorsiflexion, for the shin as the model now stands: a smooth maximum of
+// zero and the excess, so the lift sets in without a kink. Taken at the
+// phases where the hips are solved (kSolveStep): between them the hips do not
+// follow the ankle up, and a lift there would bend the knee, lean the shin
+// and ask for more lift at every pass.
+std::vector<Knot> WalkModel::HeelLiftCurve() const
+{
+    const int n = (int)lround(0.5 / kSolveStep);
+    std::vector<Knot> k(n + 1);
+    for (int i = 0; i <= n; ++i)
+    {
+        const double p = 0.5 * i / n;
+        const double shin = ShinAngle(A.HipJoint(Pelvis(p), 0), Stance(0, p).ankle);
+        const double excess = SoleBeforeLift(p) - shin - G.ankleStance;
+        const double soft = 2.0; // degrees over which the lift sets in
+        k[i] = {p, soft * log(1.0 + exp(excess / soft)), 0};
+    }
+    for (int i = 0; i <= n; ++i)
+    {
+        const int a = std::max(0, i - 1), b = std::min(n, i + 1);
+        k[i].d = (k[b].v - k[a].v) / (k[b].p - k[a].p);
+    }
+    return k;
+}
+
+// Pre-swing carries on from the stance sole at 50 %, with its slope.
+std::vector<Knot> WalkModel::SoleLate() const
+{
+    const double h = 1e-4;
+    const double lift = HeelLift(0.5), liftSlope = (HeelLift(0.5) - HeelLift(0.5 - h)) / h;
+    const Knot& end = mHeelOff.back();
+    const double s0 = end.v - lift;
+    const double s1 = (G.heelRise - s0) / (G.toeOff - 0.5);
+    return {{0.5, s0, end.d - liftSlope}, {G.toeOff, G.heelRise, s1 * 0.6}};
 }
 
 // The foot's angle below the horizontal, radians.
@@ -183,14 +241,14 @@ LegTarget WalkModel::Stance(int side, double p) const
     t.sole = Sole(p);
     // Ankle straight back at constant height; while the foot rolls down from
     // the heel it sits on the heel (a hair lower), and once the heel lifts it
-    // rises with it, the ball staying on the ground.
+    // rises with it, the ball staying on the ground (the toes flat on it).
     double z = A.AnkleZ();
-    if (p >= G.heelOffStart)
+    if (t.sole < 0)
         z = A.GroundZ() + b.foot * sin(FootDown(t.sole));
     else if (t.sole > 0)
         z = A.GroundZ() + b.ankleHeight * cos(Rad(t.sole));
     t.ankle = V3(mFootX[side], StanceY(p), z);
-    t.toe = p < G.heelOffStart ? t.sole : 0;
+    t.toe = std::max(0.0, t.sole);
     return t;
 }
 
@@ -232,8 +290,8 @@ LegTarget WalkModel::Swing(int side, double p, const PelvisState& pelvis) const
     // Never past a vertical foot (smoothly).
     const double steepest = A.body().FootSlope() - 88.0;
     authored = steepest + 2.0 * log(1.0 + exp((authored - steepest) / 2.0));
-    // The toes stay level as the foot leaves, then follow it.
-    const double toeShare = Smooth((p - G.toeOff - 0.02) / 0.16);
+    // The toes stay level as the foot leaves, then follow it by swingToes.
+    const double toeShare = Smooth((p - G.toeOff - 0.02) / 0.16) * G.swingToes;
     const double need = SoleForClearance(za, G.clearance * Smooth((p - G.toeOff) / 0.08), toeShare);
     const double k = 2.0;
     const double x = (authored - need) / k;
@@ -259,24 +317,26 @@ double WalkModel::SolvePitch(double ph, double knee) const
 std::vector<Knot> WalkModel::PitchCurve() const
 {
     // The stance knee follows a smooth curve (straight at heel strike,
-    // bending under load, easing through mid stance); the hips sit at the
-    // height that gives it, solved densely up to 40 %, then eased into the
-    // next heel strike.
+    // bending under load, easing through mid stance, kept long as the heel
+    // lifts); the hips sit at the height that gives it, solved densely up to
+    // kneeTrailPhase, then eased into the next heel strike.
+    const double end = G.kneeTrailPhase;
     const std::vector<Knot> knee = {{0.0, G.kneeStrike, 0},
                                     {0.12, G.kneeLoad, 0},
                                     {0.30, G.kneeMid, (G.kneeLate - G.kneeLoad) / 0.28},
-                                    {0.40, G.kneeLate, (G.kneeLate - G.kneeMid) / 0.10}};
+                                    {0.40, G.kneeLate, (G.kneeTrail - G.kneeMid) / (end - 0.30)},
+                                    {end, G.kneeTrail, (G.kneeTrail - G.kneeLate) / (end - 0.40)}};
     std::vector<Knot> k;
-    const int n = 20;
-    for (int i = 0; i <= n; ++i)
-    {
-        const double ph = 0.40 * i / n;
-        k.push_back({ph, SolvePitch(ph, Hermite(knee, ph)), 0});
-    }
-    for (int i = 0; i <= n; ++i)
+    for (int i = 0; i * kSolveStep < end - 1e-9; ++i)
+        k.push_back({i * kSolveStep, 0, 0});
+    k.push_back({end, 0, 0});
+    for (Knot& s : k)
+        s.v = SolvePitch(s.p, Hermite(knee, s.p));
+    const size_t n = k.size() - 1;
+    for (size_t i = 0; i <= n; ++i)
     {
         const double h = 1e-4;
-        const double a = std::max(0.0, k[i].p - h), b = std::min(0.40, k[i].p + h);
+        const double a = std::max(0.0, k[i].p - h), b = std::min(end, k[i].p + h);
         k[i].d = (SolvePitch(b, Hermite(knee, b)) - SolvePitch(a, Hermite(knee, a))) / (b - a);
     }
     k.push_back({0.5, k[0].v, k[0].d});
@@ -392,7 +452,13 @@ WalkModel::sSwing WalkModel::SwingCurves() const
     const double rootSpeed = RootTravel(0.5 - e, 0.5) / e;
     const double pb = 1.0 - G.brake;
     const double braking = 0.5 * rootSpeed * G.brake;
-    sw.worldY = {{to, 0, relSlope + rootSlope}, {pb, worldY - braking, rootSpeed}, {1.0, worldY, 0}};
+    // By swingMidPhase the foot has covered swingMidShare of its way, so that
+    // it is ahead of the hip, the shin nearly upright, while it passes low.
+    const double midSpeed = G.swingMidSpeed * (worldY - braking) / (pb - to);
+    sw.worldY = {{to, 0, relSlope + rootSlope},
+                 {G.swingMidPhase, G.swingMidShare * (worldY - braking), midSpeed},
+                 {pb, worldY - braking, rootSpeed},
+                 {1.0, worldY, 0}};
     const double z0 = a.ankle.z - A.GroundZ(), zs = (a.ankle.z - b.ankle.z) / e;
     const double ha = A.body().ankleHeight;
     sw.lift = {{to, z0, zs},

@@ -11,8 +11,7 @@ ActorParams DefaultActorParams()
     p.walk2.periodMs = 1000;
     p.walk2.stride = 3.0;
     p.walk2.kneeLoad = 19.0;
-    p.walk2.kneeMid = 22.0;
-    p.walk2.lift = 0.46;
+    p.walk2.kneeMid = 15.0;
     p.walk2.heelRise = -64.0;
     p.walk2.pelvisList = 3.5;
     p.walk2.pelvisRotation = 6.0;

@@ -143,8 +143,14 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
     const sSkeleton sk = BuildSkeleton(cap);
     const sFeet feet = FindFeet(cap, opt);
     Upright(cap, feet);
+    r.mInPlaceSpeed = PutInMotion(cap, feet);
+    r.mFloorSlope = LevelFloor(cap, feet);
+    CheckTwoLegs(cap, feet);
     const sContacts contacts = FindContacts(cap, feet);
+    CheckSteps(cap, feet, contacts);
     r.mCycles = FindCycles(cap, feet, contacts);
+    if (opt.mFrameA < 0)
+        CheckCycles(cap, feet, contacts, r.mCycles);
     r.mCaptured = MeasureCapture(cap, feet, r.mCycles);
     const bool chosenByHand = opt.mFrameA >= 0 || opt.mCycle > 0;
     sCycle walk = ChooseWalk(cap, feet, r.mCycles, opt);
@@ -166,8 +172,26 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
     if (opt.mStandFrame >= 0 && (size_t)opt.mStandFrame >= cap.Frames())
         throw cImportError("--stand " + std::to_string(opt.mStandFrame) + " is not one of the clip's " +
                            std::to_string(cap.Frames()) + " frames");
-    const int stance = opt.mStandFrame >= 0 ? opt.mStandFrame : FindStance(cap, feet, contacts);
+    int stance = opt.mStandFrame;
+    bool built = false;
+    if (stance < 0)
+    {
+        try
+        {
+            stance = FindStance(cap, feet, contacts);
+        }
+        catch (const cImportError&)
+        {
+            stance = -1; // no frame on both feet: built below
+        }
+        built = stance < 0 || !IsStanding(cap, feet, contacts, stance);
+    }
+    int from = stance;
+    if (built)
+        stance = BuildStand(cap, feet, contacts, walk, from);
     r.mActor = BuildActor(cap, sk, feet, contacts, walk, walk2, stance, opt);
+    r.mActor.mStanceFrame = from;
+    r.mActor.mStandBuilt = built;
     r.mRootSpeed = CapturedRootSpeed(cap, feet, contacts, walk, r.mActor.mScale, played, 3);
     for (sOutAction& a : r.mActor.mAction)
         for (std::vector<sKey>& ch : a.mChannels)

@@ -24,6 +24,7 @@
 #include "QV_actor.h"
 #include "QV_character.h"
 #include "QV_import.h"
+#include "QV_import_stage.h"
 
 namespace qvimport
 {
@@ -80,8 +81,7 @@ double WrapPi(double a)
 // turn, so it does not depend on how the source oriented its joints.
 double Facing(const sCapture& cap, const sFeet& feet, size_t f)
 {
-    const sVec3 across = cap.mPosition[f][feet.mLeg[0].mHip] - cap.mPosition[f][feet.mLeg[1].mHip];
-    const sVec3 fwd = across.Cross(sVec3(0, 0, 1));
+    const sVec3 fwd = FacingVector(cap, feet, f);
     return std::atan2(fwd.y, fwd.x);
 }
 
@@ -355,7 +355,7 @@ sOutAction CycleAction(const std::string& name, const sCapture& cap, const sFeet
             d.z = 0;
             step.push_back(RotZ(heading.At(a + i)) * d * scale);
         }
-        planted = PlantCycle(out, legs, down, step, q);
+        planted = PlantCycle(out, legs, down, step, q, &hipZ);
     }
 
     act.mChannels.assign(bones, {});

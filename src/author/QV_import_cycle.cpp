@@ -5,30 +5,12 @@
 #include <cmath>
 
 #include "QV_import.h"
+#include "QV_import_stage.h"
 
 namespace qvimport
 {
 namespace
 {
-
-double HorizontalSpeed(const sCapture& cap, int joint, size_t f)
-{
-    const size_t n = cap.Frames();
-    const size_t a = f > 0 ? f - 1 : f, b = f + 1 < n ? f + 1 : f;
-    if (a == b)
-        return 0;
-    sVec3 d = cap.mPosition[b][joint] - cap.mPosition[a][joint];
-    d.z = 0;
-    return d.Length() * cap.mRate / (double)(b - a);
-}
-
-double Percentile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[(size_t)(q * (double)(v.size() - 1))];
-}
 
 // Runs of planted frames shorter than minRun are dropped, gaps shorter than
 // minRun filled: a foot that rocks on the ground is still down.
@@ -49,15 +31,6 @@ void Debounce(std::vector<char>& down, size_t minRun)
     }
 }
 
-std::vector<int> Strikes(const std::vector<char>& down)
-{
-    std::vector<int> s;
-    for (size_t f = 1; f < down.size(); ++f)
-        if (down[f] && !down[f - 1])
-            s.push_back((int)f);
-    return s;
-}
-
 sQuat LocalRotation(const sCapture& cap, size_t f, int j)
 {
     const int p = cap.mJoints[j].mParent;
@@ -70,10 +43,7 @@ sContacts FindContacts(const sCapture& cap, const sFeet& feet)
 {
     const size_t n = cap.Frames();
     sContacts c;
-    std::vector<double> pelvisSpeed;
-    for (size_t f = 0; f < n; ++f)
-        pelvisSpeed.push_back(HorizontalSpeed(cap, feet.mPelvis, f));
-    c.mWalkSpeed = Percentile(pelvisSpeed, 0.9);
+    c.mWalkSpeed = WalkingSpeed(cap, feet);
 
     const double leg = 0.5 * (feet.mLeg[0].mLength + feet.mLeg[1].mLength);
     // A foot is down while its ankle or its toe tip is near its own lowest

@@ -168,6 +168,16 @@ int Lowest(const sVec3 p[3])
 // hold runs on past a contact while the foot's lowest point is no higher
 // than where the contact left it plus this many leg lengths.
 const double kScrapeBand = 0.005;
+// A leg reaches the floor for a held foot no further than this share of
+// its length (thigh + shin), a hair short of straight.
+const double kStraightLeg = 0.995;
+// A knee whose joint is less than this share of the thigh off the line from
+// hip to ankle is all but straight (about 6 degrees).
+const double kStraightKnee = 0.1;
+// A foot that is not held clears the floor by this share of the leg, reached
+// over this share of the loop from the nearest held key.
+const double kSwingClearance = 0.01;
+const double kClearanceRamp = 0.05;
 
 // ---- [SECTION] Loop ------------------------------------------------------------
 
@@ -346,9 +356,14 @@ sVec3 ReachAnkle(const sActorOut& out, const sFoot& foot, std::vector<sQuat>& wo
     const sVec3 want = ankle + shift * part;
     const double d = (want - hip).Length();
     const sVec3 u = (want - hip).Unit();
-    // The knee stays on the side it bends to.
+    // The knee stays on the side it bends to; a knee all but straight bends
+    // forwards (+Y), as knees do, so that it does not flip from one key to
+    // the next (the leg would stretch between them, the foot through the
+    // floor).
     sVec3 side = (knee - hip) - u * (knee - hip).Dot(u);
-    if (side.Length() < 1e-9 * thigh)
+    if (side.Length() < kStraightKnee * thigh)
+        side = sVec3(0, 1, 0) - u * u.y;
+    if (side.Length() < 1e-9)
         side = u.Cross(sVec3(1, 0, 0)).Length() > 0.1 ? u.Cross(sVec3(1, 0, 0)) : u.Cross(sVec3(0, 1, 0));
     side = side.Unit();
     const double along = (thigh * thigh - shin * shin + d * d) / (2 * d);
@@ -509,26 +524,125 @@ std::vector<sVec3> FootShifts(const sLoop& loop, const sFoot& foot, const std::v
     return shift;
 }
 
+// The foot's lowest point at key i of the loop, its height in body space:
+// the ankle, or a point the contact locks stand it on (the heel, below the
+// ankle as they place it; the ball; the toe tip).
+double LowestJoint(const sLoop& loop, const sFoot& foot, int i)
+{
+    return std::min(loop.mHead[i][foot.mBones.mFoot].z, loop.LowestHeight(i));
+}
+
+// A held foot's lowest joint (the ankle, the ball or the toe tip: the heel
+// is not a joint) on the floor, which lies the root's height below the root
+// in body space: a captured foot stands a little above or below its cycle's
+// ground, by how its markers sit and where that cycle's lowest joint was,
+// and the demo's feet are to stand on y = 0.
+void PutOnFloor(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& runs,
+                const std::vector<double>& hipHeight, std::vector<sVec3>& shift)
+{
+    for (const sRun& run : runs)
+        for (int j = 0; j < run.mLength; ++j)
+        {
+            const int i = (run.mFirst + j) % loop.n;
+            shift[i].z = -hipHeight[i] - LowestJoint(loop, foot, i);
+        }
+}
+
+// Per key of a loop, how many keys it is from the nearest set one (0 for a
+// set key; n when none is set).
+std::vector<int> KeysAway(const std::vector<char>& set)
+{
+    const int n = (int)set.size();
+    std::vector<int> away(n, n);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int k = 0; k < 2 * n; ++k)
+        {
+            const int i = pass ? (2 * n - 1 - k) % n : k % n;
+            const int prev = pass ? (i + 1) % n : (i + n - 1) % n;
+            away[i] = set[i] ? 0 : std::min(away[i], away[prev] + 1);
+        }
+    return away;
+}
+
+// One foot's plan over a loop: its points, held keys, turns and shifts.
+struct sFootPlan
+{
+    bool mPlanted = false;
+    sFoot mFoot;
+    sLoop mLoop;
+    std::vector<sRun> mRuns;
+    std::vector<sVec3> mShift;
+};
+
+// How far the hips must come down at each key for every held foot's lowest
+// joint to reach the floor (-hipHeight in body space) with its leg a hair
+// short of straight: a captured foot may stand higher than the cycle's
+// ground (which the lowest foot sets) by more than its straight leg gives.
+// Widened and smoothed round the loop, so that the hips ease down and up
+// and are never higher than any key needs.
+std::vector<double> HipDrops(const sFootPlan plan[2], const std::vector<double>& hipHeight, int n)
+{
+    std::vector<double> need(n, 0.0);
+    for (int side = 0; side < 2; ++side)
+    {
+        const sFootPlan& p = plan[side];
+        if (!p.mPlanted)
+            continue;
+        const sLegBones& b = p.mFoot.mBones;
+        for (const sRun& run : p.mRuns)
+            for (int j = 0; j < run.mLength; ++j)
+            {
+                const int i = (run.mFirst + j) % n;
+                const std::vector<sVec3>& h = p.mLoop.mHead[i];
+                const double reach =
+                    kStraightLeg * ((h[b.mShin] - h[b.mThigh]).Length() + (h[b.mFoot] - h[b.mShin]).Length());
+                const double lowest = LowestJoint(p.mLoop, p.mFoot, i);
+                sVec3 ankle = h[b.mFoot] + p.mShift[i];
+                ankle.z = h[b.mFoot].z - hipHeight[i] - lowest;
+                const double across = Flat(ankle - h[b.mThigh]).Length();
+                if (across >= reach)
+                    continue;
+                const double down = h[b.mThigh].z - ankle.z, most = std::sqrt(reach * reach - across * across);
+                need[i] = std::max(need[i], down - most);
+            }
+    }
+    const int w = std::max(1, n / 12);
+    std::vector<double> wide(n, 0.0), drop(n, 0.0);
+    for (int i = 0; i < n; ++i)
+        for (int k = -w; k <= w; ++k)
+            wide[i] = std::max(wide[i], need[((i + k) % n + n) % n]);
+    for (int i = 0; i < n; ++i)
+    {
+        for (int k = -w; k <= w; ++k)
+            drop[i] += wide[((i + k) % n + n) % n];
+        drop[i] /= 2 * w + 1;
+    }
+    return drop;
+}
+
 } // namespace
 
 // ---- [SECTION] PlantCycle ------------------------------------------------------
 
 sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::vector<char> down[2],
-                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys)
+                      const std::vector<sVec3>& pelvisStep, std::vector<std::vector<sQuat>>& keys,
+                      std::vector<double>* hipHeight)
 {
     sLoopPlant report;
     const int n = (int)keys.size() - 1; // the last key repeats the first
     report.mPelvisStep = pelvisStep;
     if (n < 2 || (int)pelvisStep.size() != n || (int)down[0].size() != n || (int)down[1].size() != n)
         return report;
+    sFootPlan plan[2];
     for (int side = 0; side < 2; ++side)
     {
         const sLegBones& bones = legs[side];
         if (bones.mThigh < 0 || bones.mShin < 0 || bones.mFoot < 0 || !Below(out, bones.mFoot, bones.mShin) ||
             !Below(out, bones.mShin, bones.mThigh))
             continue;
-        const sFoot foot = MakeFoot(out, bones);
-        sLoop loop;
+        sFootPlan& p = plan[side];
+        p.mFoot = MakeFoot(out, bones);
+        sLoop& loop = p.mLoop;
         loop.n = n;
         loop.mWorld.resize(n);
         loop.mHead.resize(n);
@@ -536,20 +650,41 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
         for (int i = 0; i < n; ++i)
         {
             BodyPose(out, keys[i], loop.mWorld[i], loop.mHead[i]);
-            FootPoints(out, foot.mBones, foot.mHeel, loop.mWorld[i], loop.mHead[i], loop.mPoints[i].data());
+            FootPoints(out, p.mFoot.mBones, p.mFoot.mHeel, loop.mWorld[i], loop.mHead[i], loop.mPoints[i].data());
         }
-        report.mHeld[side] = HeldKeys(loop, down[side], foot.mLeg);
-        const std::vector<sRun> runs = Runs(report.mHeld[side]);
-        if (runs.empty())
+        report.mHeld[side] = HeldKeys(loop, down[side], p.mFoot.mLeg);
+        p.mRuns = Runs(report.mHeld[side]);
+        if (p.mRuns.empty())
             continue;
-
-        const std::vector<double> turn = FootTurns(loop, foot, runs);
+        const std::vector<double> turn = FootTurns(loop, p.mFoot, p.mRuns);
         for (int i = 0; i < n; ++i)
         {
-            TurnFoot(out, foot, loop, i, turn[i]);
+            TurnFoot(out, p.mFoot, loop, i, turn[i]);
             report.mLargestTurnDeg = std::max(report.mLargestTurnDeg, std::fabs(turn[i]) * 180 / M_PI);
         }
-        std::vector<sVec3> shift = FootShifts(loop, foot, runs, pelvisStep);
+        p.mShift = FootShifts(loop, p.mFoot, p.mRuns, pelvisStep);
+        p.mPlanted = true;
+    }
+    std::vector<double> drop(n, 0.0);
+    if (hipHeight && (int)hipHeight->size() == n + 1)
+    {
+        drop = HipDrops(plan, *hipHeight, n);
+        for (int i = 0; i <= n; ++i)
+        {
+            (*hipHeight)[i] -= drop[i % n];
+            report.mLargestHipDrop = std::max(report.mLargestHipDrop, drop[i % n]);
+        }
+        for (sFootPlan& p : plan)
+            if (p.mPlanted)
+                PutOnFloor(p.mLoop, p.mFoot, p.mRuns, *hipHeight, p.mShift);
+    }
+    for (sFootPlan& p : plan)
+    {
+        if (!p.mPlanted)
+            continue;
+        const sFoot& foot = p.mFoot;
+        sLoop& loop = p.mLoop;
+        std::vector<sVec3>& shift = p.mShift;
 
         // The held keys in order: a foot the leg still cannot reach stays
         // where it got to, rather than sliding back to its place later; then
@@ -557,13 +692,13 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
         std::vector<char> reached(n, 0);
         auto reach = [&](int i, const sVec3& want) {
             const sVec3 moved = ReachAnkle(out, foot, loop.mWorld[i], loop.mHead[i], want);
-            report.mLargestShift = std::max(report.mLargestShift, want.Length() / foot.mLeg);
+            report.mLargestShift = std::max(report.mLargestShift, Flat(want).Length() / foot.mLeg);
             report.mLargestMiss = std::max(report.mLargestMiss, (want - moved).Length() / foot.mLeg);
             LegKeys(out, foot, loop.mWorld[i], keys[i]);
             reached[i] = 1;
             return moved;
         };
-        for (const sRun& run : runs)
+        for (const sRun& run : p.mRuns)
         {
             sVec3 behind;
             for (int j = 0; j < run.mLength; ++j)
@@ -574,10 +709,29 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
                 shift[i] = moved;
             }
         }
-        EaseBetween(runs, n, shift);
+        // A swinging foot keeps its captured height over the floor where
+        // the hips come down: it rises against them by as much; and it
+        // clears the floor, where a held foot was lowered onto it (a
+        // captured toe dips lower than the stance as it pushes off) and
+        // where the capture drags it (a foot that is not held is in the
+        // air, and the measures count a toe on the floor as a contact).
         for (int i = 0; i < n; ++i)
-            if (!reached[i])
-                reach(i, shift[i]);
+            shift[i].z -= drop[i];
+        EaseBetween(p.mRuns, n, shift);
+        const std::vector<int> away = KeysAway(reached);
+        const int ramp = std::max(1, (int)std::lround(kClearanceRamp * n));
+        for (int i = 0; i < n; ++i)
+        {
+            shift[i].z += drop[i];
+            if (reached[i])
+                continue;
+            if (hipHeight && (int)hipHeight->size() == n + 1)
+            {
+                const double clear = kSwingClearance * foot.mLeg * std::min(1.0, away[i] / (double)ramp);
+                shift[i].z = std::max(shift[i].z, clear - (*hipHeight)[i] - LowestJoint(loop, foot, i));
+            }
+            reach(i, shift[i]);
+        }
         keys[n] = keys[0];
     }
     return report;

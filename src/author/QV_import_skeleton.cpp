@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "QV_import.h"
+#include "QV_import_stage.h"
 
 namespace qvimport
 {
@@ -83,14 +84,7 @@ double Upright(sCapture& cap, const sFeet& feet)
     std::sort(lows.begin(), lows.end());
     const double ground = lows[(size_t)(0.02 * (double)(frames - 1))];
 
-    for (size_t f = 0; f < frames; ++f)
-        for (size_t j = 0; j < cap.mJoints.size(); ++j)
-        {
-            cap.mRotation[f][j] = turn * cap.mRotation[f][j];
-            sVec3 p = turn * cap.mPosition[f][j];
-            p.z -= ground;
-            cap.mPosition[f][j] = p;
-        }
+    TurnCapture(cap, turn, ground);
     return ground;
 }
 

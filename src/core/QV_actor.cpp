@@ -90,15 +90,17 @@ void cActor::Animate(unsigned int t)
         // after it was prepared.
         if (!mFader.Ready(mPose.mPoseBones.size()))
             PrepareCrossFade();
+        mFader.FinishSteps(mContactLock);
         if (mFader.Step(t, mAction, mNextAction, mBlend, mCurrentAction, mTime, mPose, mPose2))
             ApplyRootHeight(mFader.Fade().mHeight);
     }
     else
         mFader.Stop();
 
-    // The request takes effect on the next frame, at the clock as it stands.
-    // A slot number beyond the actor's slots is not followed.
-    if (mNextAction != mCurrentAction && mNextAction < kActionSlots)
+    // The request takes effect on the next frame, at the clock as it stands
+    // (a stop waiting to finish its step aside). A slot number beyond the
+    // actor's slots is not followed.
+    if (mNextAction != mCurrentAction && mNextAction < kActionSlots && !(mCrossFade && mFader.Waiting()))
         mCurrentAction = mNextAction;
 
     m.setFromEuler(0.0f, 0.0f, mHeading);

@@ -148,15 +148,24 @@ unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned
     float now[kMaxPoints * 3];
     Points([&](unsigned int i) { return i < poseCount ? poseBones[i].mOrientation : bones[i].mOrientation; }, now);
 
+    return Best(
+        slot, now, [](unsigned int) { return true; }, fallback);
+}
+
+template <class Keep>
+unsigned int cPhaseIndex::Best(unsigned int slot, const float* want, Keep keep, unsigned int fallback) const
+{
     const unsigned int n = 3 * mPoints;
     const float* sample = mSamples[slot].data();
     float best = INFINITY;
     unsigned int bestTime = fallback;
     for (size_t k = 0; k < mTimes[slot].size(); ++k, sample += n)
     {
+        if (!keep(mTimes[slot][k]))
+            continue;
         float d = 0.0f;
         for (unsigned int i = 0; i < n; ++i)
-            d += (sample[i] - now[i]) * (sample[i] - now[i]);
+            d += (sample[i] - want[i]) * (sample[i] - want[i]);
         if (d < best)
         {
             best = d;
@@ -166,14 +175,36 @@ unsigned int cPhaseIndex::Nearest(unsigned int slot, const cPose& pose, unsigned
     return bestTime;
 }
 
-// ---------------------------------------------------------------------------
-// cCrossFade
-
 namespace
 {
 // The clock runs from kRestartTime to the action's length and then starts
 // again: the period of a loop, milliseconds (at least 1).
 unsigned int CyclePeriod(unsigned int length) { return length > kRestartTime ? length - kRestartTime + 1 : 1; }
+
+// How far the clock runs from a to b, round a loop of an action that long.
+unsigned int ClockDistance(unsigned int a, unsigned int b, unsigned int length)
+{
+    const unsigned int period = CyclePeriod(length);
+    return (b + period - a % period) % period;
+}
+} // namespace
+
+unsigned int cPhaseIndex::NearestAhead(unsigned int slot, unsigned int target, unsigned int from, unsigned int within,
+                                       unsigned int length, unsigned int fallback) const
+{
+    if (slot >= kActionSlots || target >= kActionSlots || mPoints == 0 || mTimes[slot].empty() ||
+        mTimes[target].empty())
+        return fallback;
+    return Best(
+        slot, mSamples[target].data(), [&](unsigned int t) { return ClockDistance(from, t, length) <= within; },
+        fallback);
+}
+
+// ---------------------------------------------------------------------------
+// cCrossFade
+
+namespace
+{
 
 // Where the clock of an action of that length stands ms milliseconds after t.
 unsigned int ClockAfter(unsigned int t, unsigned int ms, unsigned int length)
@@ -246,9 +277,40 @@ bool cCrossFade::Step(unsigned int dt, const ActionSlots& actions, unsigned int 
     else
         mFade.mHeight = actions[current].RootHeightAt(time);
 
-    if (next != current && next < kActionSlots)
+    if (next != current && next < kActionSlots && !FinishingStep(actions, next, current, time))
         Start(actions, next, blend, current, time, pose, scratch);
     return blending;
+}
+
+bool cCrossFade::FinishingStep(const ActionSlots& actions, unsigned int next, unsigned int current, unsigned int time)
+{
+    // A walk asked to stop walks on to where its legs are nearest the
+    // stand's (the swinging foot comes down beside the standing one) within
+    // the next step, and fades from there: stopped at once, the planted feet
+    // glide into the stand by up to half a stride.
+    const bool stopping =
+        mFinishSteps && next == kStandSlot && current != kStandSlot && current < kActionSlots && !mFade.mActive;
+    if (!stopping)
+    {
+        mStopAt = kNoStop;
+        return false;
+    }
+    const unsigned int length = actions[current].mLength;
+    if (mStopAt == kNoStop)
+    {
+        mStopFrom = time;
+        mStopAt = mPhases.NearestAhead(current, kStandSlot, time, CyclePeriod(length) / 2, length, kNoStop);
+        if (mStopAt == kNoStop)
+            return false;
+    }
+    // The step is finished once the clock has run as far as the place to stop
+    // from (the clock only moves on, by less than the step each frame).
+    if (ClockDistance(mStopFrom, time, length) >= ClockDistance(mStopFrom, mStopAt, length))
+    {
+        mStopAt = kNoStop;
+        return false;
+    }
+    return true;
 }
 
 void cCrossFade::Start(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,

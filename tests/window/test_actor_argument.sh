@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # qvdemo [ACTOR_FILE]: the character of a file named on the command line,
-# wherever the demo is started; a file whose root has no forward direction,
+# wherever the demo is started, with the cross-fade and the contact locks on; a file whose root has no forward direction,
 # and a wrong command line, are each refused with one line and status 1.
 . "$(dirname "$0")/common.sh"
 
@@ -18,13 +18,16 @@ expect_refusal() {
 }
 
 # The walker, named by an absolute path, from a directory that has no
-# ./data/walker.xml of its own: it runs, and closing the window ends it well.
+# ./data/walker.xml of its own: it runs, says that a named file starts with
+# the cross-fade and the contact locks on, and closing the window ends it
+# well.
 make_rundir "$WORK/elsewhere" ""
 start_demo "$WORK/elsewhere" "$QV_SOURCE/data/walker.xml"
 wait_for_running_demo
 close_demo
 [ "$DEMO_STATUS" = 0 ] || fail "the walker named on the command line: exit status $DEMO_STATUS"
-[ ! -s "$WORK/stdout" ] || fail "unexpected output: $(cat "$WORK/stdout")"
+[ "$(cat "$WORK/stdout")" = "qvdemo: $QV_SOURCE/data/walker.xml: cross-fade (B) on, contact locks (F) on" ] ||
+  fail "unexpected output: $(cat "$WORK/stdout")"
 
 # Three bones whose feet hang from the root at its own head: the locks would
 # have no forward direction and the character would walk in place.

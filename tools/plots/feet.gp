@@ -14,13 +14,16 @@ set offsets 0, 0, graph 0.25, 0   # headroom for the key above the swing arcs
 set key top left horizontal
 set xzeroaxis lt 1 lc rgb "#606060" lw 1
 locked(lock, v) = column(lock) > 0 ? column(v) : NaN
+hair = 0.002  # a mark's length (style.gp), units along the walk: a fifth of a pixel
 
 plot f using "right_ankle_fwd":"right_ankle_up" with lines lw 2.5 lc rgb c_right title "right ankle", \
      f using "right_ball_fwd":"right_ball_up" with lines lw 1.5 dt (6,4) lc rgb c_right title "right ball", \
-     f using "right_ankle_fwd":(locked("right_locked", "right_ankle_up")) with points pt 7 ps 0.8 lc rgb c_right title "planted (lock on)"
+     f using "right_ankle_fwd":(locked("right_locked", "right_ankle_up")):(hair):(0) @dot lc rgb c_right notitle, \
+     NaN @dotkey lc rgb c_right title "planted (lock on)"
 
 set xlabel "distance along the walk (units)"
 plot f using "left_ankle_fwd":"left_ankle_up" with lines lw 2.5 lc rgb c_left title "left ankle", \
      f using "left_ball_fwd":"left_ball_up" with lines lw 1.5 dt (6,4) lc rgb c_left title "left ball", \
-     f using "left_ankle_fwd":(locked("left_locked", "left_ankle_up")) with points pt 7 ps 0.8 lc rgb c_left title "planted (lock on)"
+     f using "left_ankle_fwd":(locked("left_locked", "left_ankle_up")):(hair):(0) @dot lc rgb c_left notitle, \
+     NaN @dotkey lc rgb c_left title "planted (lock on)"
 unset multiplot

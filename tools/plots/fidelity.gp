@@ -15,6 +15,7 @@ stats foff using (column("left_ball_fwd")) nooutput name "x0"
 stats fon using (column("left_ball_fwd")) nooutput name "x1"
 xmax = (x0_max > x1_max ? x0_max : x1_max) + 0.5
 locked(lock, v) = column(lock) > 0 ? column(v) : NaN
+hair = 0.002  # a mark's length (style.gp), units along the walk: a fifth of a pixel
 walking = 3000  # ms of W held (motiontrace's export)
 
 set multiplot layout 2,2 margins 0.07,0.98,0.07,0.88 spacing 0.06,0.15 \
@@ -31,10 +32,12 @@ do for [k = 0:1] {
     set title (k == 0 ? "feet, switches off" : "feet, cross-fade and contact locks on") tc rgb (k == 0 ? c_off : c_on) font ",13"
     plot f using "right_heel_fwd":"right_heel_up" with lines lw 2 lc rgb c_right title "right heel", \
          f using "right_ball_fwd":"right_ball_up" with lines lw 1.5 dt (6,4) lc rgb c_right title "right ball", \
-         f using "right_heel_fwd":(locked("right_locked", "right_heel_up")) with points pt 7 ps 0.6 lc rgb c_right title "right lock on", \
+         f using "right_heel_fwd":(locked("right_locked", "right_heel_up")):(hair):(0) @dot lc rgb c_right notitle, \
+         NaN @dotkey lc rgb c_right title "right lock on", \
          f using "left_heel_fwd":"left_heel_up" with lines lw 2 lc rgb c_left title "left heel", \
          f using "left_ball_fwd":"left_ball_up" with lines lw 1.5 dt (6,4) lc rgb c_left title "left ball", \
-         f using "left_heel_fwd":(locked("left_locked", "left_heel_up")) with points pt 7 ps 0.6 lc rgb c_left title "left lock on"
+         f using "left_heel_fwd":(locked("left_locked", "left_heel_up")):(hair):(0) @dot lc rgb c_left notitle, \
+         NaN @dotkey lc rgb c_left title "left lock on"
 }
 
 set xrange [*:*]
@@ -43,8 +46,10 @@ set xlabel "time since W was pressed (ms)"
 set ylabel "largest bone-tip move in the frame (units)"
 unset xzeroaxis
 unset key
-set arrow 1 from 0, graph 0 to 0, graph 1 nohead dt 2 lc rgb "#606060"
-set arrow 2 from walking, graph 0 to walking, graph 1 nohead dt 2 lc rgb "#606060"
+# W pressed and released, solid: gnuplot writes both markers as one path, and ImageMagick's SVG renderer
+# joins the two parts of a dashed path with a dashed diagonal.
+set arrow 1 from 0, graph 0 to 0, graph 1 nohead lw 1 lc rgb "#909090"
+set arrow 2 from walking, graph 0 to walking, graph 1 nohead lw 1 lc rgb "#909090"
 set label 1 "W pressed" at 0, graph 0.95 offset 0.5, 0 font ",11"
 set label 2 "W released" at walking, graph 0.95 offset 0.5, 0 font ",11"
 do for [k = 0:1] {

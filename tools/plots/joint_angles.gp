@@ -3,12 +3,13 @@
 #     band='normal_gait.dat'; out='FILE'; png=0|1"
 load dir_tools."/style.gp"
 f = sprintf("%s/slot%d_angles.csv", dir, slot)
-set multiplot layout 3,1 margins 0.09,0.97,0.07,0.9 spacing 0,0.04 \
+set multiplot layout 3,1 margins 0.09,0.97,0.07,0.88 spacing 0,0.04 \
     title sprintf("{/:Bold %s \"%s\" (slot %d): sagittal joint angles over one gait cycle}\n{/*0.85 each side from its own heel strike; grey: normal adult walking, mean ± 1 SD (schematic, after Perry and Burnfield 2010)}", who, clip, slot) font ",15"
 set xrange [0:100]
 set xtics 0,10,100
 set mxtics 2
-set key bottom left horizontal
+# The key sits between the title and the first panel, where it covers no curve.
+set key at screen 0.53, 0.905 center center horizontal
 
 # Other layouts than the walker's give the thigh from the vertical instead of hip flexion (docs/gait-csv.md).
 set ylabel (layout eq "walker" ? "hip flexion (°)" : "thigh from the vertical (°)")

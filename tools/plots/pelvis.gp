@@ -2,12 +2,13 @@
 # -e "dir='CSV dir'; dir_tools='tools/plots'; who='Walker'|'FILE.xml'; slot=N; clip='name'; band='normal_gait.dat'; leg=L; out='FILE'; png=0|1"
 load dir_tools."/style.gp"
 f = sprintf("%s/slot%d_pelvis.csv", dir, slot)
-set multiplot layout 3,1 margins 0.09,0.97,0.07,0.9 spacing 0,0.04 \
+set multiplot layout 3,1 margins 0.09,0.97,0.07,0.88 spacing 0,0.04 \
     title sprintf("{/:Bold %s \"%s\" (slot %d): pelvis over one gait cycle}\n{/*0.85 from the right heel strike, from the hip joints; grey: normal adult walking, mean ± 1 SD (schematic, after Perry and Burnfield 2010)}", who, clip, slot) font ",15"
 set xrange [0:100]
 set xtics 0,10,100
 set mxtics 2
-set key bottom left horizontal
+# The key sits between the title and the first panel, where it covers no curve.
+set key at screen 0.53, 0.905 center center horizontal
 set format x ""
 
 set ylabel "list, right side up (°)"
