@@ -52,7 +52,11 @@ namespace
 const std::string kMocap = std::string(QV_SOURCE_DIR) + "/../shared/mocap/";
 const std::string kProgram = std::string(QV_BINARY_DIR) + "/qvimport";
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + "qvimport_" + name; }
+// Per process: CTest runs each test case as a process of its own, side by side.
+std::string TempPath(const std::string& name)
+{
+    return ::testing::TempDir() + "qvimport_" + std::to_string(getpid()) + "_" + name;
+}
 
 void WriteFile(const std::string& path, const std::string& text)
 {

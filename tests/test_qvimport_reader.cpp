@@ -46,7 +46,11 @@ namespace
 
 const std::string kProgram = std::string(QV_BINARY_DIR) + "/qvimport";
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + "qvreader_" + name; }
+// Per process: CTest runs each test case as a process of its own, side by side.
+std::string TempPath(const std::string& name)
+{
+    return ::testing::TempDir() + "qvreader_" + std::to_string(getpid()) + "_" + name;
+}
 
 std::string Written(const std::string& name, const std::string& text)
 {

@@ -49,7 +49,7 @@ TEST(Stop, WithBothSwitchesAWalkFinishesItsStepBeforeFadingIntoTheStand)
     LoadWalker(probe, true);
     const unsigned int step = (probe.mAction[kWalkSlot].mLength - kRestartTime) / 2;
     int waited = 0, atOnce = 0;
-    for (unsigned int walkMs = 2000; walkMs < 3000; walkMs += 48)
+    for (unsigned int walkMs = 2000; walkMs < 3200; walkMs += 16)
     {
         SCOPED_TRACE(walkMs);
         cActor a;

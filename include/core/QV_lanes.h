@@ -6,19 +6,18 @@
 // scalar code, so that every lane is bit for bit the scalar result (IEEE
 // arithmetic rounds each lane as it rounds a scalar, and the build allows no
 // fused multiply-adds). With GCC and Clang only (QV_LANES is defined); other
-// compilers take the scalar code.
+// compilers take the scalar code. The SSE intrinsic is x86's quick way to
+// test four lanes; elsewhere the lanes are combined one by one.
 
 #if defined(__GNUC__)
 #define QV_LANES 1
 
-#include <cmath>
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
 
 typedef float sLanes __attribute__((vector_size(16)));
-
-typedef int sLaneInts __attribute__((vector_size(16)));
+typedef int sLaneInts __attribute__((vector_size(16))); // a comparison's result: -1 where true
 
 // Lane I of v in all four lanes.
 template <int I> inline sLanes Broadcast(sLanes v)
@@ -38,16 +37,6 @@ inline bool AllFinite(sLanes v)
     return _mm_movemask_ps((__m128)finite) == 0xF;
 #else
     return (finite[0] & finite[1] & finite[2] & finite[3]) != 0;
-#endif
-}
-
-// The correctly rounded square root of each lane, as std::sqrt of each.
-inline sLanes SqrtLanes(sLanes v)
-{
-#if defined(__SSE__)
-    return (sLanes)_mm_sqrt_ps((__m128)v);
-#else
-    return sLanes{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
 #endif
 }
 #endif
