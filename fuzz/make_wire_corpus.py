@@ -4,7 +4,8 @@
 The seeds are answers as the reader's child process sends them
 (include/capture/QV_capture_wire.h): a three-joint arm over three frames, a
 two-legged walker over two seconds (hips, legs with toes, a spine), the
-reader's refusal, and the same walker cut short. The byte order is the
+reader's refusal, the same walker cut short, and the walker with a small
+skinned body (a few triangles on its legs and spine, a 2 x 2 texture). The byte order is the
 machine's own; these are little-endian, as on x86-64 and arm64."""
 import math
 import os
@@ -15,8 +16,9 @@ OUT = os.path.join(HERE, "corpus_wire")
 MAGIC = b"QVCAP01\n"
 
 
-def capture(rate, joints, frames):
-    """joints: (name, parent, animated); frames: per frame, per joint ((w, x, y, z), (x, y, z))."""
+def capture(rate, joints, frames, body=b""):
+    """joints: (name, parent, animated); frames: per frame, per joint ((w, x, y, z), (x, y, z));
+    body: a body record or nothing."""
     b = MAGIC + b"H" + struct.pack("<dII", rate, len(joints), len(frames))
     for name, parent, animated in joints:
         raw = name.encode()
@@ -25,7 +27,22 @@ def capture(rate, joints, frames):
         b += b"F"
         for q, p in frame:
             b += struct.pack("<7d", *q, *p)
-    return b + b"Z"
+    return b + body + b"Z"
+
+
+def body_record(vertices, triangles, texcoords=None, texture=None, note=b""):
+    """vertices: per vertex [(joint, weight, (x, y, z), (nx, ny, nz))]; texture: (width, height, rgba bytes)."""
+    b = b"B" + struct.pack("<IIB", len(vertices), len(triangles) // 3, 1 if texcoords else 0)
+    for influences in vertices:
+        b += struct.pack("<B", len(influences))
+        for joint, weight, local, normal in influences:
+            b += struct.pack("<I7d", joint, weight, *local, *normal)
+    if texcoords:
+        b += struct.pack("<%dd" % len(texcoords), *texcoords)
+    b += struct.pack("<%dI" % len(triangles), *triangles)
+    width, height, pixels = texture or (0, 0, b"")
+    b += struct.pack("<II", width, height) + pixels
+    return b + struct.pack("<I", len(note)) + note
 
 
 def error(message):
@@ -43,7 +60,24 @@ def arm():
     return capture(30.0, joints, frames)
 
 
-def walker():
+def walker_body():
+    """Four vertices on each shin and two on the spine, shared where the knees are."""
+    vertices, triangles = [], []
+    for shin, thigh in ((2, 1), (6, 5)):
+        first = len(vertices)
+        for k in range(4):
+            a = k * math.pi / 2
+            local, normal = (0.05 * math.cos(a), 0.0, 0.05 * math.sin(a)), (math.cos(a), 0.0, math.sin(a))
+            vertices.append([(shin, 0.75, local, normal), (thigh, 0.25, local, normal)])
+        triangles += [first, first + 1, first + 2, first, first + 2, first + 3]
+    vertices.append([(9, 1.0, (0.1, 0.0, 0.0), (1.0, 0.0, 0.0))])
+    vertices.append([(9, 1.0, (-0.1, 0.0, 0.0), (-1.0, 0.0, 0.0))])
+    triangles += [8, 9, 0]
+    texcoords = [v % 2 for v in range(2 * len(vertices))]
+    return body_record(vertices, triangles, texcoords, (2, 2, bytes(range(16))), b"a note")
+
+
+def walker(body=b""):
     joints = [("Hips", -1, True), ("LeftUpLeg", 0, True), ("LeftLeg", 1, True), ("LeftFoot", 2, True),
               ("LeftToe", 3, False), ("RightUpLeg", 0, True), ("RightLeg", 5, True), ("RightFoot", 6, True),
               ("RightToe", 7, False), ("Spine", 0, True), ("Head", 9, False)]
@@ -63,7 +97,7 @@ def walker():
             pose += [hip, knee, ankle, (x, 0.01, z + 0.15)]
         pose += [(0.0, hips[1] + 0.1, hips[2]), (0.0, hips[1] + 0.65, hips[2])]
         frames.append([((1.0, 0.0, 0.0, 0.0), p) for p in pose])
-    return capture(rate, joints, frames)
+    return capture(rate, joints, frames, body)
 
 
 def main():
@@ -73,6 +107,7 @@ def main():
         "walker": walker(),
         "refusal": error("the file has no animation"),
         "walker_cut": walker()[:3000],
+        "walker_body": walker(walker_body()),
     }
     for name, data in seeds.items():
         with open(os.path.join(OUT, name), "wb") as f:

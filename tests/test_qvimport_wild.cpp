@@ -37,9 +37,11 @@
 #include "QV_character.h"
 #include "QV_motion_trace.h"
 #include "QV_xml.h"
-#include "support/base64.h"
+#include "support/capture_gltf.h"
 
 using namespace qvimport;
+using qvtest::CaptureGltf;
+using qvtest::sGltfStyle;
 
 namespace
 {
@@ -304,95 +306,6 @@ sCapture Cut(const sCapture& cap, size_t a, size_t b)
 
 // ---- [SECTION] Files -----------------------------------------------------------
 
-// How a capture is written: joint names (empty: the capture's; "": that
-// joint unnamed), the file's axes (yUp: the capture's +Z becomes +Y, as glTF
-// files are) and its unit (metres times unit).
-struct sGltfStyle
-{
-    std::vector<std::string> mNames;
-    bool mYUp = true;
-    double mUnit = 1;
-};
-
-// The capture as glTF 2.0, one node per joint: the root's translation and
-// every joint's rotation keyed per frame.
-std::string CaptureGltf(const sCapture& cap, const sGltfStyle& style)
-{
-    const size_t n = cap.mJoints.size(), frames = cap.Frames();
-    const sQuat axes = style.mYUp ? AboutX(-M_PI / 2) : sQuat();
-    std::vector<unsigned char> buf;
-    std::vector<std::pair<size_t, size_t>> views;
-    auto add = [&](const std::vector<float>& v) {
-        views.push_back({buf.size(), v.size() * 4});
-        const unsigned char* b = (const unsigned char*)v.data();
-        buf.insert(buf.end(), b, b + v.size() * 4);
-    };
-    std::vector<float> times;
-    for (size_t f = 0; f < frames; ++f)
-        times.push_back((float)(f / cap.mRate));
-    add(times);
-    std::vector<float> root;
-    for (size_t f = 0; f < frames; ++f)
-    {
-        const sVec3 p = axes * cap.mPosition[f][0] * style.mUnit;
-        root.insert(root.end(), {(float)p.x, (float)p.y, (float)p.z});
-    }
-    add(root);
-    auto local = [&](size_t f, size_t j) {
-        const int p = cap.mJoints[j].mParent;
-        return p < 0 ? axes * cap.mRotation[f][j] : cap.mRotation[f][p].Conj() * cap.mRotation[f][j];
-    };
-    for (size_t j = 0; j < n; ++j)
-    {
-        std::vector<float> q;
-        for (size_t f = 0; f < frames; ++f)
-        {
-            const sQuat r = local(f, j);
-            q.insert(q.end(), {(float)r.x, (float)r.y, (float)r.z, (float)r.w});
-        }
-        add(q);
-    }
-    std::ostringstream g;
-    g.precision(9);
-    g << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)";
-    for (size_t j = 0; j < n; ++j)
-    {
-        const int p = cap.mJoints[j].mParent;
-        const sVec3 t = p < 0 ? axes * cap.mPosition[0][j] * style.mUnit
-                              : cap.mRotation[0][p].Conj() * (cap.mPosition[0][j] - cap.mPosition[0][p]) * style.mUnit;
-        const std::string name = style.mNames.empty() ? cap.mJoints[j].mName : style.mNames[j];
-        g << (j ? "," : "") << "{";
-        if (!name.empty())
-            g << R"("name":")" << name << R"(",)";
-        g << R"("translation":[)" << t.x << "," << t.y << "," << t.z << "]";
-        std::string children;
-        for (size_t c = 0; c < n; ++c)
-            if (cap.mJoints[c].mParent == (int)j)
-                children += (children.empty() ? "" : ",") + std::to_string(c);
-        if (!children.empty())
-            g << R"(,"children":[)" << children << "]";
-        g << "}";
-    }
-    g << R"(],"buffers":[{"byteLength":)" << buf.size() << R"(,"uri":"data:application/octet-stream;base64,)"
-      << Base64(buf) << R"("}],"bufferViews":[)";
-    for (size_t i = 0; i < views.size(); ++i)
-        g << (i ? "," : "") << R"({"buffer":0,"byteOffset":)" << views[i].first << R"(,"byteLength":)"
-          << views[i].second << "}";
-    g << R"(],"accessors":[{"bufferView":0,"componentType":5126,"count":)" << frames
-      << R"(,"type":"SCALAR","min":[0],"max":[)" << times.back() << "]}";
-    g << R"(,{"bufferView":1,"componentType":5126,"count":)" << frames << R"(,"type":"VEC3"})";
-    for (size_t j = 0; j < n; ++j)
-        g << R"(,{"bufferView":)" << 2 + j << R"(,"componentType":5126,"count":)" << frames << R"(,"type":"VEC4"})";
-    g << R"(],"animations":[{"name":"walk","samplers":[{"input":0,"output":1,"interpolation":"LINEAR"})";
-    for (size_t j = 0; j < n; ++j)
-        g << R"(,{"input":0,"output":)" << 2 + j << R"(,"interpolation":"LINEAR"})";
-    g << R"(],"channels":[{"sampler":0,"target":{"node":0,"path":"translation"}})";
-    for (size_t j = 0; j < n; ++j)
-        g << R"(,{"sampler":)" << 1 + j << R"(,"target":{"node":)" << j << R"(,"path":"rotation"}})";
-    g << "]}]}";
-    return g.str();
-}
-
 sCapture ThroughGltf(const sCapture& cap, const sGltfStyle& style, const std::string& label)
 {
     const std::string path = TempPath(label + ".gltf");
@@ -402,13 +315,7 @@ sCapture ThroughGltf(const sCapture& cap, const sGltfStyle& style, const std::st
 
 // ---- [SECTION] Playing ---------------------------------------------------------
 
-cVector3D Head(const cBone& b) { return b.mWorldTransform.getTransform(); }
-
-cVector3D Tail(const cBone& b)
-{
-    const float* m = b.mWorldTransform._m;
-    return Head(b) + cVector3D(m[4], m[5], m[6]) * b.mLength;
-}
+cVector3D Head(const cBone& b) { return qvtest::BoneHead(b); }
 
 // A foot's lowest point: its ankle, or a point the contact locks stand it
 // on (the heel below the ankle, the ball, the toe tip).
@@ -827,73 +734,7 @@ TEST(QvImportWild, AWalkAuthoredInPlaceTravelsAsItsFeetSay)
     EXPECT_EQ(travelling.mInPlaceSpeed, 0.0) << "a clip that travels is left as it is";
 }
 
-// The generated walker as the demo plays it (data/walker.xml through the
-// core, walking straight at 32 ms frames), every bone's head a joint and the
-// tip of each last bone an end joint, with the root's travel taken out: the
-// walk in place, as a game asset has it (+Y up, the demo's axes).
-sCapture WalkerInPlace(double seconds)
-{
-    cActor a;
-    ReadActorFromXML((std::string(QV_SOURCE_DIR) + "/data/walker.xml").c_str(), a);
-    a.SetConstraints();
-    a.UpdateArmature();
-    sSteering walk;
-    walk.mWalk = true;
-    for (unsigned t = 0; t < 3000; t += 32)
-        StepCharacter(a, 32, walk);
-    // Joints parents first: the bones depth first from the root, then an end
-    // joint at the tip of each bone without children.
-    std::vector<const cBone*> order;
-    std::function<void(const cBone*)> visit = [&](const cBone* b) {
-        order.push_back(b);
-        for (const cBone* c : b->mChildren)
-            visit(c);
-    };
-    visit(a.mArmature.mRootBone);
-    sCapture cap;
-    cap.mRate = 1000.0 / 32;
-    std::vector<const cBone*> ends;
-    for (const cBone* b : order)
-    {
-        sJoint j;
-        j.mName = b->mName;
-        j.mParent = b->mParent ? (int)(std::find(order.begin(), order.end(), b->mParent) - order.begin()) : -1;
-        j.mAnimated = true;
-        cap.mJoints.push_back(j);
-    }
-    for (size_t k = 0; k < order.size(); ++k)
-        if (order[k]->mChildren.empty())
-        {
-            sJoint j;
-            j.mName = order[k]->mName + "_end";
-            j.mParent = (int)k;
-            cap.mJoints.push_back(j);
-            ends.push_back(order[k]);
-        }
-    const cVector3D start = Head(*a.mArmature.mRootBone);
-    for (double t = 0; t < seconds * 1000; t += 32)
-    {
-        StepCharacter(a, 32, walk);
-        const cVector3D root = Head(*a.mArmature.mRootBone);
-        const sVec3 travel(root.mData[0] - start.mData[0], 0, root.mData[2] - start.mData[2]);
-        std::vector<sQuat> rot;
-        std::vector<sVec3> pos;
-        auto add = [&](const cBone& b, bool tip) {
-            const float* m = b.mWorldTransform._m;
-            const double r[3][3] = {{m[0], m[4], m[8]}, {m[1], m[5], m[9]}, {m[2], m[6], m[10]}};
-            rot.push_back(sQuat::FromMatrix(r));
-            const cVector3D p = tip ? Tail(b) : Head(b);
-            pos.push_back(sVec3(p.mData[0], p.mData[1], p.mData[2]) - travel);
-        };
-        for (const cBone* b : order)
-            add(*b, false);
-        for (const cBone* b : ends)
-            add(*b, true);
-        cap.mRotation.push_back(rot);
-        cap.mPosition.push_back(pos);
-    }
-    return cap;
-}
+sCapture WalkerInPlace(double seconds) { return qvtest::PlayWalkerInPlace(seconds).mCapture; }
 
 TEST(QvImportWild, TheWalkerPlayedInPlaceWithUnnamedJointsWalksAgain)
 {

@@ -4,7 +4,7 @@
 # docs: gnuplot for tools/plots.sh; neither the demo nor the tests need it.
 set -eu
 
-build_pkgs="cmake g++ make pkg-config libsdl1.2-dev libtinyxml-dev libpng-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libassimp-dev"
+build_pkgs="cmake g++ make pkg-config libsdl1.2-dev libtinyxml-dev libpng-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libassimp-dev libjpeg-dev"
 test_pkgs="libgtest-dev gcc libx11-dev xvfb xdotool imagemagick x11-utils assimp-testmodels"
 bench_pkgs="libbenchmark-dev libglm-dev"
 docs_pkgs="gnuplot-nox"

@@ -148,6 +148,11 @@ int main(int argc, char** argv)
                     r.mCapturedWalk.mCycles == 1 ? "" : "s", a.mAction[0].mLength - 34, a.mCycleFrames[1][0],
                     a.mCycleFrames[1][1], a.mStanceFrame, r.mCaptured.mSpeedLegs, r.mCaptured.mCadence,
                     r.mCaptured.mCycles);
+        if (!a.mBody.Empty())
+            std::printf("qvimport: body: %zu vertices, %zu triangles%s\n", a.mBody.mPositions.size() / 3,
+                        a.mBody.mTriangles.size() / 3, a.mBody.mTexturePng.empty() ? "" : ", textured");
+        if (!a.mBodyNote.empty())
+            std::printf("qvimport: %s\n", a.mBodyNote.c_str());
         if (opt.mPlant)
             std::printf("qvimport: feet planted in the walk: ankles moved up to %.3f leg lengths (%.3f beyond the "
                         "legs' reach), feet turned up to %.1f degrees\n",

@@ -18,6 +18,8 @@
 //   BuildActor     bones, rest matrices and the three actions' samples;
 //     PlantCycle   each walk's legs re-posed so that a foot on the ground
 //                  stays put
+//     BuildBody    the source's skinned mesh, if any, at the stand, on the
+//                  bones written
 //   ReduceKeys     drops keys within an angle bound under the library's nlerp
 //   WriteActorXml  the file text
 //
@@ -31,6 +33,8 @@
 #include <vector>
 
 #include "QV_action.h"
+#include "QV_actor_file.h"
+#include "QV_body.h"
 #include "QV_error.h"
 #include "QV_import_math.h"
 
@@ -79,6 +83,32 @@ struct sJoint
     bool mAnimated = false; // the source has a channel for it
 };
 
+// One joint's share in moving a vertex of the source's mesh. The vertex (and
+// its normal) rides on the joint's world frame as the capture gives it
+// (world rotation and position, no scale): at frame f it lies at
+// position[f][joint] + rotation[f][joint] * mLocal.
+struct sSkinInfluence
+{
+    int mJoint = 0;     // in sCapture::mJoints
+    double mWeight = 0; // > 0; a vertex's weights need not sum to 1
+    sVec3 mLocal;       // source units, in the joint's frame
+    sVec3 mNormal;      // unit, in the joint's frame
+};
+
+// The skinned mesh a source carries, bound to the capture's joints (the
+// source's own joints that became none moved to their nearest captured
+// ancestor). Empty (no triangles): the source has none.
+struct sCaptureBody
+{
+    std::vector<std::vector<sSkinInfluence>> mInfluences; // per vertex, one joint at least
+    std::vector<double> mTexCoords;                       // u, v per vertex (v = 0 at the image's top), or none
+    std::vector<unsigned int> mTriangles;                 // three vertex indices each
+    sImage mTexture;                                      // the texture, or none
+    std::string mNote; // what was left out and why (a texture that could not be read, ...), or empty
+
+    bool Empty() const { return mTriangles.empty(); }
+};
+
 // The captured motion sampled at a constant rate. Rotations and positions are
 // world space (the source file's axes and units, later turned upright).
 struct sCapture
@@ -87,6 +117,7 @@ struct sCapture
     double mRate = 0;                          // frames per second
     std::vector<std::vector<sQuat>> mRotation; // [frame][joint]
     std::vector<std::vector<sVec3>> mPosition; // [frame][joint]
+    sCaptureBody mBody;                        // the skinned mesh, if the source has one
 
     size_t Frames() const { return mRotation.size(); }
 };
@@ -319,11 +350,26 @@ struct sActorOut
     int mStanceFrame = 0;             // the frame stood on, or the one a built stand was made from
     bool mStandBuilt = false;         // the clip never stands: the stand was built (BuildStand)
     sLoopPlant mPlant[2];             // what planting the feet did to the two walks (empty with --no-plant)
+    author::sFileBody mBody;          // the source's skinned mesh at the stand, or none (BuildBody)
+    std::string mBodyNote;            // what of the source's mesh was left out and why, or empty
 };
 
 // The names the demo looks its feet up by.
 extern const char* const kLeftFootName;
 extern const char* const kRightFootName;
+
+// ---- Stage: body (within build actions) -----------------------------------------
+
+// The capture's body where the file's bones stand at rest, which is the
+// stand: every vertex placed by its joints at frame `stance`, moved into the
+// file's model frame as the bones are (turned by standYaw about +Z, scaled,
+// the pelvis over the ground at its standing height, the root's half turn),
+// its weights on the bones of its joints (boneOfJoint: per capture joint its
+// bone, or -1 for a joint written as none, whose weight goes to its nearest
+// ancestor written, or to the root bone 0 above them all). Texture
+// coordinates and the texture (as a PNG) as they are; empty for none.
+author::sFileBody BuildBody(const sCapture& cap, const std::vector<int>& boneOfJoint, int stance, double standYaw,
+                            double scale, double ground, int pelvis);
 
 // contacts: which feet are down, for planting them (opt.mPlant).
 sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet, const sContacts& contacts,

@@ -13,6 +13,15 @@
 //                    per frame: 'F', per joint f64 w x y z (world rotation,
 //                    unit) and f64 x y z (world position), or an error
 //                    record in its place (the reader failed while sampling);
+//                    then, when the source has a skinned mesh, 'B':
+//                    u32 vertices, u32 triangles, u8 texcoords (0 or 1);
+//                    per vertex u8 n (1 ... kMaxInfluences), then n times
+//                    u32 joint, f64 weight, f64 x y z (position in the
+//                    joint's frame), f64 x y z (unit normal in it); per
+//                    vertex f64 u v when texcoords is 1; per triangle u32
+//                    three vertices; u32 width, u32 height (0 0: no
+//                    texture), width x height x 4 bytes RGBA, rows top
+//                    first; u32 n, n bytes of a note (what was left out);
 //                    'Z', and nothing after it.
 #ifndef QV_CAPTURE_WIRE_H
 #define QV_CAPTURE_WIRE_H
@@ -38,6 +47,11 @@ const size_t kMaxNameBytes = 1024;    // a joint's name
 const size_t kMaxMessageBytes = 1000; // an error's message
 const size_t kMaxSceneNodes = 100000; // nodes of a whole scene, skeleton or not
 const size_t kMaxBvhChannels = 64;    // channels of one BVH joint
+// The skinned mesh; the first three are the actor file's own limits.
+const size_t kMaxBodyVertices = 1000000;  // vertices of all the meshes
+const size_t kMaxBodyTriangles = 2000000; // triangles of all the meshes
+const unsigned kMaxTextureSide = 4096;    // a texture's width and height, pixels
+const size_t kMaxInfluences = 16;         // joints moving one vertex (the file keeps the heaviest 4)
 
 // ---- Sinks: where a reader puts the capture ------------------------------------
 
@@ -52,6 +66,8 @@ public:
     virtual void Begin(const std::vector<sJoint>& joints, double rate, size_t frames) = 0;
     // One frame: every joint's world rotation and position.
     virtual void Frame(const std::vector<sQuat>& rotation, const std::vector<sVec3>& position) = 0;
+    // The skinned mesh, after the frames, when the source has one.
+    virtual void Body(const sCaptureBody& body) = 0;
     virtual void End() {}
 };
 
@@ -61,6 +77,7 @@ class cCaptureBuilder : public cCaptureSink
 public:
     void Begin(const std::vector<sJoint>& joints, double rate, size_t frames) override;
     void Frame(const std::vector<sQuat>& rotation, const std::vector<sVec3>& position) override;
+    void Body(const sCaptureBody& body) override;
 
     sCapture mCapture;
 };
@@ -73,6 +90,7 @@ public:
     explicit cWireWriter(std::function<void(const char*, size_t)> out);
     void Begin(const std::vector<sJoint>& joints, double rate, size_t frames) override;
     void Frame(const std::vector<sQuat>& rotation, const std::vector<sVec3>& position) override;
+    void Body(const sCaptureBody& body) override;
     void End() override;
     // The reader failed: the message, in place of the capture or of the next
     // frame. Nothing may follow.

@@ -32,6 +32,15 @@ void CheckBvh(const char* data, size_t size);
 void SampleSceneFile(const std::string& path, cCaptureSink& sink);
 void SampleSceneMemory(const void* data, size_t size, const char* hint, cCaptureSink& sink);
 
+// A texture's image from its file's bytes: PNG (libpng) or JPEG (libjpeg),
+// as 8-bit RGBA, an image wider or taller than kMaxTextureSide halved until
+// it is not (up to 16 times that). False, with why in a few words, for
+// anything else.
+bool DecodeTexture(const unsigned char* data, size_t size, sImage& image, std::string& why);
+
+// A texture file beside the source is read if it is no larger than this.
+const size_t kMaxTextureFileBytes = size_t(64) << 20;
+
 // SampleSceneMemory into a capture kept here.
 sCapture ReadSceneInProcess(const void* data, size_t size, const char* hint);
 

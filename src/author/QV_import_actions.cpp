@@ -483,6 +483,13 @@ sActorOut BuildActor(const sCapture& cap, const sSkeleton& sk, const sFeet& feet
                 legs[side].mToe = (int)i;
     }
 
+    // The body on the bones written, at the stand (their rest).
+    std::vector<int> boneOfJoint(cap.mJoints.size(), -1);
+    for (size_t i = kFirstJointBone; i < src.size(); ++i)
+        boneOfJoint[src[i].mJoint] = (int)i;
+    out.mBody = BuildBody(cap, boneOfJoint, stance, standYaw, scale, groundStand, feet.mPelvis);
+    out.mBodyNote = cap.mBody.mNote;
+
     out.mAction[kWalkSlot] = CycleAction("walk", cap, feet, contacts, src, legs, out, head1,
                                          PlaySeconds(walk, cap.mRate), ground1, scale, opt.mPlant, out.mPlant[0]);
     out.mAction[kStandSlot] = StandAction(cap, feet, src, out, stance, standYaw, groundStand, scale);

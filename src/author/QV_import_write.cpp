@@ -61,6 +61,7 @@ std::string WriteActorXml(const sActorOut& actor)
         }
         file.mActions.push_back(action);
     }
+    file.mBody = actor.mBody;
     // Seven significant digits: all a float holds.
     return author::FormatActorFile(file, author::SevenDigits);
 }

@@ -8,6 +8,7 @@
 //   [SECTION] Keys       sampling a channel at any tick
 //   [SECTION] Nodes      the scene's node tree, walked once within limits
 //   [SECTION] Convert    scene to capture, frame by frame into a sink
+//   [SECTION] Body       the skinned meshes, bound to the captured joints
 //   [SECTION] Reader     Assimp on a file or on memory, in this process
 //   [SECTION] Entry      ReadScene, ReadSceneFromMemory: through the child
 #include <assimp/Importer.hpp>
@@ -388,7 +389,360 @@ void SampleFrames(const sNodeTable& table, int top, const std::vector<const aiNo
     }
 }
 
-void SampleScene(const aiScene* scene, cCaptureSink& sink)
+// ---- [SECTION] Body -------------------------------------------------------------
+
+// Every node's world matrix at a tick, the table's order putting parents
+// first.
+std::vector<sMat4> WorldAt(const sNodeTable& table, const sChannels& channels, double tick)
+{
+    std::vector<sMat4> world(table.Size());
+    for (size_t i = 0; i < table.Size(); ++i)
+    {
+        const auto ch = channels.mByName.find(table.mNode[i]->mName.C_Str());
+        const sMat4 local = LocalAt(table.mNode[i], ch == channels.mByName.end() ? nullptr : ch->second, tick);
+        world[i] = table.mParent[i] < 0 ? local : world[table.mParent[i]] * local;
+    }
+    return world;
+}
+
+sVec3 Transform(const sMat4& m, const aiVector3D& v)
+{
+    return {m.m[0][0] * v.x + m.m[0][1] * v.y + m.m[0][2] * v.z + m.m[0][3],
+            m.m[1][0] * v.x + m.m[1][1] * v.y + m.m[1][2] * v.z + m.m[1][3],
+            m.m[2][0] * v.x + m.m[2][1] * v.y + m.m[2][2] * v.z + m.m[2][3]};
+}
+
+// A normal carried by m: the inverse transpose of its 3 x 3 part (its
+// cofactors, turned round for a mirroring m), made unit; zero when m is flat.
+sVec3 TransformNormal(const sMat4& m, const aiVector3D& n)
+{
+    const double(*a)[4] = m.m;
+    double c[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+        {
+            const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+            c[i][j] = a[i1][j1] * a[i2][j2] - a[i1][j2] * a[i2][j1];
+        }
+    const double det = a[0][0] * c[0][0] + a[0][1] * c[0][1] + a[0][2] * c[0][2];
+    const double s = det < 0 ? -1.0 : 1.0;
+    const sVec3 r(s * (c[0][0] * n.x + c[0][1] * n.y + c[0][2] * n.z),
+                  s * (c[1][0] * n.x + c[1][1] * n.y + c[1][2] * n.z),
+                  s * (c[2][0] * n.x + c[2][1] * n.y + c[2][2] * n.z));
+    const double len = r.Length();
+    return len > 0 && std::isfinite(len) ? r * (1.0 / len) : sVec3();
+}
+
+// One vertex's shares before they are finished: per captured joint, the
+// weight and the weighted sums of place and normal in its frame.
+struct sShare
+{
+    int mJoint;
+    double mWeight;
+    sVec3 mLocal, mNormal;
+};
+
+// The skinned meshes of a scene as they become the capture's body.
+class cBodyBuilder
+{
+public:
+    cBodyBuilder(const aiScene* scene, const sNodeTable& table, const std::vector<const aiNode*>& nodes,
+                 const sChannels& channels, const std::string& folder)
+        : mScene(scene), mTable(table), mFolder(folder), mWorld(WorldAt(table, channels, channels.mFirstTick))
+    {
+        // Each node's nearest captured joint (the joints are a whole subtree
+        // of the scene, so a node outside it has none: -1).
+        std::unordered_map<const aiNode*, int> jointOf;
+        for (size_t j = 0; j < nodes.size(); ++j)
+            jointOf.emplace(nodes[j], (int)j);
+        mJointOf.assign(table.Size(), -1);
+        mJointNode.assign(nodes.size(), 0);
+        for (size_t i = 0; i < table.Size(); ++i)
+        {
+            const auto it = jointOf.find(table.mNode[i]);
+            if (it == jointOf.end())
+                continue;
+            mJointOf[i] = it->second;
+            mJointNode[it->second] = i;
+        }
+    }
+
+    sCaptureBody Build()
+    {
+        std::vector<char> done(mScene->mNumMeshes, 0);
+        for (size_t i = 0; i < mTable.Size(); ++i)
+        {
+            const aiNode* node = mTable.mNode[i];
+            for (unsigned k = 0; k < node->mNumMeshes; ++k)
+            {
+                const unsigned m = node->mMeshes[k];
+                if (m >= mScene->mNumMeshes || !mScene->mMeshes[m])
+                    continue;
+                const aiMesh* mesh = mScene->mMeshes[m];
+                // A skinned mesh follows its bones wherever it hangs, once; a
+                // rigid one rides on its node, where that is a captured joint.
+                // Assimp's stand-in for a format without meshes (BVH) is no
+                // body.
+                if (IsStandIn(mesh) || (mesh->HasBones() ? done[m]++ != 0 : mJointOf[i] < 0))
+                    continue;
+                if (!AddMesh(mesh, i))
+                    return Refused();
+            }
+        }
+        ChooseTexture();
+        return std::move(mBody);
+    }
+
+private:
+    const aiScene* mScene;
+    const sNodeTable& mTable;
+    std::string mFolder;
+    std::vector<sMat4> mWorld;
+    std::vector<int> mJointOf;      // per table node
+    std::vector<size_t> mJointNode; // per captured joint, its table node
+    sCaptureBody mBody;
+    bool mAllTextured = true;
+    std::vector<std::string> mTextures; // the texture each mesh uses ("" for none)
+    std::string mWhyNot;                // why there is no body after all
+
+    // The dummy mesh Assimp builds to show a skeleton where a format has no
+    // meshes: its material has this name (SkeletonMeshBuilder's).
+    bool IsStandIn(const aiMesh* mesh) const
+    {
+        aiString name;
+        return mesh->mMaterialIndex < mScene->mNumMaterials && mScene->mMaterials[mesh->mMaterialIndex] &&
+               mScene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+               std::strcmp(name.C_Str(), "SkeletonMaterial") == 0;
+    }
+
+    int JointOrTop(int node) const { return node >= 0 && mJointOf[node] >= 0 ? mJointOf[node] : 0; }
+
+    sCaptureBody Refused() const
+    {
+        sCaptureBody none;
+        none.mNote = mWhyNot;
+        return none;
+    }
+
+    // A vertex's share on a joint, from the point q and normal n in the scene.
+    void Share(std::vector<sShare>& shares, int joint, double w, const sVec3& q, const sVec3& n)
+    {
+        const sMat4& jw = mWorld[mJointNode[joint]];
+        const sQuat r = jw.Rotation().Conj();
+        const sVec3 local = r * (q - jw.Translation()), normal = r * n;
+        for (sShare& s : shares)
+            if (s.mJoint == joint)
+            {
+                s.mWeight += w;
+                s.mLocal = s.mLocal + local * w;
+                s.mNormal = s.mNormal + normal * w;
+                return;
+            }
+        shares.push_back({joint, w, local * w, normal * w});
+    }
+
+    bool AddMesh(const aiMesh* mesh, size_t node)
+    {
+        const unsigned nv = mesh->mNumVertices;
+        const size_t first = mBody.mInfluences.size();
+        if (first + nv > kMaxBodyVertices)
+        {
+            mWhyNot = "the meshes have more than " + std::to_string(kMaxBodyVertices) +
+                      " vertices, more than an actor file's body; the file has no body";
+            return false;
+        }
+        std::vector<std::vector<sShare>> shares(nv);
+        const aiVector3D up(0, 0, 1);
+        auto normalOf = [&](unsigned v) { return mesh->mNormals ? mesh->mNormals[v] : up; };
+        for (unsigned b = 0; b < mesh->mNumBones; ++b)
+        {
+            const aiBone* bone = mesh->mBones[b];
+            const auto found = bone ? mTable.mByName.find(bone->mName.C_Str()) : mTable.mByName.end();
+            if (found == mTable.mByName.end())
+                continue; // its weights go: the vertex keeps its other bones, or its node
+            const sMat4 m = mWorld[found->second] * sMat4::From(bone->mOffsetMatrix);
+            const int joint = JointOrTop(found->second);
+            for (unsigned k = 0; k < bone->mNumWeights; ++k)
+            {
+                const aiVertexWeight& w = bone->mWeights[k];
+                if (w.mVertexId < nv && w.mWeight > 0 && std::isfinite(w.mWeight))
+                    Share(shares[w.mVertexId], joint, w.mWeight, Transform(m, mesh->mVertices[w.mVertexId]),
+                          TransformNormal(m, normalOf(w.mVertexId)));
+            }
+        }
+        const sMat4& own = mWorld[node];
+        for (unsigned v = 0; v < nv; ++v)
+        {
+            if (shares[v].empty()) // no bone moves it: it rides on its node
+                Share(shares[v], JointOrTop((int)node), 1.0, Transform(own, mesh->mVertices[v]),
+                      TransformNormal(own, normalOf(v)));
+            if (!Finish(shares[v]))
+                return false;
+        }
+        AddFaces(mesh, (unsigned)first);
+        AddTexCoords(mesh);
+        return true;
+    }
+
+    // The shares made influences: the heaviest kMaxInfluences, weights summing
+    // to 1, places and normals averaged by weight.
+    bool Finish(std::vector<sShare>& shares)
+    {
+        std::sort(shares.begin(), shares.end(), [](const sShare& a, const sShare& b) { return a.mWeight > b.mWeight; });
+        if (shares.size() > kMaxInfluences)
+            shares.resize(kMaxInfluences);
+        double total = 0;
+        for (const sShare& s : shares)
+            total += s.mWeight;
+        std::vector<sSkinInfluence> out;
+        for (const sShare& s : shares)
+        {
+            sSkinInfluence i;
+            i.mJoint = s.mJoint;
+            i.mWeight = s.mWeight / total;
+            i.mLocal = s.mLocal * (1.0 / s.mWeight);
+            const double len = s.mNormal.Length();
+            i.mNormal = len > 1e-12 ? s.mNormal * (1.0 / len) : sVec3(0, 0, 1);
+            if (!std::isfinite(i.mLocal.x) || !std::isfinite(i.mLocal.y) || !std::isfinite(i.mLocal.z) ||
+                !std::isfinite(len))
+            {
+                mWhyNot = "a vertex of the meshes does not lie at a finite place; the file has no body";
+                return false;
+            }
+            out.push_back(i);
+        }
+        mBody.mInfluences.push_back(out);
+        return true;
+    }
+
+    void AddFaces(const aiMesh* mesh, unsigned first)
+    {
+        for (unsigned f = 0; f < mesh->mNumFaces; ++f)
+        {
+            const aiFace& face = mesh->mFaces[f];
+            if (face.mNumIndices != 3 || mBody.mTriangles.size() / 3 >= kMaxBodyTriangles)
+                continue; // points and lines are not the body's
+            bool inside = true;
+            for (unsigned k = 0; k < 3; ++k)
+                inside = inside && face.mIndices[k] < mesh->mNumVertices;
+            if (inside)
+                for (unsigned k = 0; k < 3; ++k)
+                    mBody.mTriangles.push_back(first + face.mIndices[k]);
+        }
+    }
+
+    // Texture coordinates in the file's sense: v = 0 at the image's top row
+    // (Assimp gives them with v = 0 at the bottom, as OpenGL has them).
+    void AddTexCoords(const aiMesh* mesh)
+    {
+        aiString path;
+        const aiMaterial* mat =
+            mesh->mMaterialIndex < mScene->mNumMaterials ? mScene->mMaterials[mesh->mMaterialIndex] : nullptr;
+        const bool textured = mat && (mat->GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS ||
+                                      mat->GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS);
+        if (!textured || !mesh->mTextureCoords[0])
+        {
+            mAllTextured = false;
+            return;
+        }
+        mTextures.push_back(path.C_Str());
+        for (unsigned v = 0; v < mesh->mNumVertices; ++v)
+        {
+            const aiVector3D& t = mesh->mTextureCoords[0][v];
+            mBody.mTexCoords.push_back(std::isfinite(t.x) && std::fabs(t.x) <= 1e6 ? t.x : 0.0);
+            mBody.mTexCoords.push_back(std::isfinite(t.y) && std::fabs(t.y) <= 1e6 ? 1.0 - t.y : 0.0);
+        }
+    }
+
+    // One texture for the whole body, where every mesh has the same one;
+    // otherwise the body goes untextured, and the note says why.
+    void ChooseTexture()
+    {
+        if (mBody.Empty() || mTextures.empty())
+        {
+            mBody.mTexCoords.clear();
+            return;
+        }
+        const bool same = std::all_of(mTextures.begin(), mTextures.end(),
+                                      [&](const std::string& t) { return t == mTextures.front(); });
+        std::string why;
+        if (!mAllTextured)
+            why = "some of the meshes have no texture";
+        else if (!same)
+            why = "the meshes have different textures";
+        else if (!LoadTexture(mTextures.front(), mBody.mTexture, why))
+            why = "its texture " + QuoteName(mTextures.front()) + " cannot be read: " + why;
+        if (!why.empty())
+        {
+            mBody.mTexCoords.clear();
+            mBody.mTexture = sImage();
+            mBody.mNote = why + "; the body is written without a texture";
+        }
+    }
+
+    // The texture's image: embedded in the scene, or a file beside the
+    // source (its folder or below, a regular file).
+    bool LoadTexture(const std::string& path, sImage& image, std::string& why)
+    {
+        const aiTexture* embedded = mScene->GetEmbeddedTexture(path.c_str());
+        if (embedded && embedded->mHeight == 0)
+            return DecodeTexture((const unsigned char*)embedded->pcData, embedded->mWidth, image, why);
+        if (embedded)
+            return TexelsTexture(embedded, image, why);
+        std::string bytes;
+        if (!ReadBesideSource(path, bytes, why))
+            return false;
+        return DecodeTexture((const unsigned char*)bytes.data(), bytes.size(), image, why);
+    }
+
+    static bool TexelsTexture(const aiTexture* t, sImage& image, std::string& why)
+    {
+        if (t->mWidth == 0 || t->mHeight == 0 || t->mWidth > kMaxTextureSide || t->mHeight > kMaxTextureSide)
+        {
+            why = "it is " + std::to_string(t->mWidth) + " x " + std::to_string(t->mHeight) + " pixels";
+            return false;
+        }
+        image.mWidth = t->mWidth;
+        image.mHeight = t->mHeight;
+        image.mPixels.clear();
+        for (unsigned i = 0; i < t->mWidth * t->mHeight; ++i)
+            image.mPixels.insert(image.mPixels.end(), {t->pcData[i].r, t->pcData[i].g, t->pcData[i].b, t->pcData[i].a});
+        return true;
+    }
+
+    bool ReadBesideSource(std::string path, std::string& bytes, std::string& why)
+    {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (mFolder.empty())
+        {
+            why = "the data read from memory has no folder to find it in";
+            return false;
+        }
+        // A path the source gives from elsewhere (absolute, or up and out of
+        // its folder) is looked for beside it by its name alone.
+        if (path.empty() || path[0] == '/' || path.find("..") != std::string::npos ||
+            path.find(':') != std::string::npos)
+            path = path.substr(path.find_last_of('/') + 1);
+        if (path.empty() || path == "..")
+        {
+            why = "it names no file";
+            return false;
+        }
+        const std::string full = mFolder + "/" + path;
+        struct stat info;
+        if (stat(full.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > (off_t)kMaxTextureFileBytes)
+        {
+            why = "there is no such regular file of at most " + std::to_string(kMaxTextureFileBytes >> 20) +
+                  " MiB beside the source";
+            return false;
+        }
+        std::ifstream in(full, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return true;
+    }
+};
+
+void SampleScene(const aiScene* scene, cCaptureSink& sink, const std::string& folder)
 {
     if (!scene || !scene->mRootNode)
         throw cImportError("the file holds no scene");
@@ -414,12 +768,17 @@ void SampleScene(const aiScene* scene, cCaptureSink& sink)
         throw cImportError("the animation is too long to import");
     sink.Begin(joints, rate, frames);
     SampleFrames(table, top, nodes, joints, channels, tps, rate, frames, sink);
+    const sCaptureBody body = cBodyBuilder(scene, table, nodes, channels, folder).Build();
+    if (!body.Empty() || !body.mNote.empty())
+        sink.Body(body);
     sink.End();
 }
 
 // ---- [SECTION] Reader ---------------------------------------------------------
 
-const unsigned kReadFlags = aiProcess_ValidateDataStructure;
+// Meshes as triangles with smooth normals where they have none; nothing
+// done to the nodes or the animation.
+const unsigned kReadFlags = aiProcess_ValidateDataStructure | aiProcess_Triangulate | aiProcess_GenSmoothNormals;
 
 void Configure(Assimp::Importer& imp)
 {
@@ -480,7 +839,8 @@ void SampleSceneFile(const std::string& path, cCaptureSink& sink)
     const aiScene* scene = imp.ReadFile(path, kReadFlags);
     if (!scene)
         ReaderFailed("cannot read '" + path + "': ", imp.GetErrorString());
-    SampleScene(scene, sink);
+    const size_t slash = path.find_last_of('/');
+    SampleScene(scene, sink, slash == std::string::npos ? std::string(".") : path.substr(0, slash));
 }
 
 void SampleSceneMemory(const void* data, size_t size, const char* hint, cCaptureSink& sink)
@@ -491,7 +851,7 @@ void SampleSceneMemory(const void* data, size_t size, const char* hint, cCapture
     const aiScene* scene = imp.ReadFileFromMemory(data, size, kReadFlags, hint);
     if (!scene)
         ReaderFailed("cannot read the data: ", imp.GetErrorString());
-    SampleScene(scene, sink);
+    SampleScene(scene, sink, std::string());
 }
 
 sCapture ReadSceneInProcess(const void* data, size_t size, const char* hint)

@@ -4,7 +4,8 @@
 // Index
 //   [SECTION] Builder   the capture kept in this process
 //   [SECTION] Writer    records into bytes
-//   [SECTION] Decoder   bytes back into a capture, checked
+//   [SECTION] Decoder   bytes back into a capture (and its body), checked
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -41,6 +42,8 @@ void cCaptureBuilder::Frame(const std::vector<sQuat>& rotation, const std::vecto
     mCapture.mRotation.push_back(rotation);
     mCapture.mPosition.push_back(position);
 }
+
+void cCaptureBuilder::Body(const sCaptureBody& body) { mCapture.mBody = body; }
 
 // ---- [SECTION] Writer ---------------------------------------------------------
 
@@ -99,6 +102,43 @@ void cWireWriter::Frame(const std::vector<sQuat>& rotation, const std::vector<sV
     mBuffer += r;
     if (mBuffer.size() >= kFlushBytes)
         Flush();
+}
+
+void cWireWriter::Body(const sCaptureBody& body)
+{
+    const size_t vertices = body.mInfluences.size();
+    std::string r = "B";
+    Put(r, (uint32_t)vertices);
+    Put(r, (uint32_t)(body.mTriangles.size() / 3));
+    Put(r, (uint8_t)(body.mTexCoords.empty() ? 0 : 1));
+    for (const std::vector<sSkinInfluence>& v : body.mInfluences)
+    {
+        Put(r, (uint8_t)v.size());
+        for (const sSkinInfluence& i : v)
+        {
+            Put(r, (uint32_t)i.mJoint);
+            for (double d : {i.mWeight, i.mLocal.x, i.mLocal.y, i.mLocal.z, i.mNormal.x, i.mNormal.y, i.mNormal.z})
+                Put(r, d);
+        }
+        if (r.size() >= kFlushBytes)
+        {
+            mBuffer += r;
+            Flush();
+            r.clear();
+        }
+    }
+    for (double d : body.mTexCoords)
+        Put(r, d);
+    for (unsigned int t : body.mTriangles)
+        Put(r, (uint32_t)t);
+    Put(r, (uint32_t)body.mTexture.mWidth);
+    Put(r, (uint32_t)body.mTexture.mHeight);
+    r.append((const char*)body.mTexture.mPixels.data(), body.mTexture.mPixels.size());
+    const std::string note = body.mNote.substr(0, kMaxMessageBytes);
+    Put(r, (uint32_t)note.size());
+    r += note;
+    mBuffer += r;
+    Flush();
 }
 
 void cWireWriter::End()
@@ -257,6 +297,98 @@ void ReadFrame(cWireReader& in, size_t f, std::vector<double>& values, sCapture&
     }
 }
 
+// A vector's components, finite and no larger than `bound`.
+bool Within(const sVec3& v, double bound)
+{
+    return std::fabs(v.x) <= bound && std::fabs(v.y) <= bound && std::fabs(v.z) <= bound;
+}
+
+sVec3 ReadVec(cWireReader& in)
+{
+    sVec3 v;
+    v.x = in.Get<double>();
+    v.y = in.Get<double>();
+    v.z = in.Get<double>();
+    return v;
+}
+
+// The body record after its tag. The reader computed every value from a
+// scene whose joints stay within the capture's values, so anything not
+// finite, of another size, or out of range is refused, naming it.
+void ReadBody(cWireReader& in, sCapture& cap)
+{
+    sCaptureBody& body = cap.mBody;
+    const uint32_t vertices = in.Get<uint32_t>(), triangles = in.Get<uint32_t>();
+    const uint8_t texcoords = in.Get<uint8_t>();
+    if (vertices == 0 || vertices > kMaxBodyVertices || triangles == 0 || triangles > kMaxBodyTriangles)
+        Malformed("a body of " + std::to_string(vertices) + " vertices and " + std::to_string(triangles) +
+                  " triangles");
+    if (texcoords > 1)
+        Malformed("a body whose texture coordinates are " + std::to_string(texcoords));
+    const size_t joints = cap.mJoints.size();
+    // Positions within the capture's size: a vertex a million times as far
+    // from its joint as any number the capture holds is no body of it.
+    double reach = 1.0;
+    for (const std::vector<sVec3>& frame : cap.mPosition)
+        for (const sVec3& p : frame)
+            reach = std::max(reach, std::max(std::fabs(p.x), std::max(std::fabs(p.y), std::fabs(p.z))));
+    reach *= 1e6;
+    body.mInfluences.resize(vertices);
+    for (uint32_t v = 0; v < vertices; ++v)
+    {
+        const uint8_t n = in.Get<uint8_t>();
+        if (n == 0 || n > kMaxInfluences)
+            Malformed("vertex " + std::to_string(v) + " is moved by " + std::to_string(n) + " joints");
+        std::vector<sSkinInfluence>& list = body.mInfluences[v];
+        list.resize(n);
+        for (sSkinInfluence& i : list)
+        {
+            const uint32_t joint = in.Get<uint32_t>();
+            i.mWeight = in.Get<double>();
+            i.mLocal = ReadVec(in);
+            i.mNormal = ReadVec(in);
+            if (joint >= joints)
+                Malformed("vertex " + std::to_string(v) + " is moved by the joint " + std::to_string(joint));
+            i.mJoint = (int)joint;
+            if (!(i.mWeight > 0 && i.mWeight <= 1.0 + 1e-6) || !Within(i.mLocal, reach) ||
+                !(std::fabs(i.mNormal.Length() - 1.0) <= kUnitTolerance))
+                Malformed("vertex " + std::to_string(v) + " has a weight, place or normal out of range");
+        }
+    }
+    if (texcoords)
+    {
+        body.mTexCoords.resize(2 * (size_t)vertices);
+        in.Take(body.mTexCoords.data(), body.mTexCoords.size() * sizeof(double));
+        for (double t : body.mTexCoords)
+            if (!(std::fabs(t) <= 1e6))
+                Malformed("a texture coordinate out of range");
+    }
+    body.mTriangles.resize(3 * (size_t)triangles);
+    for (unsigned int& t : body.mTriangles)
+    {
+        t = in.Get<uint32_t>();
+        if (t >= vertices)
+            Malformed("a triangle has the vertex " + std::to_string(t));
+    }
+    const uint32_t width = in.Get<uint32_t>(), height = in.Get<uint32_t>();
+    if (width > kMaxTextureSide || height > kMaxTextureSide || (width == 0) != (height == 0))
+        Malformed("a texture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    body.mTexture.mWidth = width;
+    body.mTexture.mHeight = height;
+    body.mTexture.mPixels.resize((size_t)width * height * 4);
+    if (!body.mTexture.mPixels.empty())
+        in.Take(body.mTexture.mPixels.data(), body.mTexture.mPixels.size());
+    const uint32_t note = in.Get<uint32_t>();
+    if (note > kMaxMessageBytes)
+        Malformed("a note of " + std::to_string(note) + " bytes");
+    body.mNote.resize(note);
+    if (note > 0)
+        in.Take(&body.mNote[0], note);
+    for (char& c : body.mNote)
+        if ((unsigned char)c < 0x20 || c == 0x7f)
+            c = '?';
+}
+
 } // namespace
 
 sCapture DecodeCapture(cWireSource& source)
@@ -285,7 +417,15 @@ sCapture DecodeCapture(cWireSource& source)
             Malformed("frame " + std::to_string(f) + " is not a frame");
         ReadFrame(in, f, values, cap);
     }
-    if (in.Get<char>() != 'Z')
+    char last = in.Get<char>();
+    if (last == 'E')
+        ReaderFailed(in);
+    if (last == 'B')
+    {
+        ReadBody(in, cap);
+        last = in.Get<char>();
+    }
+    if (last != 'Z')
         Malformed("more frames than the " + std::to_string(h.mFrames) + " announced");
     if (!in.AtEnd())
         Malformed("bytes follow the capture");
