@@ -4,24 +4,31 @@
 // riding on its joints as the source moves them; the imported file carries
 // the body on the bones it writes, at the stand, each vertex as far from its
 // bones as in the source, textured; it plays. The body's record across the
-// process boundary is checked strictly; a BVH file has no body.
+// process boundary is checked strictly; a BVH file has no body. Textures
+// are read as PNG or JPEG, halved to the file's limit.
 
 #include <gtest/gtest.h>
 
 #include <math.h>
 
+#include <cstdio>
 #include <cstring>
+
 #include <fstream>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "QV_capture.h"
 #include "QV_capture_wire.h"
 #include "QV_character.h"
 #include "QV_png.h"
+#include "QV_scene_reader.h"
 #include "QV_xml.h"
 #include "support/capture_gltf.h"
+
+#include <jpeglib.h>
 
 using namespace qvimport;
 
@@ -59,7 +66,8 @@ const sSource& Source()
         image.mWidth = 4;
         image.mHeight = 2;
         for (int i = 0; i < 8; ++i)
-            image.mPixels.insert(image.mPixels.end(), {(unsigned char)(30 * i), 200, (unsigned char)(255 - 30 * i), 255});
+            image.mPixels.insert(image.mPixels.end(),
+                                 {(unsigned char)(30 * i), 200, (unsigned char)(255 - 30 * i), 255});
         mesh.mPng = EncodePng(image);
         qvtest::sGltfStyle style;
         style.mYUp = false; // the demo's axes are glTF's
@@ -157,7 +165,7 @@ TEST(QvImportBody, TheFileCarriesTheBodyAtTheStandOnTheBonesItWrites)
 {
     const sImported& im = Imported();
     const cBody& body = im.mActor.mBody;
-    const cBody& walker = [] () -> const cBody& {
+    const cBody& walker = []() -> const cBody& {
         static cActor a;
         if (a.mBody.Empty())
             ReadActorFromXML((std::string(QV_SOURCE_DIR) + "/data/walker.xml").c_str(), a);
@@ -190,8 +198,7 @@ TEST(QvImportBody, TheFileCarriesTheBodyAtTheStandOnTheBonesItWrites)
         const cBone& fb = file.mArmature.mBones[fi.mBone[0]];
         if (wb.mName != fb.mName)
             continue; // a bone the importer names otherwise, or one it dropped
-        const double want =
-            scale * ToSegment(walker.mRestPositions[v], qvtest::BoneHead(wb), qvtest::BoneTail(wb));
+        const double want = scale * ToSegment(walker.mRestPositions[v], qvtest::BoneHead(wb), qvtest::BoneTail(wb));
         const double got = ToSegment(body.mRestPositions[v], qvtest::BoneHead(fb), qvtest::BoneTail(fb));
         worst = std::max(worst, std::fabs(got - want));
         ++checked;
@@ -242,6 +249,115 @@ TEST(QvImportBody, ABvhFileWritesNoBody)
     const sImportResult r = ImportFile(bvh, sOptions());
     EXPECT_TRUE(r.mActor.mBody.Empty());
     EXPECT_EQ(r.mXml.find("<body"), std::string::npos);
+}
+
+// ---- Textures ----------------------------------------------------------------------
+
+// A JPEG of a w x h image whose pixels are (r, g, b), as libjpeg writes it.
+std::vector<unsigned char> Jpeg(unsigned w, unsigned h, unsigned char r, unsigned char g, unsigned char b)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr err;
+    info.err = jpeg_std_error(&err);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = w;
+    info.image_height = h;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row;
+    for (unsigned x = 0; x < w; ++x)
+        row.insert(row.end(), {r, g, b});
+    while (info.next_scanline < h)
+    {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::vector<unsigned char> bytes(out, out + size);
+    jpeg_destroy_compress(&info);
+    free(out);
+    return bytes;
+}
+
+TEST(QvImportBodyTexture, PngAndJpegAreReadAndALargeImageHalvedToTheLimit)
+{
+    sImage image;
+    std::string why;
+    const std::vector<unsigned char> jpeg = Jpeg(16, 8, 200, 100, 50);
+    ASSERT_TRUE(DecodeTexture(jpeg.data(), jpeg.size(), image, why)) << why;
+    EXPECT_EQ(image.mWidth, 16u);
+    EXPECT_EQ(image.mHeight, 8u);
+    EXPECT_NEAR(image.mPixels[0], 200, 3);
+    EXPECT_NEAR(image.mPixels[1], 100, 3);
+    EXPECT_NEAR(image.mPixels[2], 50, 3);
+    EXPECT_EQ(image.mPixels[3], 255);
+
+    // 8192 x 3, alternating black and white columns: halved once to 4096 x 2,
+    // each pixel the mean of its two by two.
+    sImage wide;
+    wide.mWidth = 8192;
+    wide.mHeight = 3;
+    for (unsigned y = 0; y < 3; ++y)
+        for (unsigned x = 0; x < 8192; ++x)
+            wide.mPixels.insert(wide.mPixels.end(), {(unsigned char)(x % 2 ? 255 : 0), 0, 0, 255});
+    const std::vector<unsigned char> png = EncodePng(wide);
+    ASSERT_TRUE(DecodeTexture(png.data(), png.size(), image, why)) << why;
+    EXPECT_EQ(image.mWidth, 4096u);
+    EXPECT_EQ(image.mHeight, 2u);
+    EXPECT_EQ(image.mPixels[0], 128);
+
+    const std::string gif = "GIF89a";
+    EXPECT_FALSE(DecodeTexture((const unsigned char*)gif.data(), gif.size(), image, why));
+    EXPECT_EQ(why, "it is neither a PNG nor a JPEG image");
+    std::vector<unsigned char> cut(jpeg.begin(), jpeg.begin() + 40);
+    EXPECT_FALSE(DecodeTexture(cut.data(), cut.size(), image, why));
+    EXPECT_FALSE(why.empty());
+}
+
+// The body's texture as the reader finds it for the walker's mesh written
+// with its image at `uri`, a file beside the glTF holding `bytes` as
+// `name` (none when name is empty); "" for a texture of w x h pixels found.
+std::string TextureFound(const std::string& uri, const std::string& name, const std::vector<unsigned char>& bytes,
+                         unsigned w, unsigned h)
+{
+    qvtest::sGltfMesh mesh = Source().mWalker.mMesh;
+    mesh.mPng.clear();
+    mesh.mImageUri = uri;
+    const std::string dir = TempPath("beside");
+    mkdir(dir.c_str(), 0700);
+    if (!name.empty())
+        WriteFile(dir + "/" + name, std::string(bytes.begin(), bytes.end()));
+    qvtest::sGltfStyle style;
+    style.mYUp = false;
+    WriteFile(dir + "/walker.gltf", qvtest::CaptureGltf(Source().mWalker.mCapture, style, &mesh));
+    const sCapture cap = ReadScene(dir + "/walker.gltf");
+    if (!name.empty())
+        std::remove((dir + "/" + name).c_str());
+    if (cap.mBody.mTexture.mWidth == w && cap.mBody.mTexture.mHeight == h && !cap.mBody.mTexCoords.empty())
+        return "";
+    return cap.mBody.mNote.empty() ? "no texture, no note" : cap.mBody.mNote;
+}
+
+TEST(QvImportBodyTexture, AFileBesideTheSourceIsReadFromItsFolderOnly)
+{
+    const std::vector<unsigned char> jpeg = Jpeg(8, 4, 10, 20, 30);
+    EXPECT_EQ(TextureFound("skin.jpg", "skin.jpg", jpeg, 8, 4), "");
+    // A path from elsewhere is looked for beside the source by its name.
+    EXPECT_EQ(TextureFound("../../elsewhere/skin.jpg", "skin.jpg", jpeg, 8, 4), "");
+    EXPECT_EQ(TextureFound("/absolute/skin.jpg", "skin.jpg", jpeg, 8, 4), "");
+    // Missing, or not an image: the body without a texture, and why.
+    EXPECT_EQ(TextureFound("gone.png", "", {}, 0, 0),
+              "its texture 'gone.png' cannot be read: there is no such regular file of at most 64 MiB beside the "
+              "source; the body is written without a texture");
+    EXPECT_EQ(TextureFound("skin.gif", "skin.gif", {'G', 'I', 'F', '8'}, 0, 0),
+              "its texture 'skin.gif' cannot be read: it is neither a PNG nor a JPEG image; the body is written "
+              "without a texture");
 }
 
 // ---- The body's record across the process boundary ------------------------------
@@ -366,8 +482,7 @@ TEST(QvImportBodyWire, ABodyThatBreaksTheFormatIsRefusedNamingWhat)
          "a texture coordinate out of range"},
         {"a triangle with a vertex that does not exist", [&](std::string& s) { u32(s, tris + 4, 3); },
          "a triangle has the vertex 3"},
-        {"a texture wider than the limit", [&](std::string& s) { u32(s, size, 4097); },
-         "a texture of 4097 x 1 pixels"},
+        {"a texture wider than the limit", [&](std::string& s) { u32(s, size, 4097); }, "a texture of 4097 x 1 pixels"},
         {"bytes after the end", [&](std::string& s) { s += 'x'; }, "bytes follow the capture"},
         {"cut short", [&](std::string& s) { s.resize(texcoords); }, "it ends early"},
     };

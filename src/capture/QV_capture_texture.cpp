@@ -60,8 +60,8 @@ bool DecodeJpeg(const unsigned char* data, size_t size, std::vector<unsigned cha
     if (info.image_width == 0 || info.image_height == 0 || info.image_width > kMaxDecodedSide ||
         info.image_height > kMaxDecodedSide)
     {
-        why = "the image is " + std::to_string(info.image_width) + " x " + std::to_string(info.image_height) +
-              " pixels";
+        why =
+            "the image is " + std::to_string(info.image_width) + " x " + std::to_string(info.image_height) + " pixels";
         jpeg_destroy_decompress(&info);
         return false;
     }

@@ -41,11 +41,12 @@ struct sGltfStyle
 struct sGltfMesh
 {
     std::vector<sVec3> mPositions, mNormals;
-    std::vector<std::vector<int>> mJoints;      // four a vertex
-    std::vector<std::vector<double>> mWeights;  // four a vertex
+    std::vector<std::vector<int>> mJoints;     // four a vertex
+    std::vector<std::vector<double>> mWeights; // four a vertex
     std::vector<unsigned int> mTriangles;
-    std::vector<double> mTexCoords;             // two a vertex, or none
-    std::vector<unsigned char> mPng;            // the texture, or none
+    std::vector<double> mTexCoords;  // two a vertex, or none
+    std::vector<unsigned char> mPng; // the texture, or none
+    std::string mImageUri;           // the texture by this path beside the file instead, or ""
 };
 
 inline sQuat AboutX(double a) { return sQuat::AxisAngle(sVec3(1, 0, 0), a); }
@@ -185,15 +186,18 @@ inline std::string CaptureGltf(const sCapture& cap, const sGltfStyle& style, con
         if (!mesh->mTexCoords.empty())
             g << R"(,"TEXCOORD_0":)" << a + 6;
         g << R"(},"indices":)" << a + 4;
-        if (!mesh->mPng.empty())
+        const bool textured = !mesh->mPng.empty() || !mesh->mImageUri.empty();
+        if (textured)
             g << R"(,"material":0)";
         g << R"(}]}],"skins":[{"inverseBindMatrices":)" << a + 5 << R"(,"joints":[)";
         for (size_t j = 0; j < n; ++j)
             g << (j ? "," : "") << j;
         g << "]}]";
-        if (!mesh->mPng.empty())
+        if (textured)
             g << R"(,"materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0}}}],"textures":[{"source":0}])"
-              << R"(,"images":[{"uri":"data:image/png;base64,)" << Base64(mesh->mPng) << R"("}])";
+              << R"(,"images":[{"uri":")"
+              << (mesh->mImageUri.empty() ? "data:image/png;base64," + Base64(mesh->mPng) : mesh->mImageUri)
+              << R"("}])";
     }
     else
         g << "]";
