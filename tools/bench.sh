@@ -30,7 +30,9 @@ fi
 tools/deps.sh test
 
 benches=$(for f in bench/bench_*.cpp; do basename "$f" .cpp; done)
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BENCH_PEER=ON >/dev/null
+# Tools and benchmarks on explicitly: a build folder configured without them
+# (as run.sh configures its own) keeps the cached choice otherwise.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TOOLS=ON -DQV_BUILD_BENCHMARKS=ON -DQV_BENCH_PEER=ON >/dev/null
 # The comparison with ozz-animation is built where its sources are
 # (../shared/peer, or QV_PEER_DIR): bench/peer/bench_ozz.
 if grep -q '^bench_ozz:' "$build/Makefile" 2>/dev/null; then
