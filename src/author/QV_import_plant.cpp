@@ -178,11 +178,11 @@ const double kStraightLeg = 0.995;
 // A knee whose joint is less than this share of the thigh off the line from
 // hip to ankle is all but straight (about 6 degrees).
 const double kStraightKnee = 0.1;
-// A foot that is not held clears the floor by this share of the leg, and by
-// at least this many times its lowest point's distance over the ground from
-// where it stands at the nearest held key: it comes down onto its place and
-// lifts off it, so that a point coming down does not touch the floor while
-// it still moves over it (nor scrape it leaving).
+// A foot that is not held clears the floor by this share of the leg, or, where
+// that is less, by this many times its lowest point's distance over the
+// ground from where that point stands at the nearest held key: it comes down
+// onto its place and lifts off it, so that a point coming down does not
+// touch the floor while it still moves over it (nor scrape it leaving).
 const double kSwingClearance = 0.01;
 const double kClearanceSlope = 1.0;
 
