@@ -915,6 +915,134 @@ TEST(QvImportPlant, PlantCycleKeepsEveryLoopWhole)
     }
 }
 
+// A walk of TwoLegs for PlantCycle: straight legs swinging about the hips,
+// the left foot down for the first 24 of 40 keys and the right half a loop
+// later, each foot standing pitched by `pitch` (radians about the across
+// axis) from flat while down. Straight legs scrape the floor in mid-swing.
+// TwoLegs with feet as feet stand: the foot bone slopes down from the ankle
+// to the ball, the toes lie flat, and at rest heel, ball and toe tip are on
+// one level.
+sActorOut FlatFootedLegs()
+{
+    sActorOut out = TwoLegs(1.0);
+    const sQuat down = sQuat::AxisAngle(sVec3(1, 0, 0), M_PI);
+    for (int foot : {4, 8})
+    {
+        out.mBones[foot].mRest = down.Conj() * sQuat::AxisAngle(sVec3(1, 0, 0), -0.25);
+        out.mBones[foot + 1].mRest = sQuat::AxisAngle(sVec3(1, 0, 0), 0.25);
+    }
+    return out;
+}
+
+struct sPlantWalk
+{
+    sActorOut mOut = FlatFootedLegs();
+    sLegBones mLegs[2] = {{2, 3, 4, 5}, {6, 7, 8, 9}};
+    std::vector<std::vector<sQuat>> mKeys;
+    std::vector<char> mDown[2];
+    std::vector<sVec3> mStep;
+    std::vector<double> mHip;
+    static const int n = 40, kDown = 24;
+
+    explicit sPlantWalk(double pitch)
+    {
+        std::vector<sQuat> world;
+        std::vector<sVec3> head;
+        BodyPose(mOut, std::vector<sQuat>(mOut.mBones.size()), world, head);
+        const std::vector<sQuat> rest = world;
+        for (int i = 0; i <= n; ++i)
+        {
+            std::vector<sQuat> key(mOut.mBones.size());
+            for (int side = 0; side < 2; ++side)
+            {
+                const int at = (i + side * n / 2) % n;
+                const double t = at < kDown ? at / (double)kDown : (at - kDown) / (double)(n - kDown);
+                const double swing = at < kDown ? 0.3 - 0.6 * t : -0.3 + 0.6 * t * t * (3 - 2 * t);
+                key[mLegs[side].mThigh] = sQuat::AxisAngle(sVec3(1, 0, 0), swing);
+                BodyPose(mOut, key, world, head);
+                const int f = mLegs[side].mFoot;
+                const sQuat stand = sQuat::AxisAngle(sVec3(1, 0, 0), at < kDown ? pitch : 0) * rest[f];
+                key[f] = (mOut.mBones[f].mRest.Conj() * world[mOut.mBones[f].mParent].Conj() * stand).Unit();
+                if (i < n)
+                    mDown[side].push_back(at < kDown);
+            }
+            mKeys.push_back(key);
+            mHip.push_back(1.95);
+            if (i < n)
+                mStep.push_back(sVec3(0, 2 * std::sin(0.3) * 2 / kDown, 0));
+        }
+    }
+    // A foot's heel, ball and toe tip at key i, and its lowest one's height
+    // over the floor.
+    std::array<sVec3, 3> Points(int side, int i) const
+    {
+        std::vector<sQuat> world;
+        std::vector<sVec3> head;
+        BodyPose(mOut, mKeys[i], world, head);
+        std::array<sVec3, 3> p;
+        FootPoints(mOut, mLegs[side], FootHeel(mOut, mLegs[side]), world, head, p.data());
+        return p;
+    }
+    double Lowest(int side, int i) const
+    {
+        const std::array<sVec3, 3> p = Points(side, i);
+        return std::min({p[0].z, p[1].z, p[2].z}) + mHip[i];
+    }
+};
+
+// A foot standing all but flat (a few degrees, as markers tilt a captured
+// foot) is laid flat where it stands, heel and front on the floor; a foot
+// pitched further (on its toes) keeps its pitch. A swinging foot comes down
+// onto its place and lifts off it: never lower over the floor than its
+// distance over the ground from where it stands next or stood last, up to
+// its clearance, so that it touches the floor only where it is held.
+TEST(QvImportPlant, AFootAllButFlatIsLaidFlatAndComesDownOntoItsPlace)
+{
+    for (double degrees : {-3.0, 2.0, 15.0})
+    {
+        SCOPED_TRACE(testing::Message() << "stands pitched by " << degrees << " degrees");
+        sPlantWalk w(degrees * M_PI / 180);
+        const std::array<sVec3, 3> before = w.Points(0, 12);
+        ASSERT_NEAR(std::fabs(before[2].z - before[0].z), 0.3907 * std::sin(std::fabs(degrees) * M_PI / 180), 1e-3)
+            << "the toe tip ahead of the heel, pitched";
+        const sLoopPlant plant = PlantCycle(w.mOut, w.mLegs, w.mDown, w.mStep, w.mKeys, &w.mHip);
+        const std::array<sVec3, 3> mid = w.Points(0, 12);
+        if (degrees == 15.0)
+        {
+            EXPECT_EQ(plant.mLargestPitchDeg, 0.0);
+            EXPECT_NEAR(mid[2].z - mid[0].z, before[2].z - before[0].z, 1e-6);
+            continue;
+        }
+        EXPECT_NEAR(plant.mLargestPitchDeg, std::fabs(degrees), 0.5);
+        EXPECT_NEAR(mid[0].z, std::min(mid[1].z, mid[2].z), 1e-3) << "heel and front level";
+        EXPECT_NEAR(w.Lowest(0, 12), 0.0, 1e-6) << "on the floor";
+        // Over the ground: body space plus the travel so far.
+        std::vector<sVec3> travel(1);
+        for (const sVec3& s : w.mStep)
+            travel.push_back(travel.back() + s);
+        const sVec3 loop = travel.back();
+        for (int i = 0; i < sPlantWalk::n; ++i)
+        {
+            if (plant.mHeld[0][i])
+                continue;
+            const std::array<sVec3, 3> p = w.Points(0, i);
+            const int k =
+                (int)(std::min_element(p.begin(), p.end(), [](const sVec3& a, const sVec3& b) { return a.z < b.z; }) -
+                      p.begin());
+            double away = INFINITY;
+            for (int h = 0; h < sPlantWalk::n; ++h)
+                if (plant.mHeld[0][h])
+                    for (int lap = -1; lap <= 1; ++lap)
+                    {
+                        sVec3 d = p[k] + travel[i] - (w.Points(0, h)[k] + travel[h] + loop * lap);
+                        d.z = 0;
+                        away = std::min(away, d.Length());
+                    }
+            EXPECT_GE(w.Lowest(0, i), std::min(0.01 * 2.0, away) - 1e-3) << "key " << i;
+        }
+    }
+}
+
 // One channel as built (not yet written), for the library to evaluate.
 cChannel ToChannel(const std::vector<sKey>& keys)
 {

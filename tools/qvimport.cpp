@@ -155,8 +155,9 @@ int main(int argc, char** argv)
             std::printf("qvimport: %s\n", a.mBodyNote.c_str());
         if (opt.mPlant)
             std::printf("qvimport: feet planted in the walk: ankles moved up to %.3f leg lengths (%.3f beyond the "
-                        "legs' reach), feet turned up to %.1f degrees\n",
-                        a.mPlant[0].mLargestShift, a.mPlant[0].mLargestMiss, a.mPlant[0].mLargestTurnDeg);
+                        "legs' reach), feet turned up to %.1f degrees, pitched up to %.1f degrees to lie flat\n",
+                        a.mPlant[0].mLargestShift, a.mPlant[0].mLargestMiss, a.mPlant[0].mLargestTurnDeg,
+                        a.mPlant[0].mLargestPitchDeg);
         return 0;
     }
     catch (const cQVError& e)

@@ -291,7 +291,8 @@ struct sLoopPlant
     std::vector<char> mHeld[2];
     std::vector<sVec3> mPelvisStep;
     double mLargestShift = 0, mLargestMiss = 0, mLargestTurnDeg = 0;
-    double mLargestHipDrop = 0; // file units the hips came down for a held foot to reach the floor
+    double mLargestPitchDeg = 0; // the largest pitch that laid a foot flat (degrees)
+    double mLargestHipDrop = 0;  // file units the hips came down for a held foot to reach the floor
 };
 
 struct sActorOut;
@@ -301,10 +302,13 @@ struct sActorOut;
 // while it lies flat and rolls about its lowest point (heel, ball, toe tip,
 // placed as the demo's contact locks place them), which moves backwards
 // under the body by the pelvis's step each key; it is held on past a contact
-// while it scrapes the floor lifting off. The thigh and shin turn so that
-// the leg reaches the foot, whose pitch, roll and height stay; while a foot
-// swings, its turn and shift ease round the loop from one contact's to the
-// next's. keys: per key, every bone's rotation relative to its rest (the
+// while it scrapes the floor lifting off. A foot that stands all but flat
+// (heel and front within 2 % of a leg where the leg is most upright) is
+// pitched to lie flat there, by one turn over the contact. The thigh and
+// shin turn so that the leg reaches the foot, whose roll and height stay;
+// while a foot swings, its turn, pitch and shift ease round the loop from
+// one contact's to the next's, and it clears the floor by its distance over
+// the ground from where it is held, up to 1 % of a leg. keys: per key, every bone's rotation relative to its rest (the
 // legs' are replaced). hipHeight: per key and the last again, the root's
 // height over the floor (file units); given, a held foot's lowest joint
 // (ankle, ball or toe tip) stands on the floor at every key it is held, the

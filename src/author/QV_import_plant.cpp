@@ -14,12 +14,15 @@
 // keeps its heading while it lies flat, and it turns about its lowest point
 // (heel, ball or toe tip), which moves backwards under the body exactly as
 // the captured pelvis moves forwards over the floor, so that the locks put
-// back the captured travel. The leg reaches the held ankle by turning the
-// thigh and the shin (two-bone inverse kinematics, the knee kept in the
-// plane it bends in); the foot keeps its pitch, roll and height. While the
-// foot swings, its turn and shift ease from where the last contact left them
-// to where the next one needs them. Everything runs round the loop, so the
-// cycle still repeats without a jump.
+// back the captured travel. A foot that stands all but flat is laid flat,
+// heel and front on the floor, so that each of them is down while it stands
+// and only then. The leg reaches the held ankle by turning the thigh and the
+// shin (two-bone inverse kinematics, the knee kept in the plane it bends
+// in); the foot keeps its roll. While the foot swings, its turn, pitch and
+// shift ease from where the last contact left them to where the next one
+// needs them, and it comes down onto its place and lifts off it rather than
+// touching the floor while it moves over it. Everything runs round the
+// loop, so the cycle still repeats without a jump.
 //
 // Index
 //   [SECTION] Pose      body-space pose from keys, as the library builds it
@@ -27,7 +30,8 @@
 //   [SECTION] Loop      runs of keys round the loop, easing between them
 //   [SECTION] Hold      a flat foot, its heading, where a held foot stays
 //   [SECTION] Reach     two-bone inverse kinematics on the leg
-//   [SECTION] Steps     held keys, turns and shifts of one foot over a loop
+//   [SECTION] Steps     held keys, turns, pitches, shifts and clearance of one
+//                       foot over a loop
 //   [SECTION] PlantCycle
 #include <algorithm>
 #include <array>
@@ -174,10 +178,13 @@ const double kStraightLeg = 0.995;
 // A knee whose joint is less than this share of the thigh off the line from
 // hip to ankle is all but straight (about 6 degrees).
 const double kStraightKnee = 0.1;
-// A foot that is not held clears the floor by this share of the leg, reached
-// over this share of the loop from the nearest held key.
+// A foot that is not held clears the floor by this share of the leg, or, where
+// that is less, by this many times its lowest point's distance over the
+// ground from where that point stands at the nearest held key: it comes down
+// onto its place and lifts off it, so that a point coming down does not
+// touch the floor while it still moves over it (nor scrape it leaving).
 const double kSwingClearance = 0.01;
-const double kClearanceRamp = 0.05;
+const double kClearanceSlope = 1.0;
 
 // ---- [SECTION] Loop ------------------------------------------------------------
 
@@ -472,19 +479,70 @@ std::vector<double> FootTurns(const sLoop& loop, const sFoot& foot, const std::v
     return turn;
 }
 
-// Turns the foot, what hangs from it and its points about the vertical
-// through the ankle.
-void TurnFoot(const sActorOut& out, const sFoot& foot, sLoop& loop, int i, double angle)
+// Turns the foot, what hangs from it and its points about an axis through
+// the ankle (the vertical, to turn it; its level across axis, to pitch it).
+void TurnFoot(const sActorOut& out, const sFoot& foot, sLoop& loop, int i, const sVec3& axis, double angle)
 {
-    if (angle == 0)
+    if (angle == 0 || axis.Length() == 0)
         return;
-    const sQuat q = sQuat::AxisAngle(sVec3(0, 0, 1), angle);
+    const sQuat q = sQuat::AxisAngle(axis, angle);
     for (size_t b = 0; b < out.mBones.size(); ++b)
         if (Below(out, (int)b, foot.mBones.mFoot))
             loop.mWorld[i][b] = (q * loop.mWorld[i][b]).Unit();
     const sVec3 ankle = loop.mHead[i][foot.mBones.mFoot];
     for (sVec3& p : loop.mPoints[i])
         p = ankle + q * (p - ankle);
+}
+
+// The foot's pitch axis: its across axis, level (the foot turns about it as
+// it rolls from heel to ball); zero where the foot stands on its side.
+sVec3 PitchAxis(const sLoop& loop, const sFoot& foot, int i)
+{
+    const sVec3 across = Flat(loop.mWorld[i][foot.mBones.mFoot] * foot.mAcross);
+    return across.Length() < 0.2 ? sVec3() : across.Unit();
+}
+
+// The turn about the pitch axis that brings the foot's front (the lower of
+// the ball and the toe tip) level with its heel, at key i.
+double LevellingPitch(const sLoop& loop, const sFoot& foot, int i)
+{
+    const sVec3 axis = PitchAxis(loop, foot, i);
+    const std::array<sVec3, 3>& p = loop.mPoints[i];
+    sVec3 along = (p[1].z < p[2].z ? p[1] : p[2]) - p[0];
+    along = along - axis * along.Dot(axis); // in the plane the pitch turns in
+    const double ahead = Flat(along).Length();
+    if (axis.Length() == 0 || !(ahead > 0))
+        return 0;
+    const double angle = std::atan2(along.z, ahead);
+    // The sense that lowers a front that is up.
+    const sVec3 turned = sQuat::AxisAngle(axis, angle) * along;
+    return std::fabs(turned.z) < std::fabs(along.z) ? angle : -angle;
+}
+
+// Per key, the pitch that lays the foot flat where it stands flattest: a
+// captured foot that stands all but flat (within kFlatBand) where its leg is
+// most upright is made to lie flat there, heel and front on the floor, by
+// one turn over the whole contact (markers on the skin tilt a captured foot
+// by a few degrees, and a foot whose front hovers over the floor while its
+// heel stands, or the other way round, touches the floor with that point
+// only in passing, while it moves); eased between contacts. A foot that
+// stands on its toes, or on its heel alone, keeps its pitch.
+std::vector<double> FootPitches(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& runs)
+{
+    const int n = loop.n;
+    std::vector<double> pitch(n, 0.0);
+    for (const sRun& run : runs)
+    {
+        const int at = Upright(loop.mHead, foot, run, n);
+        const std::array<sVec3, 3>& p = loop.mPoints[at];
+        if (std::fabs(p[0].z - std::min(p[1].z, p[2].z)) > kFlatBand * foot.mLeg)
+            continue;
+        const double level = LevellingPitch(loop, foot, at);
+        for (int j = 0; j < run.mLength; ++j)
+            pitch[(run.mFirst + j) % n] = level;
+    }
+    EaseBetween(runs, n, pitch);
+    return pitch;
 }
 
 // Per held key, the horizontal shift of the foot: the point it stands on
@@ -548,20 +606,44 @@ void PutOnFloor(const sLoop& loop, const sFoot& foot, const std::vector<sRun>& r
         }
 }
 
-// Per key of a loop, how many keys it is from the nearest set one (0 for a
-// set key; n when none is set).
-std::vector<int> KeysAway(const std::vector<char>& set)
+// Per key that is not held, how far the foot's lowest point is over the
+// ground (horizontally, in body space plus the pelvis's travel since) from
+// where that point stands at the nearest held key before or after it; 0 at
+// held keys, infinite where none is held.
+std::vector<double> GroundDistances(const sLoop& loop, const std::vector<sVec3>& shift, const std::vector<char>& held,
+                                    const std::vector<sVec3>& pelvisStep)
 {
-    const int n = (int)set.size();
-    std::vector<int> away(n, n);
-    for (int pass = 0; pass < 2; ++pass)
-        for (int k = 0; k < 2 * n; ++k)
+    const int n = loop.n;
+    std::vector<double> d(n, INFINITY);
+    if (std::find(held.begin(), held.end(), 1) == held.end())
+        return d;
+    for (int i = 0; i < n; ++i)
+    {
+        if (held[i])
         {
-            const int i = pass ? (2 * n - 1 - k) % n : k % n;
-            const int prev = pass ? (i + 1) % n : (i + n - 1) % n;
-            away[i] = set[i] ? 0 : std::min(away[i], away[prev] + 1);
+            d[i] = 0;
+            continue;
         }
-    return away;
+        const int k = Lowest(loop.mPoints[i].data());
+        const sVec3 here = loop.mPoints[i][k] + shift[i];
+        sVec3 travel; // the pelvis's from a held key before, then to one after
+        int a = i;
+        do
+        {
+            a = (a + n - 1) % n;
+            travel = travel + pelvisStep[a];
+        } while (!held[a]);
+        d[i] = Flat(here - (loop.mPoints[a][k] + shift[a]) + travel).Length();
+        travel = sVec3();
+        int b = i;
+        do
+        {
+            travel = travel + pelvisStep[b];
+            b = (b + 1) % n;
+        } while (!held[b]);
+        d[i] = std::min(d[i], Flat(loop.mPoints[b][k] + shift[b] - here + travel).Length());
+    }
+    return d;
 }
 
 // One foot's plan over a loop: its points, held keys, turns and shifts.
@@ -659,8 +741,14 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
         const std::vector<double> turn = FootTurns(loop, p.mFoot, p.mRuns);
         for (int i = 0; i < n; ++i)
         {
-            TurnFoot(out, p.mFoot, loop, i, turn[i]);
+            TurnFoot(out, p.mFoot, loop, i, sVec3(0, 0, 1), turn[i]);
             report.mLargestTurnDeg = std::max(report.mLargestTurnDeg, std::fabs(turn[i]) * 180 / M_PI);
+        }
+        const std::vector<double> pitch = FootPitches(loop, p.mFoot, p.mRuns);
+        for (int i = 0; i < n; ++i)
+        {
+            TurnFoot(out, p.mFoot, loop, i, PitchAxis(loop, p.mFoot, i), pitch[i]);
+            report.mLargestPitchDeg = std::max(report.mLargestPitchDeg, std::fabs(pitch[i]) * 180 / M_PI);
         }
         p.mShift = FootShifts(loop, p.mFoot, p.mRuns, pelvisStep);
         p.mPlanted = true;
@@ -718,16 +806,16 @@ sLoopPlant PlantCycle(const sActorOut& out, const sLegBones legs[2], const std::
         for (int i = 0; i < n; ++i)
             shift[i].z -= drop[i];
         EaseBetween(p.mRuns, n, shift);
-        const std::vector<int> away = KeysAway(reached);
-        const int ramp = std::max(1, (int)std::lround(kClearanceRamp * n));
+        for (int i = 0; i < n; ++i)
+            shift[i].z += drop[i];
+        const std::vector<double> away = GroundDistances(loop, shift, reached, pelvisStep);
         for (int i = 0; i < n; ++i)
         {
-            shift[i].z += drop[i];
             if (reached[i])
                 continue;
             if (hipHeight && (int)hipHeight->size() == n + 1)
             {
-                const double clear = kSwingClearance * foot.mLeg * std::min(1.0, away[i] / (double)ramp);
+                const double clear = std::min(kSwingClearance * foot.mLeg, kClearanceSlope * away[i]);
                 shift[i].z = std::max(shift[i].z, clear - (*hipHeight)[i] - LowestJoint(loop, foot, i));
             }
             reach(i, shift[i]);
