@@ -1,0 +1,227 @@
+// qvexport: what it writes passes the Khronos glTF validator (the generated
+// walker with its body, captured walks imported by qvimport, .gltf and .glb,
+// baked and in place, a walk path); Assimp reads every format back through
+// the capture layer's reader, and the joints stand where the demo's stand.
+//
+// Index
+//   [SECTION] helpers
+//   [SECTION] validated by the Khronos validator
+//   [SECTION] read back by Assimp
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "QV_capture.h"
+#include "QV_export.h"
+#include "QV_export_math.h"
+#include "support/run_program.h"
+
+using namespace qvexport;
+
+namespace
+{
+
+// ---------------------------------------------------------------------------
+// [SECTION] helpers
+
+const std::string kWalker = std::string(QV_SOURCE_DIR) + "/data/walker.xml";
+const std::string kMocap = std::string(QV_SOURCE_DIR) + "/../shared/mocap/";
+const std::string kExporter = std::string(QV_BINARY_DIR) + "/qvexport";
+
+std::string TempPath(const std::string& name)
+{
+    return ::testing::TempDir() + "qvexport_" + std::to_string(getpid()) + "_" + name;
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string WalkerText() { return qvtest::FileText(kWalker); }
+
+// The validator's verdict on files: its status (0: no errors) and what it
+// printed. Node.js or the npm package missing is a failure, not a skip: the
+// validator is what these tests are for.
+qvtest::sRun Validate(const std::vector<std::string>& files)
+{
+    EXPECT_STRNE(QV_NODE, "") << "Node.js is not installed (tools/deps.sh test installs it)";
+    setenv("NODE_PATH", QV_NPM_MODULES, 1);
+    std::vector<std::string> args = {"-c", "exec \"$0\" \"$@\" 1>&2", QV_NODE,
+                                     std::string(QV_SOURCE_DIR) + "/tools/gltf_validate.js"};
+    args.insert(args.end(), files.begin(), files.end());
+    return qvtest::RunProgram("/bin/sh", args, TempPath("validator.txt"));
+}
+
+void ExpectValid(const std::vector<std::string>& files)
+{
+    const qvtest::sRun r = Validate(files);
+    EXPECT_EQ(r.mStatus, 0) << r.mErr;
+    // Every file has its line: the script did look at each.
+    for (const std::string& f : files)
+        EXPECT_NE(r.mErr.find(f + ": 0 errors"), std::string::npos) << r.mErr;
+}
+
+// Writes the scene as .gltf and .glb under name and returns both paths.
+std::vector<std::string> WriteBoth(const sScene& scene, const std::string& name)
+{
+    const std::vector<std::string> files = {TempPath(name + ".gltf"), TempPath(name + ".glb")};
+    WriteFile(files[0], FormatGltf(scene, false));
+    WriteFile(files[1], FormatGltf(scene, true));
+    return files;
+}
+
+// Every joint's world transform at one frame (travel included).
+std::vector<sTransform> World(const sScene& scene, const sClip& clip, size_t frame)
+{
+    std::vector<sTransform> world(scene.mJoints.size());
+    for (size_t j = 0; j < world.size(); ++j)
+    {
+        const int p = scene.mJoints[j].mParent;
+        world[j] = p < 0 ? Compose(clip.mTravel[frame], clip.mFrames[frame][j])
+                         : Compose(world[p], clip.mFrames[frame][j]);
+    }
+    return world;
+}
+
+double Distance(const std::array<double, 3>& a, const qvimport::sVec3& b)
+{
+    return std::sqrt((a[0] - b.x) * (a[0] - b.x) + (a[1] - b.y) * (a[1] - b.y) + (a[2] - b.z) * (a[2] - b.z));
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] validated by the Khronos validator
+
+TEST(QvExportValidator, TheWalkerWithItsBodyIsValidGltfAndGlb)
+{
+    sOptions opt;
+    const sScene scene = SampleActor(WalkerText(), opt);
+    ASSERT_FALSE(scene.mBody.Empty());
+    ASSERT_EQ(scene.mClips.size(), 3u);
+    ExpectValid(WriteBoth(scene, "walker"));
+}
+
+TEST(QvExportValidator, InPlaceAnkleLocksAndAPathAreValidToo)
+{
+    sOptions inPlace;
+    inPlace.mInPlace = true;
+    inPlace.mContactLock = false;
+    inPlace.mCrossFade = false;
+    ExpectValid(WriteBoth(SampleActor(WalkerText(), inPlace), "inplace"));
+    sOptions path;
+    path.mPath = ParsePath("walk 2, left 90, walk 1, stop");
+    path.mFrameMs = 16;
+    ExpectValid(WriteBoth(SampleActor(WalkerText(), path), "path"));
+}
+
+TEST(QvExportValidator, CapturedWalksImportedByQvimportAreValid)
+{
+    for (const char* clip : {"131_01", "131_02"})
+    {
+        const std::string bvh = kMocap + clip + ".bvh";
+        ASSERT_TRUE(std::ifstream(bvh).good()) << "the captured clips are missing: " << bvh;
+        const qvimport::sImportResult imported = qvimport::ImportFile(bvh, qvimport::sOptions());
+        ExpectValid(WriteBoth(SampleActor(imported.mXml, sOptions()), clip));
+    }
+}
+
+// A file the validator finds errors in fails: the check can fail.
+TEST(QvExportValidator, TheCheckFailsOnABrokenFile)
+{
+    sOptions opt;
+    opt.mAction = "walk";
+    std::string gltf = FormatGltf(SampleActor(WalkerText(), opt), false);
+    const size_t version = gltf.find("\"version\":\"2.0\"");
+    ASSERT_NE(version, std::string::npos);
+    gltf.replace(version, 15, "\"version\":\"1.0\"");
+    const std::string path = TempPath("broken.gltf");
+    WriteFile(path, gltf);
+    const qvtest::sRun r = Validate({path});
+    EXPECT_EQ(r.mStatus, 1) << r.mErr;
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] read back by Assimp
+
+// Assimp's joints, by name, stand where the exported scene's do, frame by
+// frame: the file holds the motion the actor played.
+void ExpectReadBack(const sScene& scene, const std::string& path, double tolerance)
+{
+    const qvimport::sCapture cap = qvimport::ReadScene(path);
+    const sClip& clip = scene.mClips[0];
+    ASSERT_GE(cap.Frames(), clip.mFrames.size() - 1) << path;
+    std::map<std::string, int> byName;
+    for (size_t i = 0; i < cap.mJoints.size(); ++i)
+        byName[cap.mJoints[i].mName] = (int)i;
+    double worst = 0;
+    int compared = 0;
+    for (size_t f = 0; f < clip.mFrames.size() && f < cap.Frames(); f += 7)
+    {
+        // The reader samples at its own rate; compare where it has a frame
+        // at the clip's frame time.
+        const double t = f * clip.mFrameTime;
+        const double at = t * cap.mRate;
+        if (std::fabs(at - std::round(at)) > 1e-6 || (size_t)std::round(at) >= cap.Frames())
+            continue;
+        const std::vector<sTransform> world = World(scene, clip, f);
+        for (size_t j = 0; j < scene.mJoints.size(); ++j)
+        {
+            const auto found = byName.find(scene.mJoints[j].mName);
+            ASSERT_NE(found, byName.end()) << scene.mJoints[j].mName << " in " << path;
+            worst = std::max(worst, Distance(world[j].mTranslation, cap.mPosition[(size_t)std::round(at)][found->second]));
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 100) << path;
+    EXPECT_LT(worst, tolerance) << path;
+    printf("%s: %d joint places compared, worst %.3g units\n", path.c_str(), compared, worst);
+}
+
+TEST(QvExportReadBack, AssimpReadsGltfGlbAndBvhWithTheJointsWhereTheActorHadThem)
+{
+    sOptions opt;
+    opt.mAction = "walk";
+    opt.mCycles = 2;
+    const sScene scene = SampleActor(WalkerText(), opt);
+    const std::vector<std::string> files = WriteBoth(scene, "readback");
+    for (const std::string& f : files)
+        ExpectReadBack(scene, f, 1e-4);
+    const std::string bvh = TempPath("readback.bvh");
+    WriteFile(bvh, FormatBvh(scene));
+    // BVH holds angles to a millionth of a degree and places to 1e-8 units.
+    ExpectReadBack(scene, bvh, 1e-4);
+}
+
+TEST(QvExportReadBack, InPlaceTheTravelNodeCarriesTheRootWhereTheBakedRootGoes)
+{
+    sOptions baked;
+    baked.mAction = "walk";
+    sOptions inPlace = baked;
+    inPlace.mInPlace = true;
+    const sScene a = SampleActor(WalkerText(), baked), b = SampleActor(WalkerText(), inPlace);
+    ASSERT_EQ(a.mClips[0].mFrames.size(), b.mClips[0].mFrames.size());
+    double worst = 0, rootAway = 0;
+    for (size_t f = 0; f < a.mClips[0].mFrames.size(); ++f)
+    {
+        const std::vector<sTransform> wa = World(a, a.mClips[0], f), wb = World(b, b.mClips[0], f);
+        for (size_t j = 0; j < wa.size(); ++j)
+            for (int k = 0; k < 3; ++k)
+                worst = std::max(worst, std::fabs(wa[j].mTranslation[k] - wb[j].mTranslation[k]));
+        const sTransform& loop = b.mClips[0].mFrames[f][0];
+        rootAway = std::max(rootAway, std::hypot(loop.mTranslation[0] - b.mJoints[0].mRest.mTranslation[0],
+                                                 loop.mTranslation[2] - b.mJoints[0].mRest.mTranslation[2]));
+    }
+    EXPECT_LT(worst, 1e-4);
+    EXPECT_EQ(rootAway, 0.0) << "in place, the root stays over its rest place";
+    // And Assimp sees the travel node's motion in the in-place file.
+    ExpectReadBack(b, WriteBoth(b, "inplace_readback")[1], 1e-4);
+}
+
+} // namespace
