@@ -85,8 +85,8 @@ std::vector<sTransform> World(const sScene& scene, const sClip& clip, size_t fra
     for (size_t j = 0; j < world.size(); ++j)
     {
         const int p = scene.mJoints[j].mParent;
-        world[j] = p < 0 ? Compose(clip.mTravel[frame], clip.mFrames[frame][j])
-                         : Compose(world[p], clip.mFrames[frame][j]);
+        world[j] =
+            p < 0 ? Compose(clip.mTravel[frame], clip.mFrames[frame][j]) : Compose(world[p], clip.mFrames[frame][j]);
     }
     return world;
 }
@@ -175,7 +175,8 @@ void ExpectReadBack(const sScene& scene, const std::string& path, double toleran
         {
             const auto found = byName.find(scene.mJoints[j].mName);
             ASSERT_NE(found, byName.end()) << scene.mJoints[j].mName << " in " << path;
-            worst = std::max(worst, Distance(world[j].mTranslation, cap.mPosition[(size_t)std::round(at)][found->second]));
+            worst =
+                std::max(worst, Distance(world[j].mTranslation, cap.mPosition[(size_t)std::round(at)][found->second]));
             ++compared;
         }
     }

@@ -58,11 +58,11 @@ std::vector<sPathStep> ParsePath(const std::string& text);
 // How the actor is played and written.
 struct sOptions
 {
-    unsigned int mFrameMs = 10; // the fixed frame length the actor is played and sampled at, ms (1 ... 100)
-    unsigned int mCycles = 1;   // each action's loop played this many times (1 ... 1000)
-    bool mContactLock = true;   // the contact locks (cActor::mContactLock); false: the ankle locks
-    bool mCrossFade = true;     // the cross-fade between actions (cActor::mCrossFade)
-    bool mInPlace = false;      // the loops as they are, the travel kept apart (sClip::mTravel)
+    unsigned int mFrameMs = 10;   // the fixed frame length the actor is played and sampled at, ms (1 ... 100)
+    unsigned int mCycles = 1;     // each action's loop played this many times (1 ... 1000)
+    bool mContactLock = true;     // the contact locks (cActor::mContactLock); false: the ankle locks
+    bool mCrossFade = true;       // the cross-fade between actions (cActor::mCrossFade)
+    bool mInPlace = false;        // the loops as they are, the travel kept apart (sClip::mTravel)
     std::vector<sPathStep> mPath; // a walk path; empty: one clip per action
     std::string mAction;          // only the action of this name; empty: every action
 };
@@ -82,10 +82,10 @@ struct sTransform
 struct sJoint
 {
     std::string mName;
-    int mParent = -1;        // index into sScene::mJoints, -1 for the root; parents come first
-    sTransform mRest;        // local, relative to the parent (the root's: the world)
-    sTransform mRestWorld;   // the rest frame in the world
-    double mLength = 0;      // along the bone's +y, units
+    int mParent = -1;      // index into sScene::mJoints, -1 for the root; parents come first
+    sTransform mRest;      // local, relative to the parent (the root's: the world)
+    sTransform mRestWorld; // the rest frame in the world
+    double mLength = 0;    // along the bone's +y, units
 };
 
 // One animation: every joint's local transform at every frame.

@@ -37,8 +37,8 @@ inline double RotationError(const tMat3& a)
             const double dot = a[i * 3] * a[j * 3] + a[i * 3 + 1] * a[j * 3 + 1] + a[i * 3 + 2] * a[j * 3 + 2];
             worst = std::fmax(worst, std::fabs(dot - (i == j ? 1.0 : 0.0)));
         }
-    const double det = a[0] * (a[4] * a[8] - a[7] * a[5]) - a[3] * (a[1] * a[8] - a[7] * a[2]) +
-                       a[6] * (a[1] * a[5] - a[4] * a[2]);
+    const double det =
+        a[0] * (a[4] * a[8] - a[7] * a[5]) - a[3] * (a[1] * a[8] - a[7] * a[2]) + a[6] * (a[1] * a[5] - a[4] * a[2]);
     return det < 0 ? 2.0 : worst;
 }
 
@@ -91,8 +91,9 @@ inline tMat3 MatOf(const tQuat& q)
 
 inline tQuat Mul(const tQuat& a, const tQuat& b)
 {
-    return {a[3] * b[0] + a[0] * b[3] + a[1] * b[2] - a[2] * b[1], a[3] * b[1] + a[1] * b[3] + a[2] * b[0] - a[0] * b[2],
-            a[3] * b[2] + a[2] * b[3] + a[0] * b[1] - a[1] * b[0], a[3] * b[3] - a[0] * b[0] - a[1] * b[1] - a[2] * b[2]};
+    return {
+        a[3] * b[0] + a[0] * b[3] + a[1] * b[2] - a[2] * b[1], a[3] * b[1] + a[1] * b[3] + a[2] * b[0] - a[0] * b[2],
+        a[3] * b[2] + a[2] * b[3] + a[0] * b[1] - a[1] * b[0], a[3] * b[3] - a[0] * b[0] - a[1] * b[1] - a[2] * b[2]};
 }
 
 inline tQuat Conjugate(const tQuat& q) { return {-q[0], -q[1], -q[2], q[3]}; }
@@ -127,8 +128,22 @@ inline sTransform Inverse(const sTransform& a)
 inline tMat4 MatrixOf(const sTransform& a)
 {
     const tMat3 r = MatOf(a.mRotation);
-    return {r[0], r[1], r[2], 0, r[3], r[4], r[5], 0, r[6], r[7], r[8], 0, a.mTranslation[0], a.mTranslation[1],
-            a.mTranslation[2], 1};
+    return {r[0],
+            r[1],
+            r[2],
+            0,
+            r[3],
+            r[4],
+            r[5],
+            0,
+            r[6],
+            r[7],
+            r[8],
+            0,
+            a.mTranslation[0],
+            a.mTranslation[1],
+            a.mTranslation[2],
+            1};
 }
 
 } // namespace qvexport

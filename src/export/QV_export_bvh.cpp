@@ -64,10 +64,7 @@ tVec EulerZXY(const tQuat& q)
     return {z * deg, x * deg, y * deg};
 }
 
-double Near(double angle, double before)
-{
-    return angle + 360.0 * std::round((before - angle) / 360.0);
-}
+double Near(double angle, double before) { return angle + 360.0 * std::round((before - angle) / 360.0); }
 
 void Put(std::string& out, const char* format, double v)
 {
@@ -112,9 +109,8 @@ std::string Hierarchy(const sScene& scene, const std::vector<std::string>& names
             for (int k = 0; k < 3; ++k)
                 offset[k] = j.mRestWorld.mTranslation[k] - joints[j.mParent].mRestWorld.mTranslation[k];
         out += indent() + Offset(offset) + "\n";
-        out += indent() +
-               (j.mParent < 0 ? "CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation\n"
-                              : "CHANNELS 3 Zrotation Xrotation Yrotation\n");
+        out += indent() + (j.mParent < 0 ? "CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation\n"
+                                         : "CHANNELS 3 Zrotation Xrotation Yrotation\n");
         if (!parent[i])
             out += indent() + "End Site\n" + indent() + "{\n" + indent() + "  " +
                    Offset(Rotate(j.mRestWorld.mRotation, {0, j.mLength, 0})) + "\n" + indent() + "}\n";

@@ -96,8 +96,8 @@ public:
             mBytes += '\0';
         const size_t offset = mBytes.size();
         mBytes.append((const char*)data, size);
-        std::string view = "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
-                           ",\"byteLength\":" + std::to_string(size);
+        std::string view =
+            "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) + ",\"byteLength\":" + std::to_string(size);
         if (target)
             view += ",\"target\":" + std::to_string(target);
         mViews.push_back(view + "}");
@@ -189,9 +189,9 @@ std::string Skin(const sScene& scene, cBuffer& buffer)
         inverse.back() = 1.0f;
         joints.push_back(std::to_string(i));
     }
-    return "{\"name\":" + Quoted(scene.mName.empty() ? "skeleton" : scene.mName) +
-           ",\"joints\":" + Join(joints) + ",\"skeleton\":0,\"inverseBindMatrices\":" +
-           std::to_string(buffer.Floats(inverse, 16, "MAT4", 0, false)) + "}";
+    return "{\"name\":" + Quoted(scene.mName.empty() ? "skeleton" : scene.mName) + ",\"joints\":" + Join(joints) +
+           ",\"skeleton\":0,\"inverseBindMatrices\":" + std::to_string(buffer.Floats(inverse, 16, "MAT4", 0, false)) +
+           "}";
 }
 
 // ---------------------------------------------------------------------------
@@ -250,21 +250,23 @@ sMeshParts Mesh(const cBody& body, cBuffer& buffer)
     std::vector<uint16_t> joints;
     std::vector<float> weights;
     JointsAndWeights(body, joints, weights);
-    std::string attributes = "\"POSITION\":" + std::to_string(buffer.Floats(positions, 3, "VEC3", kArrayBuffer, true)) +
-                             ",\"NORMAL\":" + std::to_string(buffer.Floats(normals, 3, "VEC3", kArrayBuffer, false)) +
-                             ",\"JOINTS_0\":" +
-                             std::to_string(buffer.Whole(joints, 4, "VEC4", kUnsignedShort, kArrayBuffer)) +
-                             ",\"WEIGHTS_0\":" + std::to_string(buffer.Floats(weights, 4, "VEC4", kArrayBuffer, false));
+    std::string attributes =
+        "\"POSITION\":" + std::to_string(buffer.Floats(positions, 3, "VEC3", kArrayBuffer, true)) +
+        ",\"NORMAL\":" + std::to_string(buffer.Floats(normals, 3, "VEC3", kArrayBuffer, false)) +
+        ",\"JOINTS_0\":" + std::to_string(buffer.Whole(joints, 4, "VEC4", kUnsignedShort, kArrayBuffer)) +
+        ",\"WEIGHTS_0\":" + std::to_string(buffer.Floats(weights, 4, "VEC4", kArrayBuffer, false));
     sMeshParts parts;
     const bool textured = !body.mTexture.Empty() && !body.mTexCoords.empty();
     if (textured)
     {
-        attributes += ",\"TEXCOORD_0\":" + std::to_string(buffer.Floats(body.mTexCoords, 2, "VEC2", kArrayBuffer, false));
+        attributes +=
+            ",\"TEXCOORD_0\":" + std::to_string(buffer.Floats(body.mTexCoords, 2, "VEC2", kArrayBuffer, false));
         const std::vector<unsigned char> png = EncodePng(body.mTexture);
         if (png.empty())
             throw cExportError("the body's texture cannot be written as a PNG");
-        parts.mImage = "{\"mimeType\":\"image/png\",\"bufferView\":" +
-                       std::to_string(buffer.View(png.data(), png.size(), 0)) + "}";
+        parts.mImage =
+            "{\"mimeType\":\"image/png\",\"bufferView\":" + std::to_string(buffer.View(png.data(), png.size(), 0)) +
+            "}";
         // Repeat in both directions, as the demo draws it; linear filters.
         parts.mSampler = "{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":10497,\"wrapT\":10497}";
         parts.mTexture = "{\"sampler\":0,\"source\":0}";
@@ -323,7 +325,8 @@ std::string Animation(const sClip& clip, const sScene& scene, int travelNode, cB
     for (size_t j = 0; j < scene.mJoints.size(); ++j)
         track((int)j, [&](size_t f) -> const sTransform& { return clip.mFrames[f][j]; }, j == 0 || Moves(clip, j));
     if (travelNode >= 0)
-        track(travelNode, [&](size_t f) -> const sTransform& { return clip.mTravel[f]; }, true);
+        track(
+            travelNode, [&](size_t f) -> const sTransform& { return clip.mTravel[f]; }, true);
     return "{\"name\":" + Quoted(clip.mName) + ",\"channels\":" + Join(channels) + ",\"samplers\":" + Join(samplers) +
            "}";
 }
@@ -373,9 +376,10 @@ std::string FormatGltf(const sScene& scene, bool binary)
     const int bodyNode = withBody ? (int)scene.mJoints.size() + (scene.mInPlace ? 1 : 0) : -1;
 
     cBuffer buffer;
-    std::string doc = "{\"asset\":{\"version\":\"2.0\",\"generator\":\"qvexport\"},\"scene\":0,\"scenes\":[{\"nodes\":[" +
-                      std::to_string(scene.mInPlace ? travelNode : 0) +
-                      (withBody ? "," + std::to_string(bodyNode) : std::string()) + "]}]";
+    std::string doc =
+        "{\"asset\":{\"version\":\"2.0\",\"generator\":\"qvexport\"},\"scene\":0,\"scenes\":[{\"nodes\":[" +
+        std::to_string(scene.mInPlace ? travelNode : 0) + (withBody ? "," + std::to_string(bodyNode) : std::string()) +
+        "]}]";
     doc += ",\"nodes\":" + Join(Nodes(scene, travelNode, bodyNode));
     if (withBody)
     {

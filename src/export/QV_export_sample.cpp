@@ -94,8 +94,8 @@ namespace
 // demo's rate (kTurnRate degrees a millisecond), rounded to whole frames.
 unsigned long StepFrames(const sPathStep& s, unsigned int dt)
 {
-    const double ms = s.mKind == sPathStep::kLeft || s.mKind == sPathStep::kRight ? s.mAmount / kTurnRate
-                                                                                    : s.mAmount * 1000.0;
+    const double ms =
+        s.mKind == sPathStep::kLeft || s.mKind == sPathStep::kRight ? s.mAmount / kTurnRate : s.mAmount * 1000.0;
     return (unsigned long)std::max(1.0, std::round(ms / dt));
 }
 
