@@ -112,8 +112,7 @@ void ExpectRoundTrip(const std::string& actorText, const std::string& label, int
     // The importer scales the figure to its standing hip height, which it
     // finds over its own ground: speeds compare in shins (the left foot's
     // parent bone, the same bone in both files).
-    const double speedBefore = before.mSpeed / ShinLength(actorText),
-                 speedAfter = after.mSpeed / ShinLength(back.mXml);
+    const double speedBefore = before.mSpeed / ShinLength(actorText), speedAfter = after.mSpeed / ShinLength(back.mXml);
     printf("%s: speed %.4f -> %.4f shins/s (%+.2f %%), cadence %.2f -> %.2f steps/min (%+.2f %%)\n", label.c_str(),
            speedBefore, speedAfter, 100 * (speedAfter / speedBefore - 1), before.mCadence, after.mCadence,
            100 * (after.mCadence / before.mCadence - 1));
@@ -144,9 +143,9 @@ TEST(QvExportRoundTrip, ACapturedWalkImportedExportedAndImportedAgainKeepsItsGai
 // stand on (FootContactPoints).
 struct sFootJoints
 {
-    int mFoot = -1, mToe = -1;        // in the scene's joints
-    int mFootCap = -1, mToeCap = -1;  // in Assimp's
-    cVector3D mHeel;                  // in the foot's frame
+    int mFoot = -1, mToe = -1;       // in the scene's joints
+    int mFootCap = -1, mToeCap = -1; // in Assimp's
+    cVector3D mHeel;                 // in the foot's frame
     float mFootLength = 0, mToeLength = 0;
 };
 
@@ -226,8 +225,8 @@ TEST(QvExportFeet, InTheExportedFileTheFeetSlideUnderOnePercentOfAStrideWhileDow
             for (size_t fr = 0; fr < cap.Frames(); ++fr)
             {
                 const cMatrix4D foot = FrameOf(cap.mRotation[fr][f.mFootCap], cap.mPosition[fr][f.mFootCap]);
-                const cMatrix4D toe = f.mToeCap >= 0 ? FrameOf(cap.mRotation[fr][f.mToeCap], cap.mPosition[fr][f.mToeCap])
-                                                     : foot;
+                const cMatrix4D toe =
+                    f.mToeCap >= 0 ? FrameOf(cap.mRotation[fr][f.mToeCap], cap.mPosition[fr][f.mToeCap]) : foot;
                 cVector3D points[cFootLock::kContactPoints];
                 FootContactPoints(foot, f.mFootLength, f.mHeel, f.mToeCap >= 0 ? &toe : nullptr, f.mToeLength, points);
                 for (int k = 0; k < cFootLock::kContactPoints; ++k)
@@ -277,7 +276,8 @@ TEST(QvExportPath, APathTurnsAQuarterAndStopsAsTheDemoWould)
     EXPECT_GT(secondLeg, 1.0);
     // The two legs at right angles.
     const double angle = std::acos(((mid[0] - p0[0]) * (p1[0] - mid[0]) + (mid[2] - p0[2]) * (p1[2] - mid[2])) /
-                                   (firstLeg * secondLeg)) * 180 / M_PI;
+                                   (firstLeg * secondLeg)) *
+                         180 / M_PI;
     EXPECT_NEAR(angle, 90.0, 20.0);
     const std::array<double, 3>& beforeEnd = clip.mFrames[clip.mFrames.size() - 20][0].mTranslation;
     EXPECT_LT(std::hypot(p1[0] - beforeEnd[0], p1[2] - beforeEnd[2]), 0.01) << "standing at the end";

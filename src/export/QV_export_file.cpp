@@ -23,18 +23,18 @@ eFormat FormatOf(const std::string& path)
         return eFormat::kGlb;
     if (ext == ".bvh")
         return eFormat::kBvh;
-    throw cExportError("cannot tell the format of " + QuoteName(path) +
-                       " by its extension: name a file ending in .gltf, .glb or .bvh");
+    throw cExportError("cannot tell the format of '" + path +
+                       "' by its extension: name a file ending in .gltf, .glb or .bvh");
 }
 
 sSummary ExportFile(const std::string& in, const std::string& out, const sOptions& opt)
 {
     CheckOptions(opt);
-    const eFormat format = FormatOf(out);
     // Writing over the actor file would lose it; compared as files, so that
     // another spelling or a link is caught too.
     if (SameFile(in, out))
         throw cExportError("the output '" + out + "' is the input file '" + in + "'; name another file to write");
+    const eFormat format = FormatOf(out);
     // The reader's checks and messages first (a regular file, its limits,
     // a character the demo can play); then its text, for each clip's host.
     {
