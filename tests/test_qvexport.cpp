@@ -7,6 +7,7 @@
 //   [SECTION] helpers
 //   [SECTION] validated by the Khronos validator
 //   [SECTION] read back by Assimp
+//   [SECTION] the body
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,9 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "QV_base64.h"
 #include "QV_capture.h"
 #include "QV_export.h"
 #include "QV_export_math.h"
+#include "QV_png.h"
 #include "support/run_program.h"
 
 using namespace qvexport;
@@ -46,6 +49,25 @@ void WriteFile(const std::string& path, const std::string& text)
 }
 
 std::string WalkerText() { return qvtest::FileText(kWalker); }
+
+// The walker with texture coordinates (its places, front view) and a small
+// texture of its own, as an imported body carries them.
+std::string TexturedWalkerText()
+{
+    std::string text = WalkerText();
+    const size_t vertices = (size_t)std::atol(text.c_str() + text.find("<body vertices=\"") + 16);
+    std::string uv = "<texcoords>\n";
+    for (size_t v = 0; v < vertices; ++v)
+        uv += std::to_string((v % 97) / 97.0) + " " + std::to_string((v % 89) / 89.0) + "\n";
+    sImage image;
+    image.mWidth = 8;
+    image.mHeight = 4;
+    for (unsigned int i = 0; i < image.mWidth * image.mHeight * 4; ++i)
+        image.mPixels.push_back((unsigned char)(i * 37 % 256));
+    const std::string texture = uv + "</texcoords>\n<texture>\n" + Base64Lines(EncodePng(image)) + "</texture>\n";
+    text.insert(text.find("</body>"), texture);
+    return text;
+}
 
 // The validator's verdict on files: its status (0: no errors) and what it
 // printed. Node.js or the npm package missing is a failure, not a skip: the
@@ -106,6 +128,10 @@ TEST(QvExportValidator, TheWalkerWithItsBodyIsValidGltfAndGlb)
     ASSERT_FALSE(scene.mBody.Empty());
     ASSERT_EQ(scene.mClips.size(), 3u);
     ExpectValid(WriteBoth(scene, "walker"));
+    // And with a texture embedded.
+    const sScene textured = SampleActor(TexturedWalkerText(), opt);
+    ASSERT_FALSE(textured.mBody.mTexture.Empty());
+    ExpectValid(WriteBoth(textured, "textured"));
 }
 
 TEST(QvExportValidator, InPlaceAnkleLocksAndAPathAreValidToo)
@@ -223,6 +249,72 @@ TEST(QvExportReadBack, InPlaceTheTravelNodeCarriesTheRootWhereTheBakedRootGoes)
     EXPECT_EQ(rootAway, 0.0) << "in place, the root stays over its rest place";
     // And Assimp sees the travel node's motion in the in-place file.
     ExpectReadBack(b, WriteBoth(b, "inplace_readback")[1], 1e-4);
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] the body
+
+// Assimp reads the skinned mesh back (its joints, weights, texture
+// coordinates and embedded texture) and skins it, at the first frame, where
+// the exported joints and inverse bind matrices put it: the walker's body as
+// the file's first frame poses it.
+TEST(QvExportBody, AssimpSkinsTheExportedBodyWhereTheJointsPutIt)
+{
+    sOptions opt;
+    opt.mAction = "walk";
+    const sScene scene = SampleActor(TexturedWalkerText(), opt);
+    const cBody& body = scene.mBody;
+    ASSERT_EQ(body.mTexture.mWidth, 8u);
+    const std::vector<sTransform> world = World(scene, scene.mClips[0], 0);
+    for (const std::string& path : WriteBoth(scene, "body"))
+    {
+        const qvimport::sCapture cap = qvimport::ReadScene(path);
+        ASSERT_EQ(cap.mBody.mInfluences.size(), body.VertexCount()) << path;
+        EXPECT_EQ(cap.mBody.mTriangles.size(), body.mTriangles.size());
+        EXPECT_EQ(cap.mBody.mTexture.mWidth, body.mTexture.mWidth);
+        EXPECT_EQ(cap.mBody.mTexture.mPixels, body.mTexture.mPixels) << "the texture, losslessly";
+        ASSERT_EQ(cap.mBody.mTexCoords.size(), body.mTexCoords.size());
+        ASSERT_GT(cap.Frames(), 0u);
+        for (const std::vector<qvimport::sSkinInfluence>& vertex : cap.mBody.mInfluences)
+            for (const qvimport::sSkinInfluence& s : vertex)
+                ASSERT_LT((size_t)s.mJoint, cap.mJoints.size());
+        double worst = 0, worstUv = 0;
+        for (size_t v = 0; v < body.VertexCount(); ++v)
+        {
+            // Ours: each joint's world frame times its inverse rest frame.
+            const cVector3D& rest = body.mRestPositions[v];
+            const sInfluences& in = body.mInfluences[v];
+            std::array<double, 3> ours = {0, 0, 0};
+            for (unsigned int k = 0; k < in.mCount; ++k)
+            {
+                const sTransform skin = Compose(world[in.mBone[k]], Inverse(scene.mJoints[in.mBone[k]].mRestWorld));
+                const tVec p = Rotate(skin.mRotation, {rest.mData[0], rest.mData[1], rest.mData[2]});
+                for (int c = 0; c < 3; ++c)
+                    ours[c] += in.mWeight[k] * (p[c] + skin.mTranslation[c]);
+            }
+            // Assimp's: the place in each joint's frame at the first frame.
+            std::array<double, 3> theirs = {0, 0, 0};
+            double sum = 0;
+            for (const qvimport::sSkinInfluence& s : cap.mBody.mInfluences[v])
+            {
+                const qvimport::sQuat& q = cap.mRotation[0][s.mJoint];
+                const qvimport::sVec3& at = cap.mPosition[0][s.mJoint];
+                const tVec p = Rotate({q.x, q.y, q.z, q.w}, {s.mLocal.x, s.mLocal.y, s.mLocal.z});
+                theirs[0] += s.mWeight * (p[0] + at.x);
+                theirs[1] += s.mWeight * (p[1] + at.y);
+                theirs[2] += s.mWeight * (p[2] + at.z);
+                sum += s.mWeight;
+            }
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::fabs(ours[c] - theirs[c] / sum));
+            for (int c = 0; c < 2; ++c)
+                worstUv = std::max(worstUv, std::fabs(body.mTexCoords[v * 2 + c] - cap.mBody.mTexCoords[v * 2 + c]));
+        }
+        printf("%s: %zu vertices, worst skinned place %.3g units apart, texture coordinates %.3g\n", path.c_str(),
+               body.VertexCount(), worst, worstUv);
+        EXPECT_LT(worst, 1e-4) << path;
+        EXPECT_LT(worstUv, 1e-6) << path;
+    }
 }
 
 } // namespace

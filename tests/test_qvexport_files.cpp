@@ -96,14 +96,14 @@ TEST(QvExportFiles, OutputThatIsTheInputOrHasNoKnownExtensionIsRefused)
                   "the output '" + dir + "walker.gltf' is the input file '" + dir +
                       "walker.gltf'; name another file to write");
     ASSERT_EQ(symlink((dir + "walker.gltf").c_str(), (dir + "link.glb").c_str()), 0);
-    ExpectRefused(Export({dir + "walker.gltf", dir + "link.glb"}, dir),
-                  "the output '" + dir + "link.glb' is the input file '" + dir +
-                      "walker.gltf'; name another file to write");
+    ExpectRefused(Export({dir + "walker.gltf", dir + "link.glb"}, dir), "the output '" + dir +
+                                                                            "link.glb' is the input file '" + dir +
+                                                                            "walker.gltf'; name another file to write");
     EXPECT_EQ(qvtest::FileText(dir + "walker.gltf"), text) << "the input is untouched";
     for (const char* name : {"out.obj", "out", "out.gltf.txt", "gltf"})
         ExpectRefused(Export({kWalker, dir + name}, dir), "cannot tell the format of '" + dir + name +
-                                                           "' by its extension: name a file ending in .gltf, .glb "
-                                                           "or .bvh");
+                                                              "' by its extension: name a file ending in .gltf, .glb "
+                                                              "or .bvh");
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"link.glb", "walker.gltf"}));
 }
 
@@ -173,8 +173,8 @@ TEST(QvExportFiles, EveryOptionTogetherWritesAFile)
 {
     const std::string dir = Folder("options_ok");
     const qvtest::sRun r = Export({kWalker, dir + "out.gltf", "--in-place", "--locks", "ankle", "--cross-fade", "off",
-                                "--cycles", "2", "--frame", "16", "--path", "walk 1, right 45, stop"},
-                               dir);
+                                   "--cycles", "2", "--frame", "16", "--path", "walk 1, right 45, stop"},
+                                  dir);
     EXPECT_EQ(r.mStatus, 0) << r.mErr;
     const std::string text = qvtest::FileText(dir + "out.gltf");
     EXPECT_NE(text.find("\"name\":\"travel\""), std::string::npos);

@@ -283,6 +283,51 @@ TEST(QvExportPath, APathTurnsAQuarterAndStopsAsTheDemoWould)
     EXPECT_LT(std::hypot(p1[0] - beforeEnd[0], p1[2] - beforeEnd[2]), 0.01) << "standing at the end";
 }
 
+// The path's frames are the demo's: the same steps driven through
+// StepCharacter (as the demo's keys drive it) put every bone's head where
+// the clip's joints are, frame by frame, the re-centring added back.
+TEST(QvExportPath, EveryFrameOfAPathIsWhereTheDemoPutsTheBones)
+{
+    sOptions opt;
+    opt.mPath = ParsePath("walk 1, right 30, walk 1, stop");
+    opt.mFrameMs = 16;
+    const std::string text = Text(kWalker);
+    const sScene scene = SampleActor(text, opt);
+    const sClip& clip = scene.mClips[0];
+    measure::sSwitches sw;
+    sw.mContactLock = sw.mCrossFade = true;
+    measure::cHost host(measure::sActorText{text}, sw);
+    std::vector<sSteering> steps(1); // the first frame stands
+    for (int f = 0; f < 63; ++f)     // 1 s at 16 ms frames, rounded
+        steps.push_back({true, false, false});
+    for (int f = 0; f < 19; ++f) // 30 degrees at 1.6 degrees a frame
+        steps.push_back({true, false, true});
+    for (int f = 0; f < 63; ++f)
+        steps.push_back({true, false, false});
+    for (int f = 0; f < 63; ++f)
+        steps.push_back({false, false, false});
+    ASSERT_EQ(clip.mFrames.size(), steps.size());
+    double worst = 0;
+    for (size_t f = 0; f < steps.size(); ++f)
+    {
+        host.Frame(opt.mFrameMs, steps[f]);
+        std::vector<sTransform> world(scene.mJoints.size());
+        for (size_t j = 0; j < world.size(); ++j)
+        {
+            const int p = scene.mJoints[j].mParent;
+            world[j] = p < 0 ? clip.mFrames[f][j] : Compose(world[p], clip.mFrames[f][j]);
+            const cBone* bone = nullptr;
+            for (const cBone& b : host.actor().mArmature.mBones)
+                bone = b.mName == scene.mJoints[j].mName ? &b : bone;
+            ASSERT_NE(bone, nullptr);
+            const cVector3D head = host.Unshifted(bone->mWorldTransform.getTransform());
+            for (int k = 0; k < 3; ++k)
+                worst = std::max(worst, std::fabs(world[j].mTranslation[k] - head.mData[k]));
+        }
+    }
+    EXPECT_LT(worst, 1e-4);
+}
+
 TEST(QvExportPath, ThePathSyntaxReadsItsStepsAndNamesWhatItCannotRead)
 {
     const std::vector<sPathStep> s = ParsePath("walk 4, left 90,right 45.5 , stand 2, stop");
