@@ -247,6 +247,13 @@ TEST(QvExportReadBack, InPlaceTheTravelNodeCarriesTheRootWhereTheBakedRootGoes)
     }
     EXPECT_LT(worst, 1e-4);
     EXPECT_EQ(rootAway, 0.0) << "in place, the root stays over its rest place";
+    // Baked, the walk starts over the rest place and goes on from there.
+    const sTransform& start = a.mClips[0].mFrames[0][0];
+    EXPECT_NEAR(start.mTranslation[0], a.mJoints[0].mRest.mTranslation[0], 1e-9);
+    EXPECT_NEAR(start.mTranslation[2], a.mJoints[0].mRest.mTranslation[2], 1e-9);
+    const sTransform& end = a.mClips[0].mFrames.back()[0];
+    EXPECT_GT(std::hypot(end.mTranslation[0] - start.mTranslation[0], end.mTranslation[2] - start.mTranslation[2]),
+              1.0);
     // And Assimp sees the travel node's motion in the in-place file.
     ExpectReadBack(b, WriteBoth(b, "inplace_readback")[1], 1e-4);
 }

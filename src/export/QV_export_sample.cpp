@@ -232,6 +232,22 @@ void KeepSigns(std::vector<sTransform>& frame, const std::vector<sTransform>* be
     }
 }
 
+// The warm-up loop has carried the root some way: the clip is moved back
+// over the floor so that it starts with the root over its rest place, as a
+// clip in a viewer is expected to.
+void StartOverTheOrigin(sClip& clip, const sJoint& root, bool inPlace)
+{
+    const sTransform& first = inPlace ? clip.mTravel[0] : clip.mFrames[0][0];
+    const double dx = first.mTranslation[0] - (inPlace ? 0 : root.mRest.mTranslation[0]);
+    const double dz = first.mTranslation[2] - (inPlace ? 0 : root.mRest.mTranslation[2]);
+    for (size_t f = 0; f < clip.mFrames.size(); ++f)
+    {
+        sTransform& moved = inPlace ? clip.mTravel[f] : clip.mFrames[f][0];
+        moved.mTranslation[0] -= dx;
+        moved.mTranslation[2] -= dz;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // [SECTION] the clips
 
@@ -322,6 +338,7 @@ sClip cSampler::Action(unsigned int slot)
             ++restarts;
         Record(*host, order, joints, clip);
     }
+    StartOverTheOrigin(clip, joints[0], mOpt.mInPlace);
     return clip;
 }
 
