@@ -8,9 +8,11 @@
 //   [SECTION] validated by the Khronos validator
 //   [SECTION] read back by Assimp
 //   [SECTION] the body
+//   [SECTION] what the formats cannot hold
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -228,8 +230,9 @@ TEST(QvExportReadBack, AssimpReadsGltfGlbAndBvhWithTheJointsWhereTheActorHadThem
 
 TEST(QvExportReadBack, InPlaceTheTravelNodeCarriesTheRootWhereTheBakedRootGoes)
 {
+    // Along a path with both turns, so that the heading's part is checked.
     sOptions baked;
-    baked.mAction = "walk";
+    baked.mPath = ParsePath("walk 1, left 120, walk 1, right 200, stop");
     sOptions inPlace = baked;
     inPlace.mInPlace = true;
     const sScene a = SampleActor(WalkerText(), baked), b = SampleActor(WalkerText(), inPlace);
@@ -247,11 +250,14 @@ TEST(QvExportReadBack, InPlaceTheTravelNodeCarriesTheRootWhereTheBakedRootGoes)
     }
     EXPECT_LT(worst, 1e-4);
     EXPECT_EQ(rootAway, 0.0) << "in place, the root stays over its rest place";
-    // Baked, the walk starts over the rest place and goes on from there.
-    const sTransform& start = a.mClips[0].mFrames[0][0];
-    EXPECT_NEAR(start.mTranslation[0], a.mJoints[0].mRest.mTranslation[0], 1e-9);
-    EXPECT_NEAR(start.mTranslation[2], a.mJoints[0].mRest.mTranslation[2], 1e-9);
-    const sTransform& end = a.mClips[0].mFrames.back()[0];
+    // Baked, a walk starts over the rest place and goes on from there.
+    sOptions walk;
+    walk.mAction = "walk";
+    const sScene w = SampleActor(WalkerText(), walk);
+    const sTransform& start = w.mClips[0].mFrames[0][0];
+    EXPECT_NEAR(start.mTranslation[0], w.mJoints[0].mRest.mTranslation[0], 1e-9);
+    EXPECT_NEAR(start.mTranslation[2], w.mJoints[0].mRest.mTranslation[2], 1e-9);
+    const sTransform& end = w.mClips[0].mFrames.back()[0];
     EXPECT_GT(std::hypot(end.mTranslation[0] - start.mTranslation[0], end.mTranslation[2] - start.mTranslation[2]),
               1.0);
     // And Assimp sees the travel node's motion in the in-place file.
@@ -322,6 +328,59 @@ TEST(QvExportBody, AssimpSkinsTheExportedBodyWhereTheJointsPutIt)
         EXPECT_LT(worst, 1e-4) << path;
         EXPECT_LT(worstUv, 1e-6) << path;
     }
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] what the formats cannot hold
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to)
+{
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// A joint holds a rotation and a translation: a rest matrix that stretches
+// is refused with the bone's name, not written wrongly.
+TEST(QvExportLimits, ARestMatrixThatStretchesIsRefusedByName)
+{
+    const std::string text = Replaced(WalkerText(), "<matrix>-1.000000,0.000000,0.000000,0.000000, 0.000000,-0.980581",
+                                      "<matrix>-1.500000,0.000000,0.000000,0.000000, 0.000000,-0.980581");
+    try
+    {
+        SampleActor(text, sOptions());
+        ADD_FAILURE() << "a stretching rest matrix was written";
+    }
+    catch (const cExportError& e)
+    {
+        EXPECT_EQ(std::string(e.what()), "the bone 'Bone.001' has a rest matrix that stretches, shears or mirrors: "
+                                         "glTF and BVH joints hold only rotations and translations");
+    }
+}
+
+// BVH names are single words: blanks and braces become '_', and a name that
+// then repeats another gets a suffix; Assimp reads the file with them.
+TEST(QvExportLimits, BvhNamesAreWordsAndStayDistinct)
+{
+    std::string text = WalkerText();
+    for (const char* name : {"Bone.002", "Bone.003"})
+        for (size_t at; (at = text.find(name)) != std::string::npos;)
+            text.replace(at, 8, name == std::string("Bone.002") ? "Left {hip}" : "Left _hip_");
+    sOptions opt;
+    opt.mAction = "walk";
+    const sScene scene = SampleActor(text, opt);
+    const std::string bvh = FormatBvh(scene);
+    EXPECT_NE(bvh.find("JOINT Left__hip_\n"), std::string::npos);
+    EXPECT_NE(bvh.find("JOINT Left__hip__2\n"), std::string::npos);
+    const std::string path = TempPath("names.bvh");
+    WriteFile(path, bvh);
+    std::vector<bool> parent(scene.mJoints.size(), false);
+    for (const sJoint& j : scene.mJoints)
+        if (j.mParent >= 0)
+            parent[j.mParent] = true;
+    const size_t leaves = std::count(parent.begin(), parent.end(), false);
+    EXPECT_EQ(qvimport::ReadScene(path).mJoints.size(), scene.mJoints.size() + leaves)
+        << "every joint, and an End Site for each without children";
 }
 
 } // namespace
