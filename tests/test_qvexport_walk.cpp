@@ -279,6 +279,10 @@ TEST(QvExportPath, APathTurnsAQuarterAndStopsAsTheDemoWould)
                                    (firstLeg * secondLeg)) *
                          180 / M_PI;
     EXPECT_NEAR(angle, 90.0, 20.0);
+    // To the figure's left: seen from above (+y), the second leg turns
+    // anticlockwise from the first.
+    const double up = (mid[2] - p0[2]) * (p1[0] - mid[0]) - (mid[0] - p0[0]) * (p1[2] - mid[2]);
+    EXPECT_GT(up, 0.0);
     const std::array<double, 3>& beforeEnd = clip.mFrames[clip.mFrames.size() - 20][0].mTranslation;
     EXPECT_LT(std::hypot(p1[0] - beforeEnd[0], p1[2] - beforeEnd[2]), 0.01) << "standing at the end";
 }
