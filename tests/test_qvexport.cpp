@@ -383,4 +383,24 @@ TEST(QvExportLimits, BvhNamesAreWordsAndStayDistinct)
         << "every joint, and an End Site for each without children";
 }
 
+// What would fill the memory is refused before it is sampled, with what to
+// change: an hour's walk of the walker's 25 bones at 10 ms frames.
+TEST(QvExportLimits, AWalkTooLongToSampleIsRefusedBeforeItIsPlayed)
+{
+    sOptions opt;
+    opt.mPath = ParsePath("walk 3600");
+    try
+    {
+        SampleActor(WalkerText(), opt);
+        ADD_FAILURE() << "an hour's walk was sampled";
+    }
+    catch (const cExportError& e)
+    {
+        EXPECT_EQ(std::string(e.what()), "the path is too long to sample: more than 4000000 joint transforms in all "
+                                         "(fewer --cycles, a longer --frame, or a shorter path)");
+    }
+    opt.mFrameMs = 100; // the same hour in 100 ms frames fits
+    EXPECT_EQ(SampleActor(WalkerText(), opt).mClips[0].mFrames.size(), 36001u);
+}
+
 } // namespace
