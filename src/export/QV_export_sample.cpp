@@ -376,7 +376,7 @@ sClip cSampler::Path()
 }
 
 // The slots to sample: all, or the one whose action is called name.
-std::vector<unsigned int> ActionSlots(const std::string& text, const std::string& name)
+std::vector<unsigned int> SlotsToSample(const std::string& text, const std::string& name)
 {
     std::vector<unsigned int> slots;
     measure::cHost host(measure::sActorText{text});
@@ -412,7 +412,7 @@ sScene SampleActor(const std::string& actorText, const sOptions& opt)
     if (!opt.mPath.empty())
         scene.mClips.push_back(sampler.Path());
     else
-        for (unsigned int slot : ActionSlots(actorText, opt.mAction))
+        for (unsigned int slot : SlotsToSample(actorText, opt.mAction))
             scene.mClips.push_back(sampler.Action(slot));
     return scene;
 }
