@@ -134,6 +134,34 @@ TEST(QvExportRoundTrip, ACapturedWalkImportedExportedAndImportedAgainKeepsItsGai
     ExpectRoundTrip(first.mXml, "131_01_glb", first.mCapturedWalk.mCycles, eFormat::kGlb);
 }
 
+// A take that walks, turns a corner and walks on: the importer loops a
+// stretch that walks straight, not strides through the turn, so the feet it
+// plants stay within the legs' reach; the speed is still the walk's.
+TEST(QvExportRoundTrip, AWalkThatTurnsACornerIsLoopedFromAStraightStretch)
+{
+    sOptions opt;
+    opt.mPath = ParsePath("walk 4, left 90, walk 4, stop");
+    const sScene scene = SampleActor(Text(kWalker), opt);
+    const std::string path = TempPath("corner.glb");
+    WriteFile(path, FormatGltf(scene, true));
+    const qvimport::sImportResult back = qvimport::ImportFile(path, qvimport::sOptions());
+    const double frameMs = opt.mFrameMs;
+    // The turn's frames: from the end of the first 4 s (the start, standing,
+    // is one frame) to the end of the quarter turn at 0.1 degree a ms.
+    const int turnBegin = (int)(4000 / frameMs), turnEnd = (int)((4000 + 900) / frameMs) + 1;
+    for (int w = 0; w < 2; ++w)
+    {
+        const int a = back.mActor.mCycleFrames[w][0], b = back.mActor.mCycleFrames[w][1];
+        EXPECT_TRUE(b <= turnBegin || a >= turnEnd) << "walk " << w << ": frames " << a << "-" << b;
+    }
+    EXPECT_LT(back.mActor.mPlant[0].mLargestShift, 0.1);
+    EXPECT_LT(back.mActor.mPlant[0].mLargestMiss, 1e-6);
+    const sGait straight = Walk(Text(kWalker), 1);
+    const sGait after = Walk(back.mXml, back.mCapturedWalk.mCycles);
+    const double ratio = (after.mSpeed / ShinLength(back.mXml)) / (straight.mSpeed / ShinLength(Text(kWalker)));
+    EXPECT_NEAR(ratio, 1.0, 0.05);
+}
+
 // ---------------------------------------------------------------------------
 // [SECTION] feet in the exported file
 

@@ -27,6 +27,7 @@
 #ifndef QV_IMPORT_H
 #define QV_IMPORT_H
 
+#include <cmath>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -206,7 +207,19 @@ sCycle DescribeCycle(const sCapture& cap, const sFeet& feet, int begin, int end)
 // plants), and flight phases in most cycles (hops, a run).
 void CheckSteps(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
 
+// The cycles, the steady ones marked: at the walk's full speed and usual
+// duration, and straight (turning no more than kMaxSteadyTurn) where any of
+// those is.
 std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sContacts& contacts);
+
+// The most a steady cycle, or a run of them, turns: 15 degrees, a stride on
+// a circle about nine strides round (a capture's straight walk wavers by a
+// few degrees; a corner turns by far more).
+const double kMaxSteadyTurn = 15 * M_PI / 180;
+
+// How far the figure turns from frame begin to frame end, radians, to its
+// left positive (the hips' facing, summed frame by frame).
+double Turn(const sCapture& cap, const sFeet& feet, int begin, int end);
 
 // Refuses gait cycles none of which walks: the pelvis going on by 0.15 of a
 // leg or more and each foot stepping on by half of that, the same way

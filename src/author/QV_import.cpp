@@ -56,7 +56,8 @@ sCycle SteadyRun(const sCapture& cap, const sFeet& feet, const std::vector<sCycl
         while (j + 1 < cycles.size() && cycles[j + 1].mSteady && cycles[j + 1].mBegin == cycles[j].mEnd)
             ++j;
         const int strides = (int)(j - i + 1);
-        if (strides < 2 || strides < best.mStrides)
+        if (strides < 2 || strides < best.mStrides ||
+            std::fabs(Turn(cap, feet, cycles[i].mBegin, cycles[j].mEnd)) > kMaxSteadyTurn)
             continue;
         sCycle run = DescribeCycle(cap, feet, cycles[i].mBegin, cycles[j].mEnd);
         run.mSteady = true;

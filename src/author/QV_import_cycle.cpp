@@ -145,7 +145,33 @@ std::vector<sCycle> FindCycles(const sCapture& cap, const sFeet& feet, const sCo
     for (sCycle& c : cycles)
         c.mSteady =
             fastest > 0 && c.mSpeed >= 0.8 * fastest && std::fabs((c.mEnd - c.mBegin) - typical) <= 0.25 * typical;
+    // Steady also means straight, where the clip walks straight anywhere: a
+    // take that turns a corner walks its strides into the turn at full
+    // speed, and a loop made of them (or a run of cycles through the turn)
+    // would turn the figure's own legs out from under it once the importer
+    // takes the turn out. A clip that curves all along keeps its cycles.
+    std::vector<char> straight(cycles.size());
+    bool anyStraight = false;
+    for (size_t k = 0; k < cycles.size(); ++k)
+    {
+        straight[k] = std::fabs(Turn(cap, feet, cycles[k].mBegin, cycles[k].mEnd)) <= kMaxSteadyTurn;
+        anyStraight = anyStraight || (cycles[k].mSteady && straight[k]);
+    }
+    if (anyStraight)
+        for (size_t k = 0; k < cycles.size(); ++k)
+            cycles[k].mSteady = cycles[k].mSteady && straight[k];
     return cycles;
+}
+
+double Turn(const sCapture& cap, const sFeet& feet, int begin, int end)
+{
+    double turned = 0;
+    for (int f = begin; f < end; ++f)
+    {
+        const sVec3 a = FacingVector(cap, feet, (size_t)f), b = FacingVector(cap, feet, (size_t)f + 1);
+        turned += std::atan2(a.x * b.y - a.y * b.x, a.x * b.x + a.y * b.y);
+    }
+    return turned;
 }
 
 // How far from a plain stand a frame is: its motion (the pelvis's and the
