@@ -162,6 +162,53 @@ TEST(QvExportRoundTrip, AWalkThatTurnsACornerIsLoopedFromAStraightStretch)
     EXPECT_NEAR(ratio, 1.0, 0.05);
 }
 
+// The walker's walk as a game asset has it: one stride made to loop, in
+// place (the travel left out) or travelling; its last frame the first again,
+// as exported, or dropped (a loop that wraps from its last frame to its
+// first). Imported with no options, each walks at the walker's speed and
+// cadence; the first part of the stride alone is no loop and is refused.
+TEST(QvExportRoundTrip, AWalkOfOneStrideMadeToLoopImportsAsAWalk)
+{
+    const std::string walker = Text(kWalker);
+    const sGait original = Walk(walker, 1);
+    const double originalSpeed = original.mSpeed / ShinLength(walker);
+    for (bool inPlace : {true, false})
+        for (bool wraps : {false, true})
+        {
+            const std::string label = std::string(inPlace ? "in place" : "travelling") + (wraps ? ", wraps" : "");
+            sOptions opt;
+            opt.mAction = "walk";
+            opt.mInPlace = inPlace;
+            sScene scene = SampleActor(walker, opt);
+            sClip& clip = scene.mClips.at(0);
+            if (inPlace)
+                clip.mTravel.assign(clip.mFrames.size(), sTransform());
+            if (wraps)
+            {
+                clip.mFrames.pop_back();
+                clip.mTravel.pop_back();
+            }
+            const std::string path = TempPath("loop.glb");
+            WriteFile(path, FormatGltf(scene, true));
+            const qvimport::sImportResult back = qvimport::ImportFile(path, qvimport::sOptions());
+            EXPECT_EQ(back.mLoopTimes, 3) << label;
+            const sGait after = Walk(back.mXml, back.mCapturedWalk.mCycles);
+            // In place, the speed is the one the standing feet slide back at
+            // (PutInMotion): 4.5 % over the walk's here.
+            EXPECT_NEAR(after.mSpeed / ShinLength(back.mXml) / originalSpeed, 1.0, inPlace ? 0.05 : 0.02) << label;
+            EXPECT_NEAR(after.mCadence / original.mCadence, 1.0, 0.01) << label;
+        }
+    sOptions opt;
+    opt.mAction = "walk";
+    sScene scene = SampleActor(walker, opt);
+    std::vector<std::vector<sTransform>>& frames = scene.mClips.at(0).mFrames;
+    frames.resize(frames.size() * 7 / 10);
+    scene.mClips[0].mTravel.resize(frames.size());
+    const std::string path = TempPath("part.glb");
+    WriteFile(path, FormatGltf(scene, true));
+    EXPECT_THROW(qvimport::ImportFile(path, qvimport::sOptions()), qvimport::cImportError);
+}
+
 // ---------------------------------------------------------------------------
 // [SECTION] feet in the exported file
 

@@ -148,6 +148,10 @@ int main(int argc, char** argv)
                     r.mCapturedWalk.mCycles == 1 ? "" : "s", a.mAction[0].mLength - 34, a.mCycleFrames[1][0],
                     a.mCycleFrames[1][1], a.mStanceFrame, r.mCaptured.mSpeedLegs, r.mCaptured.mCadence,
                     r.mCaptured.mCycles);
+        if (r.mLoopTimes > 1)
+            std::printf("qvimport: the clip loops (%zu frames): played %d times end to end to hold whole strides, the "
+                        "frames above counted over them\n",
+                        r.mSourceFrames, r.mLoopTimes);
         if (!a.mBody.Empty())
             std::printf("qvimport: body: %zu vertices, %zu triangles%s\n", a.mBody.mPositions.size() / 3,
                         a.mBody.mTriangles.size() / 3, a.mBody.mTexturePng.empty() ? "" : ", textured");

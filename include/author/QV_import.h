@@ -6,6 +6,7 @@
 //   BuildSkeleton  which joints become bones, their names and tails
 //   FindFeet       ankles, knees, hips and toe tips of both legs
 //   Upright        turns the capture so that up is +Z, ground at z = 0
+//   RepeatLoop     a walk made to loop, one stride, played three times
 //   PutInMotion    a cycle authored in place travels as its feet say
 //   LevelFloor     a floor that is not level is turned level
 //   CheckTwoLegs   refuses a figure with more feet on the ground
@@ -158,6 +159,15 @@ sFeet FindFeet(const sCapture& cap, const sOptions& opt);
 // mirrored) and moves it so that the ground is z = 0. Returns the ground
 // height found, in source units.
 double Upright(sCapture& cap, const sFeet& feet);
+
+// ---- Stage: loop --------------------------------------------------------------
+
+// A short clip made to loop (shorter than a stride can be, moving at both
+// ends, not turning, its last frame its first again or the one before it)
+// is played kLoopTimes over end to end, each time travelling on as far as
+// the clip does, so that it holds whole strides. Returns how many times the
+// clip now plays its loop: 1 when it is left as it is.
+int RepeatLoop(sCapture& cap, const sFeet& feet);
 
 // ---- Stage: floor -------------------------------------------------------------
 
@@ -424,6 +434,8 @@ struct sImportResult
     std::vector<sSpeedSample> mRootSpeed; // the capture's own over three loops of the walk (CapturedRootSpeed)
     double mInPlaceSpeed = 0;             // a clip authored in place: the speed its feet gave it (PutInMotion)
     double mFloorSlope = 0;               // the captured floor's slope, levelled (LevelFloor); 0: level
+    int mLoopTimes = 1;                   // times a looping clip was played end to end (RepeatLoop)
+    size_t mSourceFrames = 0;             // the clip's frames as read
 };
 
 sImportResult Import(const sCapture& source, const sOptions& opt);

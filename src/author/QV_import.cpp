@@ -144,6 +144,9 @@ sImportResult Import(const sCapture& source, const sOptions& opt)
     const sSkeleton sk = BuildSkeleton(cap);
     const sFeet feet = FindFeet(cap, opt);
     Upright(cap, feet);
+    r.mSourceFrames = cap.Frames();
+    if (opt.mFrameA < 0)
+        r.mLoopTimes = RepeatLoop(cap, feet);
     r.mInPlaceSpeed = PutInMotion(cap, feet);
     r.mFloorSlope = LevelFloor(cap, feet);
     CheckTwoLegs(cap, feet);
