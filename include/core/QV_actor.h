@@ -114,7 +114,31 @@ public:
     const sActionFade& Fade() const { return mFader.Fade(); }
 
 private:
-    cCrossFade mFader; // the outgoing side of a change of action, with mCrossFade
+    // The foot that stands through a stop's fade: the one that stood when it
+    // began (mStopStance, kept until the fade ends).
+    const cFootLock* StopStance();
+    // During a stop's fade, with the contact locks (stance not null): the
+    // foot that swings while stance stands is kept above stance's ground
+    // until the fade ends (sLegReach lifts it), so that it comes down once,
+    // where the stand puts it. Otherwise a lift left from a stop cut short
+    // falls away over dt milliseconds. Needs current world matrices; leaves
+    // them current.
+    void KeepSwingClear(const cFootLock* stance, unsigned int dt);
+
+public:
+private:
+    // How high the swinging foot passes over the ground half way through a
+    // stop's fade, at least: a fraction of the leg's length (thigh and shin).
+    static constexpr float kSwingClearance = 0.03f;
+
+    // How fast a lift left from a stop cut short falls away: leg lengths
+    // (thigh and shin) per millisecond.
+    static constexpr float kSwingFall = 0.001f;
+
+    const cFootLock* mStopStance = nullptr; // StopStance, while a stop's fade runs
+    cFootLock* mSwingFoot = nullptr;        // the foot KeepSwingClear lifts, while it does
+    float mSwingLift = 0.0f;                // how far it lifted it last frame, units
+    cCrossFade mFader;                      // the outgoing side of a change of action, with mCrossFade
 };
 
 #endif // QV_ACTOR_H
