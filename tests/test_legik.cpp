@@ -96,5 +96,4 @@ TEST(LegReach, WhatCannotBeSolvedIsRefused)
     EXPECT_FALSE(root.Validate(leg.actor.mPose)) << "the root has no shin and thigh above it";
     cPose small;
     EXPECT_FALSE(leg.Reach(leg.Ankle()).Validate(small)) << "a pose without the armature's bones";
-
 }

@@ -54,7 +54,9 @@ public:
     // A change of action cross-fades over mBlend milliseconds: the outgoing
     // action keeps playing on its own clock while the incoming one, started
     // where its legs best match, fades in; with mContactLock too, a stop
-    // first finishes the walk's step (cCrossFade::FinishSteps). Off: the
+    // first finishes the walk's step (cCrossFade::FinishSteps), then holds
+    // the standing foot and brings the swinging one down beside it
+    // (KeepSwingClear). Off: the
     // incoming action starts at the carried clock from one frame to the next.
     bool mCrossFade = false;
     // The foot locks hold the point the foot stands on (heel, then ball or
