@@ -1,14 +1,17 @@
 // Once an actor is set up, its frame step allocates nothing: Animate with
 // its pose refreshes, action evaluation, action switches, heading, foot locks
 // and two pose applications, with the cross-fade and the contact locks as
-// well, and the library's other per-frame operations.
+// well (a stop included), and the library's other per-frame operations.
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "QV_actor.h"
+#include "QV_character.h"
 #include "QV_iksolver.h"
+#include "QV_xml.h"
 #include "support/alloc_counter.h" // the one inclusion in this program
 #include "support/synthetic_actor.h"
 
@@ -105,4 +108,29 @@ TEST(AnimateAllocations, NoneInTheOtherPerFrameOperations)
         allocations = scope.Allocations();
     }
     EXPECT_EQ(allocations, 0u);
+}
+
+TEST(AnimateAllocations, NoneInAStopWithBothSwitches)
+{
+    // The walker's stops: the step finished, the standing foot held, the
+    // swinging leg lifted by its two-bone reach, a stop cut short by W.
+    cActor actor;
+    ReadActorFromXML((std::string(QV_SOURCE_DIR) + "/data/walker.xml").c_str(), actor);
+    ASSERT_EQ(PrepareCharacter(actor), "");
+    actor.mCrossFade = actor.mContactLock = true;
+    unsigned long long allocations = 0;
+    int stopping = 0;
+    {
+        qvtest::AllocationScope scope;
+        for (int frame = 0; frame < 3000; ++frame)
+        {
+            sSteering s;
+            s.mWalk = (frame % 300) < 150 || (frame % 600) == 170;
+            StepCharacter(actor, 16, s);
+            stopping += actor.mCurrentAction == kStandSlot && actor.Fade().mActive;
+        }
+        allocations = scope.Allocations();
+    }
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_GT(stopping, 50);
 }

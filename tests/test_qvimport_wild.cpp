@@ -907,6 +907,9 @@ TEST(QvImportWild, EveryClassPlaysAtItsCapturedSpeedOnPlantedFeetAndStopsSmoothl
         ExpectOnTheFloor(w, r);
         EXPECT_LT(st.mAnklesApart, 0.35);
         EXPECT_LE(m.mStopMove, 1.5 * m.mSteadyMove);
+        // A stop holds the standing foot and brings the swinging one down
+        // where it will stand: what glides is what a steady step slides.
+        EXPECT_LT(m.mStopGlide, 10.0);
         EXPECT_TRUE(m.mFinite);
     }
 }

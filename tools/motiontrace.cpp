@@ -1,8 +1,9 @@
 // Loads actor files with the project's loader, drives each exactly as the
 // demo does (StepCharacter) at 1, 16 and 33 ms frames with the cross-fade and
 // the contact locks off and on, and prints how smoothly it moves: the largest
-// move of a bone tip in one frame while walking steadily and in the 300 ms
-// after W is pressed and released, the slide of the heel, the ball and the
+// move of a bone tip in one frame while walking steadily, in the 300 ms
+// after W is pressed and in a stop (the 300 ms after W is released, or
+// until the stand has faded in, when that is later), the slide of the heel, the ball and the
 // toe tip of a planted foot per contact, and the speed.
 //
 //     motiontrace [actor files...]     (./data/walker.xml first, where it is found)
@@ -95,11 +96,12 @@ int main(int argc, char** argv)
         paths.push_back(argv[i]);
 
     printf("Per-frame moves in units: steady, the largest move of any bone tip in one frame of steady walking;\n"
-           "start and stop, the same in the 300 ms after pressing and after releasing W; st/s and sp/s, those\n"
+           "start and stop, the same in the 300 ms after pressing W and in a stop (the 300 ms after releasing W,\n"
+           "or until the stand has faded in, when that is later); st/s and sp/s, those\n"
            "over steady. heel, ball, toe: the worst slide of a heel, a ball of the foot and a toe tip over one\n"
            "contact, and the mean over n contacts, %% of a stride (a point that never comes down to its foot's\n"
            "ground has no contacts). st gl, sp gl: the farthest a heel, ball or toe tip glides over the ground\n"
-           "while down on it in the 300 ms after pressing and after releasing W, %% of a stride.\n"
+           "while down on it in a start and in a stop, %% of a stride.\n"
            "Speed in units per second; stride: travel per walk cycle.\n\n");
     int status = 0;
     for (const std::string& path : paths)

@@ -54,7 +54,9 @@ public:
     // A change of action cross-fades over mBlend milliseconds: the outgoing
     // action keeps playing on its own clock while the incoming one, started
     // where its legs best match, fades in; with mContactLock too, a stop
-    // first finishes the walk's step (cCrossFade::FinishSteps). Off: the
+    // first finishes the walk's step (cCrossFade::FinishSteps), then holds
+    // the standing foot and brings the swinging one down beside it
+    // (KeepSwingClear). Off: the
     // incoming action starts at the carried clock from one frame to the next.
     bool mCrossFade = false;
     // The foot locks hold the point the foot stands on (heel, then ball or
@@ -114,7 +116,31 @@ public:
     const sActionFade& Fade() const { return mFader.Fade(); }
 
 private:
-    cCrossFade mFader; // the outgoing side of a change of action, with mCrossFade
+    // The foot that stands through a stop's fade: the one that stood when it
+    // began (mStopStance, kept until the fade ends).
+    const cFootLock* StopStance();
+    // During a stop's fade, with the contact locks (stance not null): the
+    // foot that swings while stance stands is kept above stance's ground
+    // until the fade ends (sLegReach lifts it), so that it comes down once,
+    // where the stand puts it. Otherwise a lift left from a stop cut short
+    // falls away over dt milliseconds. Needs current world matrices; leaves
+    // them current.
+    void KeepSwingClear(const cFootLock* stance, unsigned int dt);
+
+public:
+private:
+    // How high the swinging foot passes over the ground half way through a
+    // stop's fade, at least: a fraction of the leg's length (thigh and shin).
+    static constexpr float kSwingClearance = 0.03f;
+
+    // How fast a lift left from a stop cut short falls away: leg lengths
+    // (thigh and shin) per millisecond.
+    static constexpr float kSwingFall = 0.001f;
+
+    const cFootLock* mStopStance = nullptr; // StopStance, while a stop's fade runs
+    cFootLock* mSwingFoot = nullptr;        // the foot KeepSwingClear lifts, while it does
+    float mSwingLift = 0.0f;                // how far it lifted it last frame, units
+    cCrossFade mFader;                      // the outgoing side of a change of action, with mCrossFade
 };
 
 #endif // QV_ACTOR_H

@@ -15,6 +15,10 @@
 // feet need current world matrices. The first frame after the ankle locks
 // ran holds the ankles once and starts following the points. A lock without
 // a bone is skipped. Allocates nothing.
-void HoldContacts(cBone* root, cPose& pose, cFootLock& right, cFootLock& left);
+// With stance (one of the two, in a stop's fade: cCrossFade::Stopping), that
+// foot alone stands, and holds whichever way it would slide, not only
+// backwards: the stand moves it under the root in every direction, and the
+// root follows. The other swings (cActor keeps it clear of the ground).
+void HoldContacts(cBone* root, cPose& pose, cFootLock& right, cFootLock& left, const cFootLock* stance = nullptr);
 
 #endif // QV_CONTACT_H

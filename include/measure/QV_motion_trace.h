@@ -25,7 +25,8 @@ struct sMotionReport
     unsigned int mDt = 0;   // frame length, ms
     double mSteadyMove = 0; // largest move of a bone tip in one frame of steady walking, units
     double mStartMove = 0;  // the same in the 300 ms after W is pressed (from standing)
-    double mStopMove = 0;   // the same in the 300 ms after W is released (from walking)
+    double mStopMove = 0;   // the same in a stop: the 300 ms after W is released (from walking), or
+                            // until the stand has faded in, when that is later
     double mHeelSlide = 0;  // worst slide of a heel over one contact, % of stride
     double mBallSlide = 0;  // worst slide of a ball of the foot over one contact, % of stride
     double mToeSlide = 0;   // worst slide of a toe tip (the tail of the foot's first child)
@@ -38,7 +39,7 @@ struct sMotionReport
     int mToeContacts = 0;
     double mStartGlide = 0; // farthest a heel, ball or toe tip moves over the ground while down on
                             // it in the 300 ms after W is pressed (from the frame before), % of stride
-    double mStopGlide = 0;  // the same after W is released
+    double mStopGlide = 0;  // the same in a stop (as mStopMove)
     double mSpeed = 0;      // travel over the ground while walking steadily, units per second
     double mStride = 0;     // travel per cycle of the walk clip, units
     bool mFinite = true;    // no not-a-number or infinity in any world matrix, in any frame
@@ -53,7 +54,8 @@ struct sRunPlan
     double mStandMs = 2000;  // standing before W is first pressed
     double mSettleMs = 3000; // walking before the steady measurement
     double mSteadyMs = 12000;
-    double mWindowMs = 300;                              // after pressing and after releasing W
+    double mWindowMs = 300;                              // after pressing and after releasing W (a stop
+                                                         // runs on until the stand has faded in)
     int mTrials = 12;                                    // starts and stops measured
     double mTrialStandMs = 900, mTrialStandStepMs = 487; // standing before the k-th start
     double mTrialWalkMs = 1500, mTrialWalkStepMs = 211;  // walking before the k-th stop

@@ -6,6 +6,7 @@
 
 #include "QV_character.h"
 #include "QV_contact.h"
+#include "QV_legik.h"
 
 cActor::cActor()
 {
@@ -35,6 +36,17 @@ void cActor::UpdateArmature()
 }
 
 void cActor::ApplyPose(const cPose& pose) { mArmature.UpdateFrom(pose.mPoseBones); }
+
+namespace
+{
+float LowestHeight(const cVector3D points[cFootLock::kContactPoints])
+{
+    float low = points[0].mData[1];
+    for (int k = 1; k < cFootLock::kContactPoints; ++k)
+        low = fminf(low, points[k].mData[1]);
+    return low;
+}
+} // namespace
 
 void cActor::Recentre()
 {
@@ -110,9 +122,17 @@ void cActor::Animate(unsigned int t)
 
     ApplyPose(mPose);
 
+    // In a stop's fade one foot stands throughout and the other swings clear
+    // until the fade ends.
+    const cFootLock* stance = nullptr;
+    if (mContactLock && mCrossFade && mFader.Stopping())
+        stance = StopStance();
+    else
+        mStopStance = nullptr;
+    KeepSwingClear(stance, t);
     if (mContactLock)
     {
-        HoldContacts(mArmature.mRootBone, mPose, mRightFoot, mLeftFoot);
+        HoldContacts(mArmature.mRootBone, mPose, mRightFoot, mLeftFoot, stance);
     }
     else
     {
@@ -126,9 +146,68 @@ void cActor::Animate(unsigned int t)
     mArmature.UpdateMovedRoot(mPose.mPoseBones);
 }
 
+const cFootLock* cActor::StopStance()
+{
+    if (mStopStance)
+        return mStopStance;
+    // The foot that stood last; where both or neither did, the lower.
+    if (mRightFoot.mLock != mLeftFoot.mLock)
+        return mStopStance = mRightFoot.mLock ? &mRightFoot : &mLeftFoot;
+    cVector3D right[cFootLock::kContactPoints], left[cFootLock::kContactPoints];
+    if (mRightFoot.mBone)
+        mRightFoot.ContactPoints(right);
+    if (mLeftFoot.mBone)
+        mLeftFoot.ContactPoints(left);
+    const bool rightLower = !mLeftFoot.mBone || (mRightFoot.mBone && LowestHeight(right) <= LowestHeight(left));
+    return mStopStance = rightLower ? &mRightFoot : &mLeftFoot;
+}
+
+void cActor::KeepSwingClear(const cFootLock* stance, unsigned int dt)
+{
+    // The stand has both feet on the ground: blended in, it lowers the
+    // swinging foot long before the fade ends, and a foot that lands early
+    // is dragged to where the stand puts it. Kept above the standing foot's
+    // lowest point by an arch that comes down at the end of the fade, it
+    // lands once, where it will stand. A stop cut short (W again, or the
+    // switches off) lets the foot down at a leg's length a second rather
+    // than at once.
+    if (stance)
+        mSwingFoot = stance == &mRightFoot ? &mLeftFoot : &mRightFoot;
+    cFootLock* swing = mSwingFoot;
+    if (!swing || !swing->mBone || !swing->mBone->mParent || !swing->mBone->mParent->mParent)
+        return;
+    const cBone* shin = swing->mBone->mParent;
+    const float leg = fabsf(shin->mLength) + fabsf(shin->mParent->mLength);
+    float lift = 0.0f;
+    if (stance && stance->mBone)
+    {
+        const float u = mFader.Fade().mWeight;
+        const float v = 2.0f * u - 1.0f;
+        const float clear = kSwingClearance * leg * (1.0f - v * v * v * v);
+        cVector3D now[cFootLock::kContactPoints], ground[cFootLock::kContactPoints];
+        swing->ContactPoints(now);
+        stance->ContactPoints(ground);
+        lift = fmaxf(0.0f, LowestHeight(ground) + clear - LowestHeight(now));
+    }
+    else
+        lift = fmaxf(0.0f, mSwingLift - leg * kSwingFall * (float)dt);
+    mSwingLift = isfinite(lift) ? lift : 0.0f;
+    if (!(mSwingLift > 0.0f))
+    {
+        mSwingFoot = stance ? mSwingFoot : nullptr;
+        return;
+    }
+    sLegReach reach;
+    reach.mArm = &mArmature;
+    reach.mFoot = swing->mBone;
+    reach.mTarget = swing->mBone->mWorldTransform.getTransform() + cVector3D(0.0f, mSwingLift, 0.0f);
+    if (reach.Validate(mPose) && reach.Run(mPose))
+        ApplyPose(mPose);
+}
+
 void cActor::PrepareCrossFade()
 {
-    mFader.Prepare(mArmature, mAction, mRightFoot.mBone, mLeftFoot.mBone, mPose.mPoseBones.size());
+    mFader.Prepare(mArmature, mAction, &mRightFoot, &mLeftFoot, mPose.mPoseBones.size());
 }
 
 void cActor::ApplyRootHeight(float height)

@@ -22,7 +22,7 @@ int LowestPoint(const cFootLock& lock, const cVector3D* points)
 }
 } // namespace
 
-void HoldContacts(cBone* root, cPose& pose, cFootLock& right, cFootLock& left)
+void HoldContacts(cBone* root, cPose& pose, cFootLock& right, cFootLock& left, const cFootLock* stance)
 {
     if (!root || !pose.mPoseRoot)
         return;
@@ -83,7 +83,7 @@ void HoldContacts(cBone* root, cPose& pose, cFootLock& right, cFootLock& left)
         const cVector3D& p = now[s][contact[s]];
         slide[s] = locks[s]->mContactLast[contact[s]] - p;
         slide[s].mData[1] = 0.0f;
-        back[s] = dirDefined && Finite(slide[s]) && slide[s].dot(dir) > 0.0f;
+        back[s] = dirDefined && Finite(slide[s]) && (stance ? stance == locks[s] : slide[s].dot(dir) > 0.0f);
         if (back[s])
             ground = fminf(ground, p.mData[1]);
     }

@@ -2,9 +2,12 @@
 // picks where the incoming action starts, and the fade's per-frame step.
 //
 // Sections:
+//   Clock and chains      clock arithmetic round a loop, a bone's matrix
+//                         relative to the root
 //   cPhaseIndex           Points (leg points from orientations), Build, Nearest
-//   cCrossFade            clock arithmetic, Prepare, Step (per frame), Start
-//                         (a new request)
+//   cStopIndex            Build (the feet's lowest points), Choose (where a
+//                         stop fades from)
+//   cCrossFade            Prepare, Step (per frame), Start (a new request)
 #include "QV_crossfade.h"
 
 #include <math.h>
@@ -15,6 +18,100 @@
 #include "QV_character.h"
 
 // ---------------------------------------------------------------------------
+// Clock and chains
+
+namespace
+{
+// The clock runs from kRestartTime to the action's length and then starts
+// again: the period of a loop, milliseconds (at least 1).
+unsigned int CyclePeriod(unsigned int length) { return length > kRestartTime ? length - kRestartTime + 1 : 1; }
+
+// How far the clock runs from a to b, round a loop of an action that long.
+unsigned int ClockDistance(unsigned int a, unsigned int b, unsigned int length)
+{
+    const unsigned int period = CyclePeriod(length);
+    return (b + period - a % period) % period;
+}
+
+// Where the clock of an action of that length stands ms milliseconds after t.
+unsigned int ClockAfter(unsigned int t, unsigned int ms, unsigned int length)
+{
+    if (length <= kRestartTime)
+        return kRestartTime;
+    const unsigned int period = CyclePeriod(length);
+    const unsigned int from = t < kRestartTime ? 0 : std::min(t, length) - kRestartTime;
+    return kRestartTime + (unsigned int)(((unsigned long long)from + ms) % period);
+}
+
+// The matrix of the last bone of path (bone indices from the root down)
+// relative to the root's head, built down the path the way the pose builds
+// it: rest rotation times the orientation, the local translation kept.
+template <class Orientation>
+cMatrix4D PathMatrix(const std::vector<cBone>& bones, const std::vector<unsigned int>& path, Orientation orientation)
+{
+    cMatrix4D m;
+    for (size_t k = 0; k < path.size(); ++k)
+    {
+        const cBone& b = bones[path[k]];
+        cMatrix4D r;
+        r.setFromQuat(orientation(path[k]));
+        cMatrix4D local = b.mTransform;
+        local.setRotation(b.mRestTransform * r);
+        if (k == 0)
+        {
+            local.setTransform(0.0f, 0.0f, 0.0f);
+            m = local;
+        }
+        else
+        {
+            m = m * local;
+        }
+    }
+    return m;
+}
+
+// The bone indices from the root down to b, or false (path cleared) where b
+// is not one of arm's bones below its root.
+bool PathTo(const cArmature& arm, const cBone* b, std::vector<unsigned int>& path)
+{
+    path.clear();
+    const cBone* base = arm.mBones.data();
+    if (!b || !arm.mRootBone || b < base || b >= base + arm.mBones.size())
+        return false;
+    for (const cBone* up = b; up && path.size() <= arm.mBones.size(); up = up->mParent)
+        path.push_back((unsigned int)(up - base));
+    if (path.back() != (unsigned int)(arm.mRootBone - base))
+    {
+        path.clear();
+        return false;
+    }
+    std::reverse(path.begin(), path.end());
+    return true;
+}
+
+// Sorts the bone indices and drops repeats: each bone is evaluated once.
+void Distinct(std::vector<unsigned int>& bones)
+{
+    std::sort(bones.begin(), bones.end());
+    bones.erase(std::unique(bones.begin(), bones.end()), bones.end());
+}
+
+// How many samples an action's clock affords on the bones used (at least 2,
+// at most most). A channel is evaluated by a walk over its keys, so an
+// action with very many keys on them gets fewer samples: building an index
+// stays quick whatever the file holds.
+unsigned int AffordableSamples(const cAction& action, const std::vector<unsigned int>& used, unsigned int most,
+                               size_t budget)
+{
+    size_t keys = 1;
+    for (unsigned int i : used)
+        if (i < action.mChannels.size())
+            keys += action.mChannels[i].mKeyFrames.size();
+    return (unsigned int)std::max<size_t>(2, std::min<size_t>(most, budget / keys));
+}
+} // namespace
+
+// ---------------------------------------------------------------------------
 // cPhaseIndex
 
 template <class Orientation> void cPhaseIndex::Points(Orientation orientation, float* out) const
@@ -22,27 +119,7 @@ template <class Orientation> void cPhaseIndex::Points(Orientation orientation, f
     const std::vector<cBone>& bones = mArm->mBones;
     for (unsigned int p = 0; p < mPoints; ++p)
     {
-        // The bone's matrix relative to the root's head, built down the path
-        // the way the pose builds it: rest rotation times the orientation,
-        // the local translation kept.
-        cMatrix4D m;
-        for (size_t k = 0; k < mPath[p].size(); ++k)
-        {
-            const cBone& b = bones[mPath[p][k]];
-            cMatrix4D r;
-            r.setFromQuat(orientation(mPath[p][k]));
-            cMatrix4D local = b.mTransform;
-            local.setRotation(b.mRestTransform * r);
-            if (k == 0)
-            {
-                local.setTransform(0.0f, 0.0f, 0.0f);
-                m = local;
-            }
-            else
-            {
-                m = m * local;
-            }
-        }
+        const cMatrix4D m = PathMatrix(bones, mPath[p], orientation);
         const cVector3D v = mTip[p] ? m * cVector3D(0.0f, bones[mBone[p]].mLength, 0.0f) : m.getTransform();
         out[3 * p] = v.mData[0];
         out[3 * p + 1] = v.mData[1];
@@ -65,16 +142,9 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
 
     const cBone* base = arm.mBones.data();
     auto addPoint = [&](const cBone* b, bool tip) {
-        if (!b || mPoints >= kMaxPoints || b < base || b >= base + arm.mBones.size())
+        // A bone not below the root is never drawn: nothing to match.
+        if (mPoints >= kMaxPoints || !PathTo(arm, b, mPath[mPoints]))
             return;
-        std::vector<unsigned int>& path = mPath[mPoints];
-        path.clear();
-        const cBone* up = b;
-        for (; up && path.size() <= arm.mBones.size(); up = up->mParent)
-            path.push_back((unsigned int)(up - base));
-        if (path.back() != (unsigned int)(arm.mRootBone - base))
-            return; // not below the root: never drawn, nothing to match
-        std::reverse(path.begin(), path.end());
         mBone[mPoints] = (unsigned int)(b - base);
         mTip[mPoints] = tip;
         ++mPoints;
@@ -96,8 +166,7 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
     std::vector<unsigned int> used;
     for (unsigned int p = 0; p < mPoints; ++p)
         used.insert(used.end(), mPath[p].begin(), mPath[p].end());
-    std::sort(used.begin(), used.end());
-    used.erase(std::unique(used.begin(), used.end()), used.end());
+    Distinct(used);
     std::vector<cQuaternion> orientation(arm.mBones.size());
 
     for (unsigned int s = 0; s < std::min(count, kActionSlots); ++s)
@@ -105,16 +174,8 @@ void cPhaseIndex::Build(const cArmature& arm, const cAction* actions, unsigned i
         const cAction& action = actions[s];
         if (action.mChannels.empty())
             continue;
-        // The clock runs from the restart time to the action's length. A
-        // channel is evaluated by a walk over its keys, so an action with
-        // very many keys on the legs gets fewer samples: building the index
-        // stays quick whatever the file holds.
-        size_t keys = 1;
-        for (unsigned int i : used)
-            if (i < action.mChannels.size())
-                keys += action.mChannels[i].mKeyFrames.size();
-        const unsigned int affordable =
-            (unsigned int)std::max<size_t>(2, std::min<size_t>(kMaxSamples, kKeyBudget / keys));
+        // The clock runs from the restart time to the action's length.
+        const unsigned int affordable = AffordableSamples(action, used, kMaxSamples, kKeyBudget);
         const unsigned int first = kRestartTime;
         const unsigned int last = std::max(action.mLength, kRestartTime);
         const unsigned int span = last - first;
@@ -175,20 +236,6 @@ unsigned int cPhaseIndex::Best(unsigned int slot, const float* want, Keep keep, 
     return bestTime;
 }
 
-namespace
-{
-// The clock runs from kRestartTime to the action's length and then starts
-// again: the period of a loop, milliseconds (at least 1).
-unsigned int CyclePeriod(unsigned int length) { return length > kRestartTime ? length - kRestartTime + 1 : 1; }
-
-// How far the clock runs from a to b, round a loop of an action that long.
-unsigned int ClockDistance(unsigned int a, unsigned int b, unsigned int length)
-{
-    const unsigned int period = CyclePeriod(length);
-    return (b + period - a % period) % period;
-}
-} // namespace
-
 unsigned int cPhaseIndex::NearestAhead(unsigned int slot, unsigned int target, unsigned int from, unsigned int within,
                                        unsigned int length, unsigned int fallback) const
 {
@@ -201,26 +248,146 @@ unsigned int cPhaseIndex::NearestAhead(unsigned int slot, unsigned int target, u
 }
 
 // ---------------------------------------------------------------------------
+// cStopIndex
+
+void cStopIndex::Build(const cArmature& arm, const cAction* actions, unsigned int count, const cFootLock* right,
+                       const cFootLock* left)
+{
+    mArm = &arm;
+    mFeet = 0;
+    for (unsigned int s = 0; s < kActionSlots; ++s)
+    {
+        mStep[s] = 0;
+        mSamples[s].clear();
+    }
+    const cFootLock* locks[2] = {right, left};
+    const cBone* base = arm.mBones.data();
+    for (int f = 0; f < 2; ++f)
+    {
+        sFoot& foot = mFoot[f];
+        if (!locks[f] || !PathTo(arm, locks[f]->mBone, foot.mPath))
+            return;
+        foot.mBone = foot.mPath.back();
+        const cBone* toe = locks[f]->mToe;
+        foot.mHasToe = toe && toe >= base && toe < base + arm.mBones.size() && toe->mParent == locks[f]->mBone;
+        foot.mToe = foot.mHasToe ? (unsigned int)(toe - base) : 0;
+        foot.mHeel = locks[f]->mHeel;
+        foot.mBand = 0.02f * fabsf(locks[f]->mBone->mLength);
+    }
+
+    std::vector<unsigned int> used;
+    for (const sFoot& foot : mFoot)
+    {
+        used.insert(used.end(), foot.mPath.begin(), foot.mPath.end());
+        if (foot.mHasToe)
+            used.push_back(foot.mToe);
+    }
+    Distinct(used);
+    std::vector<cQuaternion> orientation(arm.mBones.size());
+    auto oriented = [&](unsigned int i) { return orientation[i]; };
+
+    for (unsigned int s = 0; s < std::min(count, kActionSlots); ++s)
+    {
+        const cAction& action = actions[s];
+        if (action.mChannels.empty())
+            continue;
+        const unsigned int affordable = AffordableSamples(action, used, kMaxSamples, kKeyBudget);
+        const unsigned int span = CyclePeriod(action.mLength) - 1;
+        mStep[s] = std::max(kStepMs, span / (affordable - 1) + 1);
+        mArmLength[s] = action.mLength;
+        for (unsigned int t = kRestartTime; t <= kRestartTime + span; t += mStep[s])
+        {
+            for (unsigned int i : used)
+            {
+                orientation[i] = arm.mBones[i].mOrientation;
+                if (i < action.mChannels.size())
+                    action.mChannels[i].EvaluateAt(t, orientation[i]);
+            }
+            for (const sFoot& foot : mFoot)
+            {
+                const cMatrix4D m = PathMatrix(arm.mBones, foot.mPath, oriented);
+                cMatrix4D toe;
+                if (foot.mHasToe)
+                {
+                    toe = arm.mBones[foot.mToe].mTransform;
+                    cMatrix4D r;
+                    r.setFromQuat(orientation[foot.mToe]);
+                    toe.setRotation(arm.mBones[foot.mToe].mRestTransform * r);
+                    toe = m * toe;
+                }
+                cVector3D points[cFootLock::kContactPoints];
+                FootContactPoints(m, arm.mBones[foot.mBone].mLength, foot.mHeel, foot.mHasToe ? &toe : nullptr,
+                                  foot.mHasToe ? arm.mBones[foot.mToe].mLength : 0.0f, points);
+                // Over the ground the ankle, which stays put on a flat foot
+                // whichever of its points lies lowest; its height, the lowest
+                // point's.
+                float low = points[cFootLock::kHeel].mData[1];
+                for (const cVector3D& p : points)
+                    low = std::min(low, p.mData[1]);
+                const cVector3D ankle = m.getTransform();
+                const float sample[3] = {ankle.mData[0], low, ankle.mData[2]};
+                mSamples[s].insert(mSamples[s].end(), sample, sample + 3);
+            }
+        }
+    }
+    mFeet = 2;
+}
+
+const float* cStopIndex::Sample(unsigned int slot, unsigned int t, unsigned int length) const
+{
+    const size_t count = mSamples[slot].size() / 6;
+    const size_t k =
+        std::min<size_t>(count - 1, (ClockDistance(kRestartTime, t, length) + mStep[slot] / 2) / mStep[slot]);
+    return &mSamples[slot][6 * k];
+}
+
+unsigned int cStopIndex::Choose(unsigned int slot, unsigned int target, unsigned int targetTime, unsigned int from,
+                                unsigned int within, unsigned int ahead, unsigned int length,
+                                unsigned int fallback) const
+{
+    if (slot >= kActionSlots || target >= kActionSlots || mFeet == 0 || mSamples[slot].empty() ||
+        mSamples[target].empty())
+        return fallback;
+    const float* stand = Sample(target, targetTime, mArmLength[target]);
+    const unsigned int step = mStep[slot];
+    float best = INFINITY;
+    unsigned int bestTime = fallback;
+    for (unsigned int d = 0; d <= within; d += step)
+    {
+        const unsigned int t = ClockAfter(from, d, length);
+        const float* now = Sample(slot, t, length);
+        const int f = now[1] <= now[4] ? 0 : 1; // the lower foot stands
+        const int other = 1 - f;
+        // The other foot stays off the ground until the walk halts.
+        bool alone = true;
+        for (unsigned int a = 0; a <= ahead + step && alone; a += step)
+        {
+            const float* p = Sample(slot, ClockAfter(t, std::min(a, ahead), length), length);
+            alone = p[3 * other + 1] - p[3 * f + 1] > mFoot[other].mBand;
+        }
+        if (!alone)
+            continue;
+        const float* halt = Sample(slot, ClockAfter(t, ahead, length), length);
+        const float dx = halt[3 * f] - stand[3 * f], dz = halt[3 * f + 2] - stand[3 * f + 2];
+        const float cost = dx * dx + dz * dz;
+        if (cost < best)
+        {
+            best = cost;
+            bestTime = t;
+        }
+    }
+    return bestTime;
+}
+
+// ---------------------------------------------------------------------------
 // cCrossFade
 
-namespace
+void cCrossFade::Prepare(const cArmature& arm, const ActionSlots& actions, const cFootLock* rightFoot,
+                         const cFootLock* leftFoot, size_t poseBones)
 {
-
-// Where the clock of an action of that length stands ms milliseconds after t.
-unsigned int ClockAfter(unsigned int t, unsigned int ms, unsigned int length)
-{
-    if (length <= kRestartTime)
-        return kRestartTime;
-    const unsigned int period = CyclePeriod(length);
-    const unsigned int from = t < kRestartTime ? 0 : std::min(t, length) - kRestartTime;
-    return kRestartTime + (unsigned int)(((unsigned long long)from + ms) % period);
-}
-} // namespace
-
-void cCrossFade::Prepare(const cArmature& arm, const ActionSlots& actions, const cBone* rightFoot,
-                         const cBone* leftFoot, size_t poseBones)
-{
-    mPhases.Build(arm, actions, kActionSlots, rightFoot, leftFoot);
+    mPhases.Build(arm, actions, kActionSlots, rightFoot ? rightFoot->mBone : nullptr,
+                  leftFoot ? leftFoot->mBone : nullptr);
+    mStops.Build(arm, actions, kActionSlots, rightFoot, leftFoot);
     mFrozen.assign(poseBones, cQuaternion());
     mPrepared = true;
 }
@@ -247,7 +414,17 @@ bool cCrossFade::Step(unsigned int dt, const ActionSlots& actions, unsigned int 
         {
             // The outgoing action's clock runs and restarts as the main one does.
             const cAction& from = actions[mFade.mFrom];
-            mFade.mTime += dt;
+            if (mStopping)
+            {
+                // A stop's walk slows to a halt: its clock's rate falls with
+                // the fade's weight, so that it runs on by half a fade.
+                mSlowClock += (float)dt * (1.0f - mFade.mWeight);
+                const unsigned int whole = (unsigned int)mSlowClock;
+                mSlowClock -= (float)whole;
+                mFade.mTime += whole;
+            }
+            else
+                mFade.mTime += dt;
             if (mFade.mTime > from.mLength)
                 mFade.mTime = kRestartTime;
             from.EvaluateAt(mFade.mTime, scratch);
@@ -277,12 +454,18 @@ bool cCrossFade::Step(unsigned int dt, const ActionSlots& actions, unsigned int 
     else
         mFade.mHeight = actions[current].RootHeightAt(time);
 
-    if (next != current && next < kActionSlots && !FinishingStep(actions, next, current, time))
-        Start(actions, next, blend, current, time, pose, scratch);
+    bool finished = false;
+    if (next != current && next < kActionSlots && !FinishingStep(actions, next, blend, current, time, finished))
+    {
+        Start(actions, next, blend, current, time, pose, scratch, finished);
+        mStopping = finished;
+        mSlowClock = 0.0f;
+    }
     return blending;
 }
 
-bool cCrossFade::FinishingStep(const ActionSlots& actions, unsigned int next, unsigned int current, unsigned int time)
+bool cCrossFade::FinishingStep(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int current,
+                               unsigned int time, bool& finished)
 {
     // A walk asked to stop walks on to where its legs are nearest the
     // stand's (the swinging foot comes down beside the standing one) within
@@ -299,7 +482,11 @@ bool cCrossFade::FinishingStep(const ActionSlots& actions, unsigned int next, un
     if (mStopAt == kNoStop)
     {
         mStopFrom = time;
-        mStopAt = mPhases.NearestAhead(current, kStandSlot, time, CyclePeriod(length) / 2, length, kNoStop);
+        const unsigned int within = CyclePeriod(length) / 2;
+        mStopAt = mStops.Choose(current, kStandSlot, ClockAfter(kRestartTime, blend, actions[kStandSlot].mLength), time,
+                                within, blend / 2, length, kNoStop);
+        if (mStopAt == kNoStop)
+            mStopAt = mPhases.NearestAhead(current, kStandSlot, time, within, length, kNoStop);
         if (mStopAt == kNoStop)
             return false;
     }
@@ -308,13 +495,14 @@ bool cCrossFade::FinishingStep(const ActionSlots& actions, unsigned int next, un
     if (ClockDistance(mStopFrom, time, length) >= ClockDistance(mStopFrom, mStopAt, length))
     {
         mStopAt = kNoStop;
+        finished = true;
         return false;
     }
     return true;
 }
 
 void cCrossFade::Start(const ActionSlots& actions, unsigned int next, unsigned int blend, unsigned int& current,
-                       unsigned int& time, const cPose& pose, cPose& scratch)
+                       unsigned int& time, const cPose& pose, cPose& scratch, bool stop)
 {
     if (mFade.mActive && !mFade.mFrozen && next == mFade.mFrom)
     {
@@ -351,6 +539,14 @@ void cCrossFade::Start(const ActionSlots& actions, unsigned int next, unsigned i
     // have them by then. (Matched at the start instead, a walk that starts
     // from standing must swing a foot a whole step forward along the ground
     // during the fade.) A frozen pose stays where it is.
+    if (stop)
+    {
+        // The stand from its start: the place to stop from was chosen to
+        // come to rest on its feet as they are at the end of the fade.
+        time = kRestartTime;
+        current = next;
+        return;
+    }
     const unsigned int half = blend / 2;
     const cPose* ahead = &pose;
     if (!mFade.mFrozen)

@@ -77,6 +77,10 @@ double TipMove(const cHost& h, std::vector<cVector3D>& tips)
 
 namespace
 {
+// The longest a stop is followed, milliseconds: a step finished and a fade,
+// with room to spare.
+const double kLongestStopMs = 3000;
+
 // The heel, ball and toe tip of both feet: track 3 s + k is point k
 // (cFootLock::kHeel, kBall, kToeTip) of foot s.
 const int kPoints = 2 * cFootLock::kContactPoints;
@@ -142,11 +146,14 @@ sMotionReport TraceMotion(const std::string& path, unsigned int dt, const sSwitc
     // The feet while walking steadily and around each start and stop.
     sTrack steady[kPoints];
     std::vector<sTrack> starts, stops;
+    // A stop lasts until the stand has faded in: with the cross-fade and the
+    // contact locks, the walk first finishes its step, then fades.
+    auto stopping = [&]() { return h.actor().mCurrentAction != kStandSlot || h.actor().Fade().mActive; };
     auto window = [&](bool walk, double& worst, std::vector<sTrack>& windows) {
         windows.resize(windows.size() + kPoints);
         sTrack* tracks = &windows[windows.size() - kPoints];
         RecordFeet(h, tracks);
-        for (t = 0; t < plan.mWindowMs;)
+        for (t = 0; t < plan.mWindowMs || (!walk && t < kLongestStopMs && stopping());)
         {
             worst = std::max(worst, frame(walk));
             RecordFeet(h, tracks);
