@@ -35,20 +35,6 @@ void WriteFile(const std::string& path, const std::string& text)
     out << text;
 }
 
-std::vector<std::string> Listing(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str()))
-    {
-        while (const dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 qvtest::sRun Export(const std::vector<std::string>& args, const std::string& dir, rlim_t fileLimit = RLIM_INFINITY)
 {
     return qvtest::RunProgram(kProgram, args, dir + "../qvexport_stderr_" + std::to_string(getpid()), fileLimit);
@@ -84,7 +70,7 @@ TEST(QvExportFiles, AFileTheLoaderOrTheDemoRefusesIsOneLineAndWritesNothing)
     EXPECT_EQ(fifo.mStatus, 1);
     EXPECT_EQ(fifo.mErr.rfind("qvexport: XML ERROR: the actor file '", 0), 0u) << fifo.mErr;
     EXPECT_NE(fifo.mErr.find("' is a FIFO, not a regular file.\n"), std::string::npos) << fifo.mErr;
-    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"bad.xml", "fifo.xml", "footless.xml"}));
+    EXPECT_EQ(qvtest::FolderNames(dir), (std::vector<std::string>{"bad.xml", "fifo.xml", "footless.xml"}));
 }
 
 TEST(QvExportFiles, OutputThatIsTheInputOrHasNoKnownExtensionIsRefused)
@@ -104,7 +90,7 @@ TEST(QvExportFiles, OutputThatIsTheInputOrHasNoKnownExtensionIsRefused)
         ExpectRefused(Export({kWalker, dir + name}, dir), "cannot tell the format of '" + dir + name +
                                                               "' by its extension: name a file ending in .gltf, .glb "
                                                               "or .bvh");
-    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"link.glb", "walker.gltf"}));
+    EXPECT_EQ(qvtest::FolderNames(dir), (std::vector<std::string>{"link.glb", "walker.gltf"}));
 }
 
 TEST(QvExportFiles, AnUnwritableOutputIsOneLineAndLeavesNoTemporaryFile)
@@ -120,7 +106,7 @@ TEST(QvExportFiles, AnUnwritableOutputIsOneLineAndLeavesNoTemporaryFile)
     WriteFile(dir + "old.glb", "the old file");
     ExpectRefused(Export({kWalker, dir + "old.glb"}, dir, 4096), "cannot write '" + dir + "old.glb': File too large");
     EXPECT_EQ(qvtest::FileText(dir + "old.glb"), "the old file");
-    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"folder.gltf", "old.glb"}));
+    EXPECT_EQ(qvtest::FolderNames(dir), (std::vector<std::string>{"folder.gltf", "old.glb"}));
 }
 
 // As qvimport does: an existing OUT is replaced, whole, once the new file is
@@ -144,7 +130,7 @@ TEST(QvExportFiles, AnExistingOutputIsReplacedWholeAndKeepsItsPermissions)
     }
     EXPECT_EQ(qvtest::FileText(dir + "out.glb").substr(0, 4), "glTF");
     EXPECT_EQ(qvtest::FileText(dir + "out.bvh").substr(0, 10), "HIERARCHY\n");
-    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"out.bvh", "out.glb", "out.gltf"}));
+    EXPECT_EQ(qvtest::FolderNames(dir), (std::vector<std::string>{"out.bvh", "out.glb", "out.gltf"}));
 }
 
 TEST(QvExportFiles, BadOptionsAreOneLineAndWriteNothing)
@@ -166,7 +152,7 @@ TEST(QvExportFiles, BadOptionsAreOneLineAndWriteNothing)
     const qvtest::sRun usage = Export({kWalker}, dir);
     EXPECT_EQ(usage.mStatus, 1);
     EXPECT_EQ(usage.mErr.rfind("qvexport: usage: qvexport IN.xml OUT.gltf|OUT.glb|OUT.bvh", 0), 0u) << usage.mErr;
-    EXPECT_EQ(Listing(dir), std::vector<std::string>{});
+    EXPECT_EQ(qvtest::FolderNames(dir), std::vector<std::string>{});
 }
 
 TEST(QvExportFiles, EveryOptionTogetherWritesAFile)

@@ -41,10 +41,12 @@
 #include "QV_character.h"
 #include "QV_xml.h"
 #include "support/base64.h"
+#include "support/capture_edit.h"
 #include "support/qv_expect.h"
 #include "support/run_program.h"
 
 using namespace qvimport;
+using qvtest::Transformed;
 
 namespace
 {
@@ -1147,18 +1149,6 @@ TEST(QvImportPlant, TheImportersFootPointsAreTheContactLocksOwn)
     }
 }
 
-// The capture moved, turned (whatever way is up) and scaled.
-sCapture Transformed(sCapture cap, const sQuat& turn, double scale, const sVec3& shift)
-{
-    for (size_t f = 0; f < cap.Frames(); ++f)
-        for (size_t j = 0; j < cap.mJoints.size(); ++j)
-        {
-            cap.mRotation[f][j] = turn * cap.mRotation[f][j];
-            cap.mPosition[f][j] = turn * cap.mPosition[f][j] * scale + shift;
-        }
-    return cap;
-}
-
 // Where the capture stands, which way it faces, which axis is up and which
 // unit it was measured in change nothing in the file: same cycle, same
 // bones, the same rotations at every millisecond.
@@ -1507,21 +1497,6 @@ sRun RunArgs(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFIN
     return {r.mStatus, r.mErr};
 }
 
-// The names in a folder.
-std::vector<std::string> Names(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str()))
-    {
-        while (const dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A failed write (a file-size limit, a folder that is not there) used to
 // leave OUT cut off, and --speed-csv into a missing folder failed after OUT
 // was replaced; an output that is the input overwrote the capture. Now
@@ -1544,7 +1519,8 @@ TEST(QvImportFiles, TheOutputsAreWrittenWholeOrNotAtAllAndNeverOverTheInput)
     EXPECT_EQ(qvtest::FileText(csv).rfind("time_ms,speed\n", 0), 0u);
     const std::string written = qvtest::FileText(out);
     EXPECT_GT(written.size(), 20000u);
-    EXPECT_EQ(Names(folder), (std::vector<std::string>{"linked.gltf", "speed.csv", "walk.gltf", "walk.xml"}));
+    EXPECT_EQ(qvtest::FolderNames(folder),
+              (std::vector<std::string>{"linked.gltf", "speed.csv", "walk.gltf", "walk.xml"}));
     std::remove(csv.c_str());
     WriteFile(out, "the actor file the user had");
 
@@ -1591,7 +1567,7 @@ TEST(QvImportFiles, TheOutputsAreWrittenWholeOrNotAtAllAndNeverOverTheInput)
         EXPECT_NE(r.mErr.find(c.mExpected), std::string::npos) << r.mErr;
         EXPECT_EQ(qvtest::FileText(in), capture);
         EXPECT_EQ(qvtest::FileText(out), "the actor file the user had");
-        EXPECT_EQ(Names(folder), before) << "a temporary file is left";
+        EXPECT_EQ(qvtest::FolderNames(folder), before) << "a temporary file is left";
     }
 }
 

@@ -37,11 +37,13 @@
 #include "QV_character.h"
 #include "QV_motion_trace.h"
 #include "QV_xml.h"
+#include "support/capture_edit.h"
 #include "support/capture_gltf.h"
 
 using namespace qvimport;
 using qvtest::CaptureGltf;
 using qvtest::sGltfStyle;
+using qvtest::Transformed;
 
 namespace
 {
@@ -280,18 +282,6 @@ sCapture Quadruped()
         cap.mRotation.push_back(rot);
         cap.mPosition.push_back(pos);
     }
-    return cap;
-}
-
-// Rotates (and moves) a capture as a whole.
-sCapture Transformed(sCapture cap, const sQuat& turn, double scale, const sVec3& shift)
-{
-    for (size_t f = 0; f < cap.Frames(); ++f)
-        for (size_t j = 0; j < cap.mJoints.size(); ++j)
-        {
-            cap.mRotation[f][j] = turn * cap.mRotation[f][j];
-            cap.mPosition[f][j] = turn * cap.mPosition[f][j] * scale + shift;
-        }
     return cap;
 }
 

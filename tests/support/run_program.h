@@ -8,11 +8,13 @@
 //     EXPECT_EQ(r.mErr, "qvimport: ...\n");
 //     qvtest::FileText(out);              // the whole file, "" when there is none
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -27,6 +29,21 @@ inline std::string FileText(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The names in a folder, sorted, without . and ..: what a failed run left.
+inline std::vector<std::string> FolderNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str()))
+    {
+        while (const dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 struct sRun
