@@ -68,15 +68,6 @@ sQuat RotZ(double rad) { return sQuat::AxisAngle(sVec3(0, 0, 1), rad); }
 
 // ---- [SECTION] Heading ---------------------------------------------------------
 
-double WrapPi(double a)
-{
-    while (a > M_PI)
-        a -= 2 * M_PI;
-    while (a <= -M_PI)
-        a += 2 * M_PI;
-    return a;
-}
-
 // Facing angle about +Z: forward is left hip to right hip turned a quarter
 // turn, so it does not depend on how the source oriented its joints.
 double Facing(const sCapture& cap, const sFeet& feet, size_t f)
@@ -101,10 +92,7 @@ sHeading HoldHeading(const sCapture& cap, const sFeet& feet, int a, int b)
     sHeading h;
     h.mBegin = a;
     h.mEnd = b;
-    double turned = 0;
-    for (int f = a; f < b; ++f)
-        turned += WrapPi(Facing(cap, feet, f + 1) - Facing(cap, feet, f));
-    h.mDrift = turned;
+    h.mDrift = Turn(cap, feet, a, b);
     sVec3 travel;
     for (int f = a; f < b; ++f)
     {
